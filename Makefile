@@ -1,0 +1,24 @@
+# make run   builds and starts the program
+# make test  builds and runs every test, headless
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build run test clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/app/hrvx3300
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

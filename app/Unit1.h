@@ -1,0 +1,115 @@
+// The main window: every control of the configuration window, the control
+// tables by which code reaches a channel's controls, and the event handlers.
+#pragma once
+
+#include "Controls.h"
+#include "Dialogs.h"
+
+#include <QWidget>
+
+#include <array>
+#include <string>
+
+class TForm1 : public QWidget {
+public:
+  explicit TForm1(QWidget* owner = nullptr);
+  ~TForm1() override;
+
+  // Controls outside the channel columns, by form name.
+  TPanel* Panel1 = nullptr;
+  TComboBox* ComboBox_Used_Temp = nullptr;
+  TCheckBox* CheckBox1 = nullptr;
+  TComboBox* ComboBox_Used_Rpm = nullptr;
+  TComboBox* ComboBox_Cnt_Rpm = nullptr;
+  TEdit* Edit_Speed_H1 = nullptr;
+  TEdit* Edit_Speed_L1 = nullptr;
+  TComboBox* ComboBox_EvCnt = nullptr;
+  TEdit* Edit_Node1 = nullptr;
+  TComboBox* ComboBox_Com_Baud_S1 = nullptr;
+  TComboBox* ComboBox_Com_Data_S1 = nullptr;
+  TComboBox* ComboBox_Com_Stop_S1 = nullptr;
+  TComboBox* ComboBox_Com_Parity_S1 = nullptr;
+  TClickLabel* Label6 = nullptr;
+  TEdit* Edit_Serial_Nu_Ch1 = nullptr;
+  TEdit* Edit_Src_Ip1 = nullptr;
+  TEdit* Edit_Src_Ip2 = nullptr;
+  TEdit* Edit_Src_Ip3 = nullptr;
+  TEdit* Edit_Src_Ip4 = nullptr;
+  TSpeedButton* Button_NSetClick = nullptr;
+  TSpeedButton* Button_NLoadClick = nullptr;
+  TEdit* Edit_Mac1 = nullptr;
+  TEdit* Edit_Mac2 = nullptr;
+  TEdit* Edit_Mac3 = nullptr;
+  TEdit* Edit_Mac4 = nullptr;
+  TEdit* Edit_Mac5 = nullptr;
+  TEdit* Edit_Mac6 = nullptr;
+  TSpeedButton* Button_M_SetClick = nullptr;
+  TSpeedButton* Button_M_Load = nullptr;
+  TButton* Button1 = nullptr;
+  TSpeedButton* Button_All_Send = nullptr;
+  TSpeedButton* Button_All_Load = nullptr;
+  TSpeedButton* Button_Connect = nullptr;
+  TSpeedButton* Button_DisCon = nullptr;
+  TSpeedButton* Button_SetCon = nullptr;
+  TSpeedButton* SpeedButton2 = nullptr;
+  TSpeedButton* SpeedButton3 = nullptr;
+  TTimer* Timer1 = nullptr;
+  TTimer* Timer2 = nullptr;
+  TFileDialog SaveDialog1;
+  TFileDialog OpenDialog1;
+
+  // Every byte the module sent since the last command.
+  std::string RecvBuffer;
+
+  // The control tables: entries 0 to 3 are channels 1 to 4; the send-button
+  // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM).
+  template <class T>
+  using TControlTable = std::array<T*, 40>;
+  TControlTable<TEdit> Edit_Name_Ch{};
+  TControlTable<TComboBox> ComboBox_Used_Ch{};
+  TControlTable<TCheckBox> CheckBox_Inp_Type{};
+  TControlTable<TCheckBox> CheckBox_SS_Ch{};
+  TControlTable<TComboBox> ComboBox_Unit_Ch{};
+  TControlTable<TComboBox> ComboBox_VChk_Ch{};
+  TControlTable<TEdit> Edit_Damger_Ch{};
+  TControlTable<TEdit> Edit_Alert_Ch{};
+  TControlTable<TComboBox> ComboBox_Relay_Ch{};
+  TControlTable<TComboBox> ComboBox_Atype_Ch{};
+  TControlTable<TEdit> Edit_Dtyme_Ch{};
+  TControlTable<TComboBox> ComboBox_Ttype_Ch{};
+  TControlTable<TEdit> Edit_Ttyme_Ch{};
+  TControlTable<TEdit> Edit_Max_Ch{};
+  TControlTable<TEdit> Edit_Min_Ch{};
+  TControlTable<TEdit> Edit_Scale_Ch{};
+  TControlTable<TEdit> Edit_Offset_Ch{};
+  TControlTable<TEdit> Edit_Curr_Max_Ch{};
+  TControlTable<TEdit> Edit_Curr_Min_Ch{};
+  TControlTable<TSpeedButton> Button_Send{};
+
+  // Event handlers.
+  void Button_Send1Click(QObject* Sender);
+  void Button_Send5Click(QObject* Sender);
+  void Button_Send6Click(QObject* Sender);
+  void Button1Click(QObject* Sender);
+  void Label6Click(QObject* Sender);
+  void ComboBox_Unit_Ch1Change(QObject* Sender);
+  void Button_All_LoadClick(QObject* Sender);
+  void Button_All_SendClick(QObject* Sender);
+  void Button_NSetClickClick(QObject* Sender);
+  void Button_NLoadClickClick(QObject* Sender);
+  void Button_M_SetClickClick(QObject* Sender);
+  void Button_M_LoadClick(QObject* Sender);
+  void Button_ConnectClick(QObject* Sender);
+  void Button_DisConClick(QObject* Sender);
+  void Button_SetConClick(QObject* Sender);
+  void SpeedButton_SaveClick(QObject* Sender);
+  void SpeedButton1_LoadClick(QObject* Sender);
+  void Timer1Timer(QObject* Sender);
+  void Timer2Timer(QObject* Sender);
+
+private:
+  // Builds the controls from the form description and binds their events.
+  void CreateForm();
+  void BindEvents();
+  void ReportNotConnected();
+};

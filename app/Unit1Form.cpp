@@ -1,0 +1,321 @@
+// The form description of the main window: every control with its form name,
+// caption or default text, list items, colours and place.
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+// Rows of the channel columns; the captions sit in GroupBox8 at the same height.
+constexpr int RowTop = 20;
+constexpr int RowStep = 26;
+constexpr int RowHeight = 21;
+int RowY(int row) { return RowTop + row * RowStep; }
+
+// Text colours, darker than the pure ones so they read well on white and grey.
+const QColor Blue(0, 0, 192);
+const QColor Red(192, 0, 0);
+const QColor Lime(0, 128, 0);
+const QColor Fuchsia(160, 0, 160);
+
+struct TRowCaption {
+  const char* Caption;
+  QColor Color;
+};
+
+const TRowCaption RowCaptions[] = {
+    {"Point Name", Blue},
+    {"Used/Not Used", {}},
+    {"Input Type", Lime},
+    {"Sync Type", Blue},
+    {"Engineering Unit", {}},
+    {"Voltage Check", {}},
+    {"Alarm Setting Danger", Red},
+    {"Alarm Setting Alert", Lime},
+    {"Relay Type(NE/NDE)", {}},
+    {"Alarm Operating Type", Blue},
+    {"Alarm Delay Time(Sec)", {}},
+    {"Alert Operating Type", Blue},
+    {"Alert Delay Time(Sec)", {}},
+    {"Signal Full Scale  Max", Fuchsia},
+    {"Signal Full Scale  Min", {}},
+    {"View Scale  Max", Fuchsia},
+    {"View Scale  Min", {}},
+    {"Scale(4~20mA)Max", Fuchsia},
+    {"Scale(4~20mA)Min", {}},
+};
+
+const QStringList UnitItems = {
+    "mm/s R", "in/s R",  "g R",      "m/s2 R",  "mm/s P",   "in/s P",   "g P",      "m/s2 P",   "mm/s PP",  "in/s PP",
+    "g PP",   "m/s2 PP", "in/s2",    "um",      "mm",       "mils",     "C(PT100)", "C(10mV)",  "Bar",      "Kg_cm2",
+    "mV",     "V",       "gE",       "mm/s(DC)", "in/s(DC)", "g(DC)",   "m/s2(DC)", "C(DC)"};
+const QStringList UsedItems = {"Used", "Not Used"};
+const QStringList OperatingItems = {"NonLatch", "Latch", "ByPass"};
+
+QFont VerdanaFont(int pixels, bool bold = false) {
+  QFont font("Verdana");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+void SetTextColor(QWidget* control, const QColor& color) {
+  if (!color.isValid()) return;
+  QPalette palette = control->palette();
+  palette.setColor(QPalette::WindowText, color);
+  palette.setColor(QPalette::Text, color);
+  palette.setColor(QPalette::ButtonText, color);
+  control->setPalette(palette);
+}
+
+// Accessible names read single-spaced: "Signal Full Scale  Max" is spoken
+// as "Signal Full Scale Max".
+void SetAccessible(QWidget* control, const QString& name) { control->setAccessibleName(name.simplified()); }
+
+TGroupBox* NewGroup(QWidget* parent, const char* name, const QString& caption, QRect place) {
+  auto* group = new TGroupBox(caption, parent);
+  group->setObjectName(name);
+  group->setGeometry(place);
+  return group;
+}
+
+TLabel* NewLabel(QWidget* parent, const QString& caption, QRect place, const QColor& color = {}) {
+  auto* label = new TLabel(caption, parent);
+  label->setGeometry(place);
+  SetTextColor(label, color);
+  return label;
+}
+
+TEdit* NewEdit(QWidget* parent, const QString& name, const QString& text, QRect place, const QString& accessible,
+               const QColor& color = {}) {
+  auto* edit = new TEdit(text, parent);
+  edit->setObjectName(name);
+  edit->setGeometry(place);
+  edit->setFont(VerdanaFont(11));
+  SetTextColor(edit, color);
+  SetAccessible(edit, accessible);
+  return edit;
+}
+
+// A drop-down list: an editable combo box whose items are fixed; typed text
+// is never added to them, and no completion alters what the user types.
+TComboBox* NewList(QWidget* parent, const QString& name, const QStringList& items, const QString& text, QRect place,
+                   const QString& accessible, const QColor& color = {}) {
+  auto* list = new TComboBox(parent);
+  list->setObjectName(name);
+  list->setGeometry(place);
+  list->setFont(VerdanaFont(11));
+  list->setEditable(true);
+  list->setInsertPolicy(QComboBox::NoInsert);
+  list->setCompleter(nullptr);
+  list->addItems(items);
+  list->setCurrentIndex(-1);
+  list->setEditText(text);
+  SetTextColor(list, color);
+  SetAccessible(list, accessible);
+  return list;
+}
+
+TCheckBox* NewCheck(QWidget* parent, const QString& name, const QString& caption, QRect place,
+                    const QString& accessible, const QColor& color = {}) {
+  auto* check = new TCheckBox(caption, parent);
+  check->setObjectName(name);
+  check->setGeometry(place);
+  check->setFont(VerdanaFont(11));
+  SetTextColor(check, color);
+  SetAccessible(check, accessible);
+  return check;
+}
+
+TSpeedButton* NewSpeedButton(QWidget* parent, const QString& name, const QString& caption, QRect place,
+                             const QString& accessible, const QFont& font, const QColor& color = {}) {
+  auto* button = new TSpeedButton(parent);
+  button->setObjectName(name);
+  button->setText(caption);
+  button->setGeometry(place);
+  button->setFont(font);
+  button->setFocusPolicy(Qt::StrongFocus);
+  SetTextColor(button, color);
+  SetAccessible(button, accessible);
+  return button;
+}
+
+// One channel column: the controls of channel n (1 to 4) in row order.
+void NewChannelColumn(QWidget* panel, int n, int left) {
+  const QString d = QString::number(n);
+  const QString ch = "CH" + d + " ";
+  auto* group = NewGroup(panel, qPrintable("GroupBox" + d), " CH" + d, QRect(left, 12, 105, 581));
+  const auto caption = [](int row) { return QString(RowCaptions[row].Caption); };
+  const auto full = [](int row, int x = 6, int w = 93) { return QRect(x, RowY(row), w, RowHeight); };
+
+  NewEdit(group, "Edit_Name_Ch" + d, "Test ch" + d, full(0), ch + caption(0), Blue);
+  NewList(group, "ComboBox_Used_Ch" + d, UsedItems, "Used", full(1), ch + caption(1));
+  NewCheck(group, "CheckBox_Inp_Type" + d, "4~20mA IN", full(2), ch + caption(2), Lime);
+  NewCheck(group, "CheckBox_SS_Ch" + d, "Speed Sync", full(3), ch + caption(3), Blue);
+  SetTag(NewList(group, "ComboBox_Unit_Ch" + d, UnitItems, "mm/s R", full(4), ch + caption(4)), n - 1);
+  NewList(group, "ComboBox_VChk_Ch" + d, {"Check", "No Check"}, "Check", full(5), ch + caption(5));
+  NewLabel(group, "T1", QRect(4, RowY(6) + 3, 18, RowHeight - 4), Red);
+  NewEdit(group, "Edit_Damger_Ch" + d, "8.0", full(6, 24, 75), ch + caption(6), Red);
+  NewLabel(group, "T1", QRect(4, RowY(7) + 3, 18, RowHeight - 4), Lime);
+  NewEdit(group, "Edit_Alert_Ch" + d, "5.0", full(7, 24, 75), ch + caption(7), Lime);
+  NewList(group, "ComboBox_Relay_Ch" + d, {"NE", "NDE"}, "NE", full(8), ch + caption(8));
+  NewList(group, "ComboBox_Atype_Ch" + d, OperatingItems, "NonLatch", full(9), ch + caption(9), Blue);
+  NewEdit(group, "Edit_Dtyme_Ch" + d, "0.0", full(10), ch + caption(10));
+  NewList(group, "ComboBox_Ttype_Ch" + d, OperatingItems, "NonLatch", full(11), ch + caption(11), Blue);
+  NewEdit(group, "Edit_Ttyme_Ch" + d, "0.0", full(12), ch + caption(12));
+  NewEdit(group, "Edit_Max_Ch" + d, "25.0", full(13), ch + caption(13), Fuchsia);
+  NewEdit(group, "Edit_Min_Ch" + d, "0.0", full(14), ch + caption(14));
+  NewEdit(group, "Edit_Scale_Ch" + d, "15.0", full(15), ch + caption(15), Fuchsia);
+  NewEdit(group, "Edit_Offset_Ch" + d, "0.0", full(16), ch + caption(16));
+  NewEdit(group, "Edit_Curr_Max_Ch" + d, "20.0", full(17), ch + caption(17), Fuchsia);
+  NewEdit(group, "Edit_Curr_Min_Ch" + d, "4.0", full(18), ch + caption(18));
+  const QString send = "Send Set Ch" + d;
+  auto* button = NewSpeedButton(group, "Button_Send" + d, send, QRect(6, 520, 93, 48), send, VerdanaFont(11, true));
+  SetTag(button, n - 1);
+}
+
+}  // namespace
+
+void TForm1::CreateForm() {
+  setObjectName("Form1");
+  setWindowTitle("HRVX3300 Configuration Program");
+  setFont(VerdanaFont(11));
+
+  Panel1 = new TPanel(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setGeometry(0, 0, 1001, 601);
+  Panel1->setAutoFillBackground(true);
+  Panel1->setBackgroundRole(QPalette::Button);
+
+  // Row captions and the version.
+  auto* captions = NewGroup(Panel1, "GroupBox8", QString(), QRect(8, 12, 161, 581));
+  for (int row = 0; row < 19; ++row)
+    NewLabel(captions, RowCaptions[row].Caption, QRect(8, RowY(row) + 2, 150, RowHeight - 2), RowCaptions[row].Color);
+  auto* version = new TPanel(captions);
+  version->setObjectName("Panel2");
+  version->setFrameShape(QFrame::Panel);
+  version->setFrameShadow(QFrame::Sunken);
+  version->setGeometry(8, 520, 145, 48);
+  auto* versionText = NewLabel(version, "Ver 4.2", QRect(0, 0, 145, 48));
+  versionText->setAlignment(Qt::AlignCenter);
+  versionText->setFont(VerdanaFont(13, true));
+
+  for (int n = 1; n <= 4; ++n) NewChannelColumn(Panel1, n, 176 + (n - 1) * 112);
+
+  // AUX
+  const QFont big = VerdanaFont(15, true);
+  auto* aux = NewGroup(Panel1, "GroupBox13", " AUX", QRect(624, 12, 145, 293));
+  auto* temperature = NewGroup(aux, "GroupBox9", "Temperature", QRect(8, 18, 129, 74));
+  ComboBox_Used_Temp =
+      NewList(temperature, "ComboBox_Used_Temp", UsedItems, "Used", QRect(8, 20, 113, RowHeight), "AUX Temperature Used/Not Used");
+  CheckBox1 = NewCheck(temperature, "CheckBox1", QString::fromUtf8("10mV/℃"), QRect(8, 46, 113, RowHeight),
+                       QString::fromUtf8("AUX Temperature 10mV/℃"));
+  auto* speed = NewGroup(aux, "GroupBox10", "Speed", QRect(8, 96, 129, 128));
+  ComboBox_Used_Rpm = NewList(speed, "ComboBox_Used_Rpm", UsedItems, "Used", QRect(8, 20, 113, RowHeight), "AUX Speed Used/Not Used");
+  ComboBox_Cnt_Rpm = NewList(speed, "ComboBox_Cnt_Rpm", {"1", "2", "3", "4", "5", "6", "7", "8"}, "1",
+                             QRect(8, 46, 113, RowHeight), "AUX Speed Pulses per Turn");
+  NewLabel(speed, "H1", QRect(8, 75, 22, RowHeight - 4), Red);
+  Edit_Speed_H1 = NewEdit(speed, "Edit_Speed_H1", "10.0", QRect(32, 72, 89, RowHeight), "AUX Speed H1", Red);
+  NewLabel(speed, "L1", QRect(8, 101, 22, RowHeight - 4), Lime);
+  Edit_Speed_L1 = NewEdit(speed, "Edit_Speed_L1", "5.0", QRect(32, 98, 89, RowHeight), "AUX Speed L1", Lime);
+  NewLabel(aux, "Ev.Cnt", QRect(12, 233, 48, RowHeight - 4));
+  ComboBox_EvCnt = NewList(aux, "ComboBox_EvCnt", {"1", "2", "3", "4", "5"}, QString(), QRect(64, 230, 73, RowHeight), "AUX Ev.Cnt");
+  Button_Send.at(4) = NewSpeedButton(aux, "Button_Send5", "Send Set Aux", QRect(8, 258, 129, 28), "Send Set Aux", VerdanaFont(11, true));
+  SetTag(Button_Send[4], 5);
+
+  // SYSTEM
+  auto* sys = NewGroup(Panel1, "GroupBox14", " SYSTEM", QRect(624, 328, 145, 265));
+  auto* modbus = NewGroup(sys, "GroupBox5", "ModBus", QRect(8, 18, 129, 154));
+  const auto modbusRow = [](int row) { return QRect(64, 20 + row * 26, 57, RowHeight); };
+  const auto modbusLabel = [&](int row, const char* caption) { NewLabel(modbus, caption, QRect(8, 23 + row * 26, 56, RowHeight - 4)); };
+  modbusLabel(0, "Slave No.");
+  Edit_Node1 = NewEdit(modbus, "Edit_Node1", "1", modbusRow(0), "SYSTEM Slave No.");
+  modbusLabel(1, "Baud");
+  ComboBox_Com_Baud_S1 = NewList(modbus, "ComboBox_Com_Baud_S1", {"b9600", "b4800", "b2400", "b1200"}, QString(), modbusRow(1), "SYSTEM Baud");
+  modbusLabel(2, "Data");
+  ComboBox_Com_Data_S1 = NewList(modbus, "ComboBox_Com_Data_S1", {"d8", "d7"}, QString(), modbusRow(2), "SYSTEM Data");
+  modbusLabel(3, "Stop");
+  ComboBox_Com_Stop_S1 = NewList(modbus, "ComboBox_Com_Stop_S1", {"s1", "s0.5", "s2", "s1.5"}, QString(), modbusRow(3), "SYSTEM Stop");
+  modbusLabel(4, "Parity");
+  ComboBox_Com_Parity_S1 = NewList(modbus, "ComboBox_Com_Parity_S1", {"NON", "ODD", "EVEN"}, QString(), modbusRow(4), "SYSTEM Parity");
+  Label6 = new TClickLabel("SN:", sys);
+  Label6->setObjectName("Label6");
+  Label6->setGeometry(10, 185, 28, RowHeight - 4);
+  Label6->setAccessibleName("SYSTEM SN: (click to edit the serial number)");
+  Edit_Serial_Nu_Ch1 = NewEdit(sys, "Edit_Serial_Nu_Ch1", "20220405", QRect(40, 182, 97, RowHeight), "SYSTEM SN:");
+  Edit_Serial_Nu_Ch1->setEnabled(false);
+  Button_Send.at(5) = NewSpeedButton(sys, "Button_Send6", "Send Set Data", QRect(8, 220, 129, 34), "Send Set Data", VerdanaFont(11, true));
+
+  // Net Config
+  auto* net = NewGroup(Panel1, "GroupBox15", " Net Config", QRect(776, 10, 217, 103));
+  NewLabel(net, "IP :", QRect(8, 29, 26, RowHeight - 4));
+  TEdit** ip[] = {&Edit_Src_Ip1, &Edit_Src_Ip2, &Edit_Src_Ip3, &Edit_Src_Ip4};
+  const char* ipDefaults[] = {"192", "168", "0", "40"};
+  for (int i = 0; i < 4; ++i)
+    *ip[i] = NewEdit(net, QString("Edit_Src_Ip%1").arg(i + 1), ipDefaults[i], QRect(36 + i * 44, 26, 38, RowHeight),
+                     QString("IP %1").arg(i + 1));
+  Button_NSetClick = NewSpeedButton(net, "Button_NSetClick", "Set", QRect(8, 58, 97, 34), "Net Config Set", big);
+  Button_NLoadClick = NewSpeedButton(net, "Button_NLoadClick", "Load", QRect(112, 58, 97, 34), "Net Config Load", big);
+
+  // MAC Address
+  auto* mac = NewGroup(Panel1, "GroupBox16", " MAC Address  (HEX) ", QRect(776, 120, 217, 121));
+  TEdit** macs[] = {&Edit_Mac1, &Edit_Mac2, &Edit_Mac3, &Edit_Mac4, &Edit_Mac5, &Edit_Mac6};
+  for (int i = 0; i < 6; ++i) {
+    const QString a = QString("A%1").arg(i + 1);
+    NewLabel(mac, a, QRect(10 + i * 34, 22, 30, 16))->setAlignment(Qt::AlignCenter);
+    *macs[i] = NewEdit(mac, QString("Edit_Mac%1").arg(i + 1), i == 5 ? "EE" : "00", QRect(10 + i * 34, 40, 30, RowHeight),
+                       "MAC " + a);
+  }
+  Button_M_SetClick = NewSpeedButton(mac, "Button_M_SetClick", "Set", QRect(8, 76, 97, 34), "MAC Set", big);
+  Button_M_Load = NewSpeedButton(mac, "Button_M_Load", "Load", QRect(112, 76, 97, 34), "MAC Load", big);
+
+  // Time
+  auto* time = NewGroup(Panel1, "GroupBox7", "Time", QRect(776, 257, 105, 104));
+  Button1 = new TButton("Time Syn", time);
+  Button1->setObjectName("Button1");
+  Button1->setGeometry(8, 28, 89, 56);
+  Button1->setFont(big);
+  SetTextColor(Button1, Red);
+  SetAccessible(Button1, "Time Syn");
+
+  // All
+  auto* all = NewGroup(Panel1, "GroupBox11", "All", QRect(888, 257, 105, 104));
+  Button_All_Send = NewSpeedButton(all, "Button_All_Send", "Send", QRect(8, 22, 89, 36), "All Send", big, Red);
+  Button_All_Load = NewSpeedButton(all, "Button_All_Load", "Load", QRect(8, 62, 89, 36), "All Load", big, Red);
+
+  // Com Port: Connect and Dis Con are one exclusive group, Dis Con down at start.
+  auto* com = NewGroup(Panel1, "GroupBox6", "Com Port", QRect(776, 376, 217, 113));
+  Button_Connect = NewSpeedButton(com, "Button_Connect", "Connect", QRect(8, 22, 100, 40), "Connect", big);
+  Button_DisCon = NewSpeedButton(com, "Button_DisCon", "Dis Con", QRect(8, 66, 100, 40), "Dis Con", big);
+  Button_SetCon = NewSpeedButton(com, "Button_SetCon", "Setup", QRect(112, 22, 97, 84), "Setup", big);
+  for (TSpeedButton* b : {Button_Connect, Button_DisCon}) {
+    b->setCheckable(true);
+    b->setAutoExclusive(true);
+  }
+  Button_DisCon->setChecked(true);
+
+  // File
+  auto* file = NewGroup(Panel1, "GroupBox12", "File", QRect(776, 512, 217, 81));
+  SpeedButton2 = NewSpeedButton(file, "SpeedButton2", "Save", QRect(8, 24, 97, 44), "Save", big, Blue);
+  SpeedButton3 = NewSpeedButton(file, "SpeedButton3", "Open", QRect(112, 24, 97, 44), "Open", big, Blue);
+
+  // Non-visual components
+  Timer1 = new TTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(200);
+  Timer2 = new TTimer(this);
+  Timer2->setObjectName("Timer2");
+  Timer2->setInterval(500);
+  SaveDialog1.FileName = OpenDialog1.FileName = "*.dat";
+  SaveDialog1.Filter = OpenDialog1.Filter = "*.dat|*.dat";
+
+  setFixedSize(1001, 601);
+}

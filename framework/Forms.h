@@ -1,0 +1,67 @@
+// The application object, modal message boxes and the application-level
+// exception handler.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <type_traits>
+#include <utility>
+
+// Where the program's message boxes go. The default shows a modal box with the
+// application title as caption and one OK button; tests put a recorder here.
+class TMessageSink {
+public:
+  virtual ~TMessageSink() = default;
+  virtual void Show(const QString& text) = 0;
+};
+
+class TApplication : public QApplication {
+public:
+  TApplication(int& argc, char** argv);
+  ~TApplication() override;
+
+  QString Title() const { return applicationDisplayName(); }
+  void SetTitle(const QString& title) { setApplicationDisplayName(title); }
+
+  // Shows text in a modal message box (one OK button, the title as caption).
+  void MessageBox(const QString& text);
+  // Replaces the sink behind MessageBox; nullptr restores the default.
+  void SetMessageSink(TMessageSink* sink) { Sink = sink; }
+
+  // Shows the message of an exception that left a handler. An exception not
+  // derived from std::exception is shown with an empty message.
+  void HandleException(std::exception_ptr error);
+
+  // A last guard: anything that still escapes an event handler is shown here
+  // instead of unwinding through the event loop.
+  bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+  TMessageSink* Sink = nullptr;
+};
+
+// The one application object, as created by the program entry or a test.
+TApplication* Application();
+
+// Shows text through the application's message box.
+void ShowMessage(const QString& text);
+
+// Wraps a handler so that an exception stops it at that point and reaches the
+// application-level handler; the event loop then carries on. A handler that
+// takes no arguments ignores those of the signal.
+template <class F>
+auto Guarded(F handler) {
+  return [handler = std::move(handler)](auto&&... args) {
+    try {
+      if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
+        handler(std::forward<decltype(args)>(args)...);
+      else
+        handler();
+    } catch (...) {
+      Application()->HandleException(std::current_exception());
+    }
+  };
+}

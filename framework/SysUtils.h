@@ -1,0 +1,43 @@
+// Exceptions and the number texts shared by the window, the records and the
+// configuration file. No Qt here, so the serial core can use it too.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+// Base of every exception the program raises on purpose; what() is the
+// message the application-level handler shows.
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : Message(std::move(message)) {}
+  const char* what() const noexcept override { return Message.c_str(); }
+  std::string Message;
+};
+
+// A text that does not read as the number asked for.
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Integer reader: leading blanks, an optional sign, then decimal digits or a
+// hexadecimal number after "$", "x", "X", "0x" or "0X". Anything else, and any
+// value outside the 32-bit range, raises
+// "'<text>' is not a valid integer value".
+int StrToInt(std::string_view text);
+bool TryStrToInt(std::string_view text, int& value);
+
+// Decimal float reader with a point as separator, whatever the locale;
+// surrounding blanks and an exponent are accepted. Otherwise raises
+// "'<text>' is not a valid floating point value".
+double StrToFloat(std::string_view text);
+bool TryStrToFloat(std::string_view text, double& value);
+
+// The "0.0" pattern: at least one integer digit and exactly one decimal.
+// Halves round away from zero, judged on the shortest decimal text that reads
+// back as the same value, so the single-precision 0.05 gives "0.1". A value
+// that rounds to zero shows as "0.0" without a sign; NaN and infinities show
+// as "NAN", "INF" and "-INF".
+std::string FormatFloat00(double value);
+std::string FormatFloat00(float value);
