@@ -234,8 +234,8 @@ void TForm1::CreateForm() {
   // SYSTEM
   auto* sys = NewGroup(Panel1, "GroupBox14", " SYSTEM", QRect(624, 328, 145, 265));
   auto* modbus = NewGroup(sys, "GroupBox5", "ModBus", QRect(8, 18, 129, 154));
-  const auto modbusRow = [](int row) { return QRect(64, 20 + row * 26, 57, RowHeight); };
-  const auto modbusLabel = [&](int row, const char* caption) { NewLabel(modbus, caption, QRect(8, 23 + row * 26, 56, RowHeight - 4)); };
+  const auto modbusRow = [](int row) { return QRect(58, 20 + row * 26, 65, RowHeight); };
+  const auto modbusLabel = [&](int row, const char* caption) { NewLabel(modbus, caption, QRect(6, 23 + row * 26, 52, RowHeight - 4)); };
   modbusLabel(0, "Slave No.");
   Edit_Node1 = NewEdit(modbus, "Edit_Node1", "1", modbusRow(0), "SYSTEM Slave No.");
   modbusLabel(1, "Baud");

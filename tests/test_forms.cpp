@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -71,4 +72,29 @@ TEST(Controls, ClickLabelAnswersMouseAndKeyboard) {
 TEST(Dialogs, FilterTextsBecomeQtFilters) {
   EXPECT_EQ(QtFileFilter("*.dat|*.dat"), "*.dat (*.dat)");
   EXPECT_EQ(QtFileFilter("Text|*.txt;*.log|All|*"), "Text (*.txt *.log);;All (*)");
+}
+
+TEST(Application, MessageBoxHasTitleAndOkAndTimersTickWhileItIsOpen) {
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(10);
+  QString caption, text;
+  int buttons = 0;
+  // Closes the box once the timer has ticked a few times under it.
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || ticks < 5) return;
+    caption = box->windowTitle();
+    text = box->text();
+    buttons = int(box->buttons().size());
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(5);
+  ShowMessage(" Send OK ");
+  EXPECT_GE(ticks, 5);
+  EXPECT_EQ(caption, "HRVX3300");
+  EXPECT_EQ(text, " Send OK ");
+  EXPECT_EQ(buttons, 1);
 }
