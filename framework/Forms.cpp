@@ -1,14 +1,24 @@
 #include "Forms.h"
 
+#include "Threads.h"
+
 #include <QMessageBox>
 
 namespace {
 TApplication* TheApplication = nullptr;
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { TheApplication = this; }
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  TheApplication = this;
+  // Calls that worker threads queue for the UI thread run from the event loop.
+  SetMainThread();
+  SetWakeMainThread([this] { QMetaObject::invokeMethod(this, [] { CheckSynchronize(); }, Qt::QueuedConnection); });
+  SetThreadExceptionHandler([this](std::exception_ptr error) { HandleException(error); });
+}
 
 TApplication::~TApplication() {
+  SetWakeMainThread(nullptr);
+  SetThreadExceptionHandler(nullptr);
   if (TheApplication == this) TheApplication = nullptr;
 }
 

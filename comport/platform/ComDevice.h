@@ -1,0 +1,169 @@
+// The device interface under the serial port component: the serial calls of
+// the operating system in the shape the component uses them (line
+// configuration block, time-outs, queue sizes, event mask and event wait,
+// reads and writes with completion records, purge, status, modem lines,
+// line controls). Every call returns 0 on success or the system's error code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The 28-byte line configuration block.
+struct TDCB {
+  std::uint32_t DCBlength = 0;
+  std::uint32_t BaudRate = 0;
+  std::uint32_t Flags = 0;
+  std::uint16_t wReserved = 0;
+  std::uint16_t XonLim = 0;
+  std::uint16_t XoffLim = 0;
+  std::uint8_t ByteSize = 0;
+  std::uint8_t Parity = 0;
+  std::uint8_t StopBits = 0;
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+  std::uint16_t wReserved1 = 0;
+};
+static_assert(sizeof(TDCB) == 28);
+
+// Flag bits of TDCB::Flags.
+enum : std::uint32_t {
+  dcb_Binary = 0x0001,
+  dcb_ParityCheck = 0x0002,
+  dcb_OutxCTSFlow = 0x0004,
+  dcb_OutxDSRFlow = 0x0008,
+  dcb_DTRControlMask = 0x0030,  // 0 disable, 1 enable, 2 handshake
+  dcb_DSRSensivity = 0x0040,
+  dcb_TxContinueOnXoff = 0x0080,
+  dcb_OutX = 0x0100,
+  dcb_InX = 0x0200,
+  dcb_ErrorChar = 0x0400,
+  dcb_NullStrip = 0x0800,
+  dcb_RTSControlMask = 0x3000,  // 0 disable, 1 enable, 2 handshake, 3 toggle
+  dcb_AbortOnError = 0x4000,
+};
+constexpr int dcb_DTRControlShift = 4;
+constexpr int dcb_RTSControlShift = 12;
+
+struct TCommTimeouts {
+  std::uint32_t ReadIntervalTimeout = 0;
+  std::uint32_t ReadTotalTimeoutMultiplier = 0;
+  std::uint32_t ReadTotalTimeoutConstant = 0;
+  std::uint32_t WriteTotalTimeoutMultiplier = 0;
+  std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+constexpr std::uint32_t MAXDWORD = 0xFFFFFFFF;
+
+// Event mask bits.
+enum : std::uint32_t {
+  EV_RXCHAR = 0x0001, EV_RXFLAG = 0x0002, EV_TXEMPTY = 0x0004, EV_CTS = 0x0008, EV_DSR = 0x0010,
+  EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080, EV_RING = 0x0100, EV_RX80FULL = 0x0400,
+};
+
+// Purge flags.
+enum : std::uint32_t { PURGE_TXABORT = 0x1, PURGE_RXABORT = 0x2, PURGE_TXCLEAR = 0x4, PURGE_RXCLEAR = 0x8 };
+
+// Line error bits of ClearCommError.
+enum : std::uint32_t {
+  CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004, CE_FRAME = 0x0008, CE_BREAK = 0x0010,
+  CE_TXFULL = 0x0100, CE_IOE = 0x0400, CE_MODE = 0x8000,
+};
+
+// Modem status bits.
+enum : std::uint32_t { MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80 };
+
+// Line control functions.
+enum : std::uint32_t { SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6, SETBREAK = 8, CLRBREAK = 9 };
+
+struct TComStat {
+  std::uint32_t Flags = 0;  // low byte: the line state flags
+  std::uint32_t InQue = 0;
+  std::uint32_t OutQue = 0;
+};
+
+// Results besides the system's error codes.
+constexpr int ERROR_IO_PENDING = 997;
+constexpr int ERROR_IO_INCOMPLETE = 996;
+constexpr int ERROR_OPERATION_ABORTED = 995;
+constexpr int ERROR_WAIT_STOPPED = -1;  // an event wait ended by its stop event
+
+// A manual-reset event that a blocked event wait also watches.
+class TComStopEvent {
+public:
+  TComStopEvent();
+  ~TComStopEvent();
+  TComStopEvent(const TComStopEvent&) = delete;
+  TComStopEvent& operator=(const TComStopEvent&) = delete;
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  int Fd() const { return FFd; }
+
+private:
+  int FFd = -1;
+};
+
+// The record of one read or write the device has under way. The device keeps
+// its progress here; the caller keeps the record and the buffer alive until
+// the operation completes.
+struct TComOverlapped {
+  bool Write = false;
+  std::uint8_t* Buffer = nullptr;
+  std::uint32_t Requested = 0;
+  std::uint32_t Done = 0;
+  bool Completed = true;
+  int Error = 0;
+  // Device-private progress: start, last byte, and the purge generation.
+  std::int64_t StartMs = 0;
+  std::int64_t LastByteMs = 0;
+  std::uint64_t Generation = 0;
+};
+
+class TComDevice {
+public:
+  virtual ~TComDevice() = default;
+
+  // Opens the device at path for exclusive reading and writing.
+  virtual int Open(const std::string& path) = 0;
+  virtual int Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  virtual int SetCommState(const TDCB& dcb) = 0;
+  virtual int SetCommTimeouts(const TCommTimeouts& timeouts) = 0;
+  virtual int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) = 0;
+  virtual int SetCommMask(std::uint32_t mask) = 0;
+
+  // Waits for one of the events of the mask, for stop (if given) or for
+  // timeoutMs (-1: no limit). Returns 0 with the events found (none after a
+  // time-out), ERROR_WAIT_STOPPED when stop was set, or the error that ended
+  // the wait (a vanished device among them).
+  virtual int WaitCommEvent(std::uint32_t& events, const TComStopEvent* stop, int timeoutMs) = 0;
+
+  // Starts a read or write. Returns 0 when it completed at once (ov.Done
+  // holds the count), ERROR_IO_PENDING when it goes on, or an error.
+  virtual int ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) = 0;
+  virtual int WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) = 0;
+  // The result of a started operation: 0 when complete (ov.Done holds the
+  // count), ERROR_IO_INCOMPLETE when still under way and wait is false, or
+  // the error it ended with.
+  virtual int GetOverlappedResult(TComOverlapped& ov, bool wait) = 0;
+
+  virtual int PurgeComm(std::uint32_t flags) = 0;
+  virtual int ClearCommError(std::uint32_t& errors, TComStat& stat) = 0;
+  virtual int GetCommModemStatus(std::uint32_t& status) = 0;
+  virtual int EscapeCommFunction(std::uint32_t function) = 0;
+  virtual int TransmitCommChar(char c) = 0;
+};
+
+// The device path of a port name: an absolute path as it is, COMn as
+// /dev/ttyS(n-1), any other name under /dev.
+std::string ComDevicePath(const std::string& port);
+
+// The device of this system.
+std::unique_ptr<TComDevice> CreatePlatformComDevice();
+
+// Writes a diagnostic text to stderr when HRVX3300_DEBUG is set.
+void OutputDebugString(const std::string& text);

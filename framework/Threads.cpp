@@ -1,0 +1,178 @@
+#include "Threads.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct TCall {
+  std::function<void()> Body;
+  bool ReleaseOnStart = false;  // the sender waits only until it starts
+  bool Waited = false;          // somebody waits for it at all
+  bool Started = false;
+  bool Done = false;
+  std::exception_ptr Error;
+};
+
+struct TDispatch {
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::shared_ptr<TCall>> Calls;
+  std::thread::id Main = std::this_thread::get_id();
+  std::function<void()> Wake;
+  std::function<void(std::exception_ptr)> HandleException;
+};
+
+TDispatch& Dispatch() {
+  static TDispatch dispatch;
+  return dispatch;
+}
+
+std::shared_ptr<TCall> Post(std::function<void()> body, bool waited, bool releaseOnStart) {
+  auto call = std::make_shared<TCall>();
+  call->Body = std::move(body);
+  call->Waited = waited;
+  call->ReleaseOnStart = releaseOnStart;
+  TDispatch& d = Dispatch();
+  std::function<void()> wake;
+  {
+    std::lock_guard lock(d.Mutex);
+    d.Calls.push_back(call);
+    wake = d.Wake;
+  }
+  d.Changed.notify_all();
+  if (wake) wake();
+  return call;
+}
+
+void Report(std::exception_ptr error);
+
+void Report(std::exception_ptr error) { HandleException(error); }
+
+}  // namespace
+
+void HandleException(std::exception_ptr error) {
+  if (Dispatch().HandleException) {
+    Dispatch().HandleException(error);
+    return;
+  }
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  } catch (...) {
+  }
+}
+
+void SetMainThread() { Dispatch().Main = std::this_thread::get_id(); }
+
+bool IsMainThread() { return std::this_thread::get_id() == Dispatch().Main; }
+
+void Synchronize(const std::function<void()>& call) {
+  if (IsMainThread()) {
+    call();
+    return;
+  }
+  auto item = Post(call, true, false);
+  TDispatch& d = Dispatch();
+  std::unique_lock lock(d.Mutex);
+  d.Changed.wait(lock, [&] { return item->Done; });
+  if (item->Error) std::rethrow_exception(item->Error);
+}
+
+void SendAndRelease(std::function<void()> call) {
+  if (IsMainThread()) {
+    try {
+      call();
+    } catch (...) {
+      Report(std::current_exception());
+    }
+    return;
+  }
+  auto item = Post(std::move(call), true, true);
+  TDispatch& d = Dispatch();
+  std::unique_lock lock(d.Mutex);
+  d.Changed.wait(lock, [&] { return item->Started; });
+}
+
+void Queue(std::function<void()> call) { Post(std::move(call), false, false); }
+
+bool CheckSynchronize(int timeoutMs) {
+  TDispatch& d = Dispatch();
+  std::deque<std::shared_ptr<TCall>> calls;
+  {
+    std::unique_lock lock(d.Mutex);
+    if (timeoutMs > 0)
+      d.Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !d.Calls.empty(); });
+    calls.swap(d.Calls);
+  }
+  for (auto& call : calls) {
+    if (call->ReleaseOnStart) {
+      {
+        std::lock_guard lock(d.Mutex);
+        call->Started = true;
+      }
+      d.Changed.notify_all();
+    }
+    try {
+      call->Body();
+    } catch (...) {
+      if (call->Waited && !call->ReleaseOnStart)
+        call->Error = std::current_exception();
+      else
+        Report(std::current_exception());
+    }
+    {
+      std::lock_guard lock(d.Mutex);
+      call->Done = true;
+    }
+    d.Changed.notify_all();
+  }
+  return !calls.empty();
+}
+
+void SetWakeMainThread(std::function<void()> wake) {
+  std::lock_guard lock(Dispatch().Mutex);
+  Dispatch().Wake = std::move(wake);
+}
+
+void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) {
+  Dispatch().HandleException = std::move(handler);
+}
+
+TThread::TThread(std::function<void()> execute) {
+  FThread = std::thread([this, execute = std::move(execute)] {
+    try {
+      execute();
+    } catch (...) {
+      FatalException = std::current_exception();
+    }
+    TDispatch& d = Dispatch();
+    {
+      std::lock_guard lock(d.Mutex);
+      FFinished = true;
+    }
+    d.Changed.notify_all();
+  });
+}
+
+TThread::~TThread() { WaitFor(); }
+
+void TThread::WaitFor() {
+  if (!FThread.joinable()) return;
+  if (IsMainThread()) {
+    TDispatch& d = Dispatch();
+    for (;;) {
+      {
+        std::unique_lock lock(d.Mutex);
+        d.Changed.wait(lock, [&] { return FFinished || !d.Calls.empty(); });
+        if (FFinished && d.Calls.empty()) break;
+      }
+      CheckSynchronize();
+    }
+  }
+  FThread.join();
+}

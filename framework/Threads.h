@@ -1,0 +1,58 @@
+// Calls from worker threads onto the UI thread, and a thread that the UI
+// thread can wait for while it keeps running those calls. No Qt here: the
+// application object installs the hook that wakes its event loop, and tests
+// without an event loop pump the calls with CheckSynchronize.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <thread>
+
+// Marks the calling thread as the UI thread.
+void SetMainThread();
+bool IsMainThread();
+
+// Runs call on the UI thread and waits until it has returned; an exception it
+// raises is raised again in the caller. On the UI thread it runs at once.
+void Synchronize(const std::function<void()>& call);
+
+// Runs call on the UI thread, waiting only until the UI thread has started
+// it. An exception it raises goes to the application's handler.
+void SendAndRelease(std::function<void()> call);
+
+// Runs call on the UI thread later, without waiting.
+void Queue(std::function<void()> call);
+
+// UI thread: runs the calls queued for it. With timeoutMs > 0, waits up to
+// that long for a first one. Returns whether any ran.
+bool CheckSynchronize(int timeoutMs = 0);
+
+// Gives an exception to the application's handler (the installed one below).
+void HandleException(std::exception_ptr error);
+
+// Installed by the event loop: asks the UI thread to call CheckSynchronize.
+void SetWakeMainThread(std::function<void()> wake);
+// Installed by the application: shows exceptions of released calls.
+void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler);
+
+// A thread running execute. Whoever waits for it on the UI thread keeps
+// running the calls the thread queues meanwhile, so a thread in the middle
+// of a Synchronize can finish it and end.
+class TThread {
+public:
+  explicit TThread(std::function<void()> execute);
+  ~TThread();
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  void WaitFor();
+  bool Finished() const { return FFinished; }
+  std::thread::native_handle_type Handle() { return FThread.native_handle(); }
+  // What ended the thread, if it ended by an exception.
+  std::exception_ptr FatalException;
+
+private:
+  std::atomic<bool> FFinished{false};
+  std::thread FThread;
+};
