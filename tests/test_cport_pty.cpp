@@ -1,0 +1,335 @@
+// The port on real pseudo-terminal pairs: the test plays the far end on the
+// master side.
+#include "FakeComDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+unsigned Termios2OutputSpeed(int fd);
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point start) {
+  return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+class PtyPortTest : public testing::Test {
+protected:
+  void SetUp() override {
+    SetMainThread();
+    char name[256];
+    ASSERT_EQ(openpty(&Master, &Slave, name, nullptr, nullptr), 0);
+    Path = name;
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+    Port.SetPort(Path);
+  }
+  void TearDown() override {
+    Port.OnRxChar = nullptr;
+    Port.OnBeforeOpen = Port.OnAfterOpen = nullptr;
+    Port.Close();
+    if (Master >= 0) close(Master);
+    close(Slave);  // kept open by the test only to read the line settings
+  }
+
+  void FarWrite(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write(Master, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += std::size_t(n);
+      } else {
+        pollfd p{Master, POLLOUT, 0};
+        poll(&p, 1, 10);
+        CheckSynchronize();  // let the port's reader drain the line
+      }
+    }
+  }
+
+  std::string FarRead(std::size_t count, int timeoutMs = 3000) {
+    std::string got;
+    const auto start = Clock::now();
+    while (got.size() < count && ElapsedMs(start) < timeoutMs) {
+      char buf[4096];
+      const ssize_t n = read(Master, buf, sizeof buf);
+      if (n > 0) {
+        got.append(buf, std::size_t(n));
+      } else {
+        pollfd p{Master, POLLIN, 0};
+        poll(&p, 1, 10);
+      }
+    }
+    return got;
+  }
+
+  termios SlaveTermios() {
+    termios t{};
+    tcgetattr(Slave, &t);
+    return t;
+  }
+
+  int Master = -1;
+  int Slave = -1;
+  std::string Path;
+  TComPort Port;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = char(i * 7 % 251);
+  return s;
+}
+
+double ProcessCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+}  // namespace
+
+TEST_F(PtyPortTest, EveryByteArrivesOnceAndInOrderBothWays) {
+  std::string received;
+  int counted = 0, events = 0;
+  Port.OnRxChar = [&](TCustomComPort*, int count) {
+    ASSERT_GT(count, 0);
+    std::string s;
+    EXPECT_EQ(Port.ReadStr(s, count), count);
+    received += s;
+    counted += count;
+    ++events;
+  };
+  Port.SetBaudRate(br115200);
+  Port.Open();
+  const std::string in = Pattern(200000);
+  std::thread far([&] {
+    for (std::size_t i = 0; i < in.size(); i += 777) {
+      const std::string chunk = in.substr(i, 777);
+      std::size_t done = 0;
+      while (done < chunk.size()) {
+        const ssize_t n = write(Master, chunk.data() + done, chunk.size() - done);
+        if (n > 0) done += std::size_t(n);
+        else std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    }
+  });
+  EXPECT_TRUE(PumpUntil([&] { return received.size() >= in.size(); }, 10000)) << received.size() << " of " << in.size();
+  far.join();
+  EXPECT_EQ(received.size(), in.size());
+  EXPECT_TRUE(received == in);
+  EXPECT_EQ(counted, int(in.size()));
+  EXPECT_GT(events, 0);
+
+  const std::string out = Pattern(5000);
+  EXPECT_EQ(Port.WriteStr(out), 5000);
+  EXPECT_EQ(Port.Write("\x00\xFF", 2), 2);
+  EXPECT_TRUE(FarRead(5002) == out + std::string("\x00\xFF", 2));
+}
+
+TEST_F(PtyPortTest, LineSettingsReachTheTerminal) {
+  Port.SetBaudRate(br115200);
+  Port.SetStopBits(sbTwoStopBits);
+  Port.FlowControl().SetFlowControl(fcHardware);
+  Port.Open();
+  termios t = SlaveTermios();
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
+  EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_cflag & CRTSCTS);
+  EXPECT_TRUE((t.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD));
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+  EXPECT_FALSE(t.c_oflag & OPOST);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+
+  Port.FlowControl().SetFlowControl(fcSoftware);
+  t = SlaveTermios();
+  EXPECT_FALSE(t.c_cflag & CRTSCTS);
+  EXPECT_TRUE((t.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF));
+  EXPECT_EQ(t.c_cc[VSTART], 17);
+  EXPECT_EQ(t.c_cc[VSTOP], 19);
+
+  // A rate outside the table goes through termios2.
+  Port.SetCustomBaudRate(250000);
+  Port.SetBaudRate(brCustom);
+  EXPECT_EQ(Termios2OutputSpeed(Slave), 250000u);
+
+  // A virtual port keeps 8 data bits without parity, and says nothing.
+  EXPECT_NO_THROW(Port.SetDataBits(dbSeven));
+  EXPECT_NO_THROW(Port.Parity().SetBits(prEven));
+  t = SlaveTermios();
+  EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+  // ...and no modem lines: they read as off, and setting them is skipped.
+  EXPECT_TRUE(Port.Signals().Empty());
+  EXPECT_NO_THROW(Port.SetDTR(true));
+  EXPECT_NO_THROW(Port.SetRTS(false));
+  EXPECT_TRUE(Port.LastErrors().Empty());
+}
+
+TEST_F(PtyPortTest, EachGroupIsAppliedOnceAtTheEndOfAnUpdate) {
+  // With packet mode on the master and EXTPROC on the slave, the far end
+  // hears of every change of the line settings.
+  termios t = SlaveTermios();
+  t.c_lflag |= EXTPROC;
+  tcsetattr(Slave, TCSANOW, &t);
+  int on = 1;
+  ASSERT_EQ(ioctl(Master, TIOCPKT, &on), 0);
+  const auto settingsChanged = [&] {
+    bool changed = false;
+    pollfd p{Master, POLLIN, 0};
+    while (poll(&p, 1, 30) == 1) {
+      char buf[256];
+      const ssize_t n = read(Master, buf, sizeof buf);
+      if (n <= 0) break;
+      if (buf[0] & TIOCPKT_IOCTL) changed = true;
+    }
+    return changed;
+  };
+  settingsChanged();
+  Port.Open();
+  EXPECT_TRUE(settingsChanged());
+  Port.BeginUpdate();
+  Port.SetBaudRate(br57600);
+  Port.SetDataBits(dbSeven);
+  Port.SetStopBits(sbTwoStopBits);
+  Port.FlowControl().SetXonXoffIn(true);
+  Port.Timeouts().SetReadTotalConstant(10);
+  EXPECT_FALSE(settingsChanged());
+  Port.EndUpdate();
+  EXPECT_TRUE(settingsChanged());
+  EXPECT_EQ(cfgetospeed(&(t = SlaveTermios())), speed_t(B57600));
+  Port.SetBaudRate(br57600);  // no change, no call
+  EXPECT_FALSE(settingsChanged());
+  Port.SetBaudRate(br9600);
+  EXPECT_TRUE(settingsChanged());
+}
+
+TEST_F(PtyPortTest, ReadTimeouts) {
+  Port.SetEvents({});
+  Port.Open();
+  // Defaults: a read returns at once with what is queued, even nothing.
+  char buffer[16];
+  auto start = Clock::now();
+  EXPECT_EQ(Port.Read(buffer, 16), 0);
+  EXPECT_EQ(std::uint8_t(buffer[0]), 0xFF);
+  EXPECT_LT(ElapsedMs(start), 50);
+  std::string s = "untouched";
+  EXPECT_EQ(Port.ReadStr(s, 0), 0);
+  EXPECT_EQ(s, "");
+  FarWrite("abcd");
+  PumpUntil([&] { return Port.InputCount() == 4; });
+  EXPECT_EQ(Port.ReadStr(s, 10), 4);
+  EXPECT_EQ(s, "abcd");
+
+  // A total time-out of 200 ms waits that long for bytes that do not come.
+  Port.Timeouts().SetReadInterval(0);
+  Port.Timeouts().SetReadTotalConstant(200);
+  start = Clock::now();
+  EXPECT_EQ(Port.Read(buffer, 10), 0);
+  EXPECT_GE(ElapsedMs(start), 190);
+  EXPECT_LT(ElapsedMs(start), 1000);
+  // ...and gives what arrived in that time.
+  std::thread far([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    [[maybe_unused]] auto n = write(Master, "xyz", 3);
+  });
+  EXPECT_EQ(Port.ReadStr(s, 10), 3);
+  far.join();
+  EXPECT_EQ(s, "xyz");
+
+  // Waiting for one event without the thread: a time-out gives no events.
+  TComEvents events{evRxChar};
+  start = Clock::now();
+  Port.WaitForEvent(events, nullptr, 100);
+  EXPECT_TRUE(events.Empty());
+  EXPECT_GE(ElapsedMs(start), 90);
+  FarWrite("!");
+  events = {evRxChar};
+  Port.WaitForEvent(events, nullptr, 1000);
+  EXPECT_EQ(events, TComEvents({evRxChar}));
+}
+
+TEST_F(PtyPortTest, ClosingAndClearingDiscardQueuedBytes) {
+  Port.Open();  // events on, but no handler reads
+  FarWrite("queued");
+  ASSERT_TRUE(PumpUntil([&] { return Port.InputCount() == 6; }));
+  Port.Close();
+  Port.Open();
+  EXPECT_EQ(Port.InputCount(), 0);
+  FarWrite("more");
+  ASSERT_TRUE(PumpUntil([&] { return Port.InputCount() == 4; }));
+  Port.ClearBuffer(true, false);
+  EXPECT_EQ(Port.InputCount(), 0);
+}
+
+TEST_F(PtyPortTest, APortIsOpenedByOneUserOnly) {
+  Port.Open();
+  TComPort second;
+  second.SetPort(Path);
+  try {
+    second.Open();
+    FAIL();
+  } catch (const EComPortExt& e) {
+    EXPECT_EQ(e.PortErrorCode, 1);
+    EXPECT_NE(e.OsErrorCode, 0);
+    EXPECT_EQ(std::string(e.what()), "COM Port Error: Unable to open com port on " + Path);
+  }
+  EXPECT_FALSE(second.Connected());
+  Port.Close();
+  EXPECT_NO_THROW(second.Open());  // released on close
+}
+
+TEST_F(PtyPortTest, AMissingPortFailsToOpen) {
+  std::vector<std::string> log;
+  Port.OnBeforeOpen = [&](TCustomComPort*) { log.push_back("BeforeOpen"); };
+  Port.OnAfterOpen = [&](TCustomComPort*) { log.push_back("AfterOpen"); };
+  Port.SetPort("/dev/no-such-tty");
+  try {
+    Port.Open();
+    FAIL();
+  } catch (const EComPortExt& e) {
+    EXPECT_EQ(e.PortErrorCode, 1);
+    EXPECT_EQ(e.OsErrorCode, ENOENT);
+  }
+  EXPECT_FALSE(Port.Connected());
+  EXPECT_EQ(log, std::vector<std::string>{"BeforeOpen"});
+}
+
+TEST_F(PtyPortTest, AVanishedDeviceNeitherSpinsNorHangs) {
+  std::string received;
+  Port.OnRxChar = [&](TCustomComPort*, int count) {
+    std::string s;
+    Port.ReadStr(s, count);
+    received += s;
+  };
+  Port.Open();
+  FarWrite("last words");
+  PumpUntil([&] { return received.size() == 10; }, 1000);
+  EXPECT_EQ(received, "last words");
+  close(Master);  // the cable is pulled
+  Master = -1;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const double before = ProcessCpuMs();
+  for (int i = 0; i < 30; ++i) CheckSynchronize(10);
+  const double used = ProcessCpuMs() - before;
+  EXPECT_LT(used, 30.0) << "CPU time over 300 ms after the hang-up";
+  try {
+    Port.Write("x", 1);
+    FAIL();
+  } catch (const EComPortExt& e) {
+    EXPECT_EQ(e.PortErrorCode, 2);
+    EXPECT_NE(e.OsErrorCode, 0);
+  }
+  EXPECT_TRUE(Port.Connected());
+  Port.Close();
+  EXPECT_FALSE(Port.Connected());
+}

@@ -127,7 +127,8 @@ public:
     HasCounters = ::ioctl(Fd, TIOCGICOUNT, &Counters) == 0;
     Timeouts = {};
     Mask = 0;
-    RxSeen = 0;
+    ReadTotal = 0;
+    ArrivedSeen = 0;
     TxPending = false;
     PendingErrors = 0;
     return 0;
@@ -172,7 +173,9 @@ public:
     if (dcb.Flags & dcb_ParityCheck) t.c_iflag |= INPCK;
     t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    t.c_cc[VMIN] = 0;
+    // With VMIN 1 a non-blocking read of an empty queue says EAGAIN, so that
+    // a read of 0 bytes means only one thing: the other side has gone.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     Baud = dcb.BaudRate;
     const speed_t speed = StandardSpeed(dcb.BaudRate);
@@ -232,14 +235,15 @@ public:
       const std::uint32_t mask = Mask;
       std::uint32_t inQue = 0, outQue = 0;
       if (const int error = Queues(inQue, outQue)) return error;
-      if (inQue < RxSeen) RxSeen = inQue;  // the bytes seen so far were read
 
-      // Watch for new bytes with poll while none are unread; while some are,
-      // a new arrival only shows as a growing count, so look again shortly.
+      // Watch for new bytes with poll while none of those reported are left
+      // unread; while some are, poll would answer at once, so a new arrival
+      // shows only as a growing count of bytes received: look again shortly.
+      const bool unseen = ReadTotal + inQue > ArrivedSeen;
       pollfd fds[3] = {{Fd, 0, 0}, {WakeFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
       int wait = -1;
       if (mask & ReceiveEvents) {
-        if (RxSeen == 0)
+        if (inQue == 0 || unseen)
           fds[0].events = POLLIN;
         else
           wait = 10;
@@ -257,13 +261,14 @@ public:
       if (const int error = Queues(inQue, outQue)) return error;
       std::uint32_t found = CounterEvents();
       const bool hangUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
-      if (inQue > RxSeen) {
+      const std::uint64_t arrived = ReadTotal + inQue;
+      if (arrived > ArrivedSeen && inQue > 0) {
         found |= EV_RXCHAR;
         if (InputSize > 0 && std::uint64_t(inQue) * 100 >= std::uint64_t(InputSize) * 80) found |= EV_RX80FULL;
-        RxSeen = inQue;
       } else if (hangUp) {
         return EIO;  // the other side is gone and nothing new is left to read
       }
+      ArrivedSeen = std::max(ArrivedSeen, arrived);
       if (TxPending && outQue == 0) {
         TxPending = false;
         found |= EV_TXEMPTY;
@@ -293,8 +298,10 @@ public:
     if (flags & PURGE_RXABORT) ++ReadGeneration;
     if (flags & PURGE_TXABORT) ++WriteGeneration;
     const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
+    int queued = 0;
+    if (rx) ::ioctl(Fd, FIONREAD, &queued);
     if ((rx || tx) && ::tcflush(Fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) != 0) return errno;
-    if (rx) RxSeen = 0;
+    if (queued > 0) ReadTotal += std::uint64_t(queued);  // discarded bytes count as read
     return 0;
   }
 
@@ -439,6 +446,7 @@ private:
         if (n > 0) {
           ov.Done += std::uint32_t(n);
           ov.LastByteMs = NowMs();
+          if (!ov.Write) ReadTotal += std::uint64_t(n);
           continue;
         }
         if (n == 0) return Complete(ov, 0);  // the other side has gone: what was read is all
@@ -484,6 +492,7 @@ private:
                                    : ::read(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
         if (n > 0) {
           ov.Done += std::uint32_t(n);
+          if (!ov.Write) ReadTotal += std::uint64_t(n);
           continue;
         }
         return Complete(ov, n == 0 ? 0 : errno == EAGAIN ? EIO : errno);
@@ -526,7 +535,10 @@ private:
   std::atomic<std::uint32_t> Mask{0};
   std::atomic<std::uint32_t> InputSize{0};
   std::atomic<std::uint32_t> Baud{9600};
-  std::uint32_t RxSeen = 0;  // event thread only: queued bytes already reported
+  // Bytes received so far are those read plus those queued; the event
+  // thread reports an arrival when that sum grows past what it reported.
+  std::atomic<std::uint64_t> ReadTotal{0};
+  std::uint64_t ArrivedSeen = 0;  // event thread only
   std::atomic<bool> TxPending{false};
   std::atomic<std::uint64_t> ReadGeneration{0};
   std::atomic<std::uint64_t> WriteGeneration{0};
