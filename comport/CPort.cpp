@@ -414,7 +414,7 @@ TComThread::TComThread(TCustomComPort* port) : Owner(port) {
   // The platform's thread priorities need privileges here; the setting is
   // kept but the thread runs at the normal priority.
   Owner->FDevice->SetCommMask(EventsToMask(Owner->FEvents));
-  Thread = std::make_unique<TThread>([this] { Execute(); });
+  Thread = std::make_unique<TThread>([this] { Execute(); }, "ComThread");
 }
 
 TComThread::~TComThread() {
@@ -621,7 +621,8 @@ int TCustomComPort::WaitForAsync(PCPortAsync& async) {
     async->ReadBuffer.reset();
   }
   if (async->Kind == okRead) {
-    if (InputCount() == 0) SendSignalToLink(leRx, false);
+    // Only links hear that reception stopped; without them, no need to ask.
+    if (!FLinks.empty() && InputCount() == 0) SendSignalToLink(leRx, false);
   } else if (async->Data) {
     TxNotifyLink(async->Data.get(), async->Size);
   }

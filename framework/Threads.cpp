@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include <pthread.h>
+
 namespace {
 
 struct TCall {
@@ -143,8 +145,9 @@ void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) 
   Dispatch().HandleException = std::move(handler);
 }
 
-TThread::TThread(std::function<void()> execute) {
-  FThread = std::thread([this, execute = std::move(execute)] {
+TThread::TThread(std::function<void()> execute, const char* name) {
+  FThread = std::thread([this, execute = std::move(execute), name] {
+    if (name) pthread_setname_np(pthread_self(), name);
     try {
       execute();
     } catch (...) {

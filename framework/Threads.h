@@ -41,7 +41,8 @@ void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler);
 // of a Synchronize can finish it and end.
 class TThread {
 public:
-  explicit TThread(std::function<void()> execute);
+  // name (up to 15 characters) is what ps and top show for the thread.
+  explicit TThread(std::function<void()> execute, const char* name = nullptr);
   ~TThread();
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -462,11 +464,18 @@ TEST_F(FakePortTest, LinksHearSignalsTransmitsAndRings) {
 }
 
 TEST_F(FakePortTest, DeliveryRoutes) {
+  // With smNone the handler runs on the event thread: it locks for itself.
+  std::mutex mutex;
   std::thread::id handlerThread;
-  int calls = 0;
+  std::atomic<int> calls = 0;
   Port.OnRing = [&](TCustomComPort*) {
+    std::lock_guard lock(mutex);
     handlerThread = std::this_thread::get_id();
     ++calls;
+  };
+  const auto eventsTaken = [&] {
+    std::lock_guard lock(State->Mutex);
+    return State->Events.empty();
   };
   for (TSyncMethod method : {smWindowSync, smNone, smDisableEvents}) {
     Port.SetSyncMethod(method);
@@ -474,11 +483,12 @@ TEST_F(FakePortTest, DeliveryRoutes) {
     calls = 0;
     State->Push(EV_RING);
     if (method == smDisableEvents) {
-      PumpUntil([&] { return State->Events.empty(); });
+      PumpUntil(eventsTaken);
       CheckSynchronize(20);
       EXPECT_EQ(calls, 0);
     } else {
       ASSERT_TRUE(PumpUntil([&] { return calls == 1; })) << int(method);
+      std::lock_guard lock(mutex);
       EXPECT_EQ(handlerThread == std::this_thread::get_id(), method == smWindowSync) << int(method);
     }
     Port.Close();
@@ -634,4 +644,26 @@ TEST_F(FakePortTest, WaitForEventWithoutTheThread) {
   EXPECT_TRUE(events.Empty());
   State->Failing["WaitCommEvent"] = EIO;
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.WaitForEvent(events, nullptr, 10); }), 21);
+}
+
+TEST_F(FakePortTest, WindowSyncShowsAHandlersExceptionAndGoesOn) {
+  std::vector<std::string> shown;
+  SetThreadExceptionHandler([&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      shown.push_back(x.what());
+    }
+  });
+  int rings = 0;
+  Port.SetSyncMethod(smWindowSync);
+  Port.OnRing = [&](TCustomComPort*) {
+    if (++rings == 1) throw EComPort("ring failed");
+  };
+  Port.Open();
+  State->Push(EV_RING);
+  State->Push(EV_RING);
+  EXPECT_TRUE(PumpUntil([&] { return rings == 2; }));
+  EXPECT_EQ(shown, Strings{"ring failed"});
+  SetThreadExceptionHandler(nullptr);
 }

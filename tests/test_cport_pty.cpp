@@ -333,3 +333,36 @@ TEST_F(PtyPortTest, AVanishedDeviceNeitherSpinsNorHangs) {
   Port.Close();
   EXPECT_FALSE(Port.Connected());
 }
+
+TEST_F(PtyPortTest, WritesGiveUpAtTheirTimeoutWithWhatWentOut) {
+  Port.SetEvents({});
+  Port.Timeouts().SetWriteTotalMultiplier(0);
+  Port.Timeouts().SetWriteTotalConstant(200);
+  Port.Open();
+  // Nobody reads the far end, so the line fills up.
+  const std::string big(4 << 20, 'w');
+  const auto start = Clock::now();
+  const int written = Port.WriteStr(big);
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, int(big.size()));
+  EXPECT_GE(ElapsedMs(start), 190);
+  EXPECT_LT(ElapsedMs(start), 2000);
+  EXPECT_TRUE(Port.Connected());
+}
+
+TEST_F(PtyPortTest, APendingStringReadKeepsItsBufferUntilItCompletes) {
+  Port.SetEvents({});
+  Port.Timeouts().SetReadInterval(0);
+  Port.Timeouts().SetReadTotalConstant(2000);
+  Port.Open();
+  PCPortAsync async = nullptr;
+  CportInitAsync(async);
+  std::string s = "old";
+  EXPECT_EQ(Port.ReadStrAsync(s, 3, async), 0);  // nothing there yet: pending
+  EXPECT_FALSE(Port.IsAsyncCompleted(async));
+  FarWrite("abc");
+  EXPECT_EQ(Port.WaitForAsync(async), 3);
+  EXPECT_EQ(s, "abc");
+  CportDoneAsync(async);
+  EXPECT_EQ(async, nullptr);
+}

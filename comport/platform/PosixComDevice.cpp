@@ -234,7 +234,7 @@ public:
     for (;;) {
       const std::uint32_t mask = Mask;
       std::uint32_t inQue = 0, outQue = 0;
-      if (const int error = Queues(inQue, outQue)) return error;
+      if (const int error = Queues(inQue, outQue, TxPending)) return error;
 
       // Watch for new bytes with poll while none of those reported are left
       // unread; while some are, poll would answer at once, so a new arrival
@@ -258,7 +258,7 @@ public:
       if (stop && (fds[2].revents & POLLIN)) return ERROR_WAIT_STOPPED;
       if (fds[1].revents & POLLIN) DrainEventFd(WakeFd);
 
-      if (const int error = Queues(inQue, outQue)) return error;
+      if (const int error = Queues(inQue, outQue, TxPending)) return error;
       std::uint32_t found = CounterEvents();
       const bool hangUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
       const std::uint64_t arrived = ReadTotal + inQue;
@@ -365,10 +365,10 @@ private:
     return Virtual && Unsupported(errno) ? 0 : errno;
   }
 
-  int Queues(std::uint32_t& inQue, std::uint32_t& outQue) {
+  int Queues(std::uint32_t& inQue, std::uint32_t& outQue, bool withOutput = true) {
     int in = 0, out = 0;
     if (::ioctl(Fd, FIONREAD, &in) != 0) return errno;
-    if (::ioctl(Fd, TIOCOUTQ, &out) != 0) out = 0;
+    if (withOutput && ::ioctl(Fd, TIOCOUTQ, &out) != 0) out = 0;
     inQue = std::uint32_t(std::max(in, 0));
     outQue = std::uint32_t(std::max(out, 0));
     return 0;
