@@ -458,13 +458,16 @@ void TComThread::DispatchComMsg() {
   }
 }
 
+// Marks a port's handlers as running, for Close to know it must wait.
+struct TDispatchScope {
+  explicit TDispatchScope(std::atomic<int>& depth) : Depth(depth) { ++Depth; }
+  ~TDispatchScope() { --Depth; }
+  std::atomic<int>& Depth;
+};
+
 void TComThread::DoEvents() {
   TCustomComPort* port = Owner;
-  ++port->FDispatchDepth;
-  struct TLeave {
-    TCustomComPort* Port;
-    ~TLeave() { --Port->FDispatchDepth; }
-  } leave{port};
+  TDispatchScope scope(port->FDispatchDepth);
   for (const TEventBit& e : DeliveryOrder)
     if (Events.Contains(e.Event)) port->WindowMethod(e.Mask);
 }
@@ -477,11 +480,7 @@ void TComThread::SendEvents() {
     // The UI thread releases this thread as soon as it starts the event.
     SendAndRelease([port, bit] {
       if (!port->FConnected) return;  // events after Close are dropped
-      ++port->FDispatchDepth;
-      struct TLeave {
-        TCustomComPort* Port;
-        ~TLeave() { --Port->FDispatchDepth; }
-      } leave{port};
+      TDispatchScope scope(port->FDispatchDepth);
       port->WindowMethod(bit);
     });
   }
