@@ -4,11 +4,15 @@
 #include "Forms.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <ctime>
 
 namespace {
 
@@ -25,6 +29,9 @@ T* Lookup(const QObject* owner, const char* prefix, int number) {
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
 QString FromBytes(const std::string& bytes) { return QString::fromLatin1(bytes.data(), qsizetype(bytes.size())); }
 
+// An index outside the list leaves it with no selection.
+void SetIndex(TComboBox* list, int index) { list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1); }
+
 void SetLocked(TEdit* edit, bool locked, const QString& text = QString()) {
   if (locked) edit->setText(text);
   edit->setEnabled(!locked);
@@ -40,6 +47,14 @@ void SetLocked(TEdit* edit, bool locked, const QString& text = QString()) {
 TForm1::TForm1(QWidget* owner)
     : QWidget(owner), SaveDialog1(TFileDialog::dkSave, this), OpenDialog1(TFileDialog::dkOpen, this) {
   CreateForm();
+  ComPort1 = std::make_unique<TComPort>();
+  ComPort1->SetPort("COM1");
+  ComPort1->SetBaudRate(br115200);
+  ComPort1->SetDataBits(dbEight);
+  ComPort1->SetStopBits(sbOneStopBit);
+  ComPort1->Parity().SetBits(prNone);
+  ComPort1->SetEvents(AllComEvents);
+  ComPort1->OnRxChar = [this](TCustomComPort* Sender, int Count) { ComPort1RxChar(Sender, Count); };
 
   RecvBuffer.clear();
   for (int n = 0; n < 4; ++n) {
@@ -77,7 +92,8 @@ TForm1::TForm1(QWidget* owner)
   BindEvents();
 }
 
-TForm1::~TForm1() = default;
+// The port goes first, while the controls its handler fills still exist.
+TForm1::~TForm1() { ComPort1.reset(); }
 
 void TForm1::BindEvents() {
   // Every handler runs guarded: an exception stops it and is shown, and the
@@ -162,35 +178,290 @@ void TForm1::SpeedButton1_LoadClick(QObject*) {
     if (auto* edit = qobject_cast<TEdit*>(control)) {
       edit->setText(FromBytes(value.Text));
     } else if (auto* list = qobject_cast<TComboBox*>(control)) {
-      // An index outside the list leaves it with no selection.
-      list->setCurrentIndex(value.Number >= 0 && value.Number < list->count() ? value.Number : -1);
+      SetIndex(list, value.Number);
     } else if (auto* check = qobject_cast<TCheckBox*>(control)) {
       check->setChecked(value.Number != 0);
     }
   });
 }
 
-// The commands below need the serial link; until the port component is in
-// place the port is never open, so each reports exactly that.
-void TForm1::ReportNotConnected() { ShowMessage(" Com Port Not Connect "); }
-
-void TForm1::Button_Send1Click(QObject*) { ReportNotConnected(); }
-void TForm1::Button_Send5Click(QObject*) { ReportNotConnected(); }
-void TForm1::Button_Send6Click(QObject*) { ReportNotConnected(); }
-void TForm1::Button1Click(QObject*) { ReportNotConnected(); }
-void TForm1::Button_All_LoadClick(QObject*) { ReportNotConnected(); }
-void TForm1::Button_All_SendClick(QObject*) { ReportNotConnected(); }
-void TForm1::Button_NSetClickClick(QObject*) { ReportNotConnected(); }
-void TForm1::Button_NLoadClickClick(QObject*) { ReportNotConnected(); }
-void TForm1::Button_M_SetClickClick(QObject*) { ReportNotConnected(); }
-void TForm1::Button_M_LoadClick(QObject*) { ReportNotConnected(); }
+// ------------------------------------------------------------ the link
 
 void TForm1::Button_ConnectClick(QObject*) {
-  Button_DisCon->setChecked(true);
-  ReportNotConnected();
+  // The pressed button shows the port's real state, also when opening fails.
+  Button_DisCon->setChecked(!ComPort1->Connected());
+  Button_Connect->setChecked(ComPort1->Connected());
+  if (ComPort1->Connected()) return;
+  ComPort1->SetCustomBaudRate(115200);
+  ComPort1->Open();
+  Button_Connect->setChecked(ComPort1->Connected());
+  if (ComPort1->Connected()) Button_All_LoadClick(Button_All_Load);
 }
 
-void TForm1::Button_DisConClick(QObject*) {}
-void TForm1::Button_SetConClick(QObject*) { ReportNotConnected(); }
-void TForm1::Timer1Timer(QObject*) { Timer1->stop(); }
-void TForm1::Timer2Timer(QObject*) { Timer2->stop(); }
+void TForm1::Button_DisConClick(QObject*) {
+  Button_DisCon->setChecked(true);
+  if (!ComPort1->Connected()) return;
+  Timer1->stop();
+  ComPort1->Close();
+  QPalette palette = Button_Connect->palette();
+  palette.setColor(QPalette::ButtonText, QApplication::palette(Button_Connect).color(QPalette::ButtonText));
+  Button_Connect->setPalette(palette);
+}
+
+void TForm1::ComPort1RxChar(TCustomComPort*, int Count) {
+  std::string received;
+  ComPort1->ReadStr(received, Count);
+  RecvBuffer += received;
+}
+
+bool TForm1::StartTransaction(const std::string& command, int code) {
+  if (!ComPort1->Connected()) return false;
+  ComPort1->Write(command.data(), int(command.size()));
+  if (!Timer1->isActive()) Timer1->start();  // a running judge keeps its interval
+  RecvBuffer.clear();
+  TransCode = code;
+  return true;
+}
+
+void TForm1::SendRecord(const std::uint8_t* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) ComPort1->TransmitChar(char(bytes[i]));
+}
+
+void TForm1::Timer1Timer(QObject*) {
+  Timer1->stop();
+  const std::size_t length = RecvBuffer.size();
+  if (length == 0) {
+    NotReady = 1;
+    ShowMessage(" Not Ready ");
+    return;
+  }
+  switch (TransCode) {
+    case 0:
+    case 1:
+    case 2:
+    case 4:
+      if (TransCode == 0) SendRecord(&SendChannel, 1);
+      if (TransCode == 0) SendRecord(ChannelRecord.data(), ChannelRecord.size());
+      if (TransCode == 1) SendRecord(SystemRecord.data(), SystemRecord.size());
+      if (TransCode == 2) SendRecord(AuxRecord.data(), AuxRecord.size());
+      if (TransCode == 4) SendRecord(ClockRecord.data(), ClockRecord.size());
+      if (AllSendActive == 0) ShowMessage(" Send OK ");
+      break;
+    case 3:
+      // The image needs all its bytes: a short reply is refused, not read past.
+      if (length < LoadImage.size()) {
+        ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
+        break;
+      }
+      std::copy_n(RecvBuffer.begin(), LoadImage.size(), LoadImage.begin());
+      load_disp();
+      ShowMessage(" Load OK ");
+      break;
+    case 21:
+      if (length < 25) break;
+      std::copy_n(RecvBuffer.begin() + 3, 22, NetRecord.begin());
+      ShowNetAddress();
+      ShowMessage(" Load OK ");
+      break;
+    case 23:
+      if (length < 10) break;
+      std::copy_n(RecvBuffer.begin() + 3, 7, MacRecord.begin());
+      ShowMacAddress();
+      ShowMessage(" Load OK ");
+      break;
+    case 20:
+    case 22:
+      ShowMessage(" Send OK ");
+      break;
+    default:
+      break;
+  }
+}
+
+void TForm1::Button_All_SendClick(QObject*) {
+  if (!ComPort1->Connected()) {
+    ShowMessage(" Com Port Not Connect ");
+    return;
+  }
+  AllSendIndex = 0;
+  NotReady = 0;
+  if (!Timer2->isActive()) Timer2->start();
+  AllSendActive = 1;
+}
+
+void TForm1::Timer2Timer(QObject*) {
+  // The step runs as a click on its button would run it. A step that fails
+  // (a text that does not convert) ends the sequence: repeating it every
+  // 500 ms would only pile up the same message.
+  TSpeedButton* button = Button_Send[AllSendIndex];
+  try {
+    if (AllSendIndex < 4)
+      Button_Send1Click(button);
+    else if (AllSendIndex == 4)
+      Button_Send5Click(button);
+    else
+      Button_Send6Click(button);
+  } catch (...) {
+    Timer2->stop();
+    AllSendActive = 0;
+    throw;
+  }
+  if (AllSendIndex >= 5 || NotReady == 1) {
+    Timer2->stop();
+    AllSendActive = 0;
+  }
+  ++AllSendIndex;
+}
+
+// ------------------------------------------------------------ records
+
+TChannelControls TForm1::ChannelControls(int c) const {
+  TChannelControls v;
+  v.Name = ToBytes(Edit_Name_Ch[c]->text());
+  v.Used = ComboBox_Used_Ch[c]->currentIndex();
+  v.InpType = CheckBox_Inp_Type[c]->isChecked();
+  v.SpeedSync = CheckBox_SS_Ch[c]->isChecked();
+  v.Unit = ComboBox_Unit_Ch[c]->currentIndex();
+  v.VChk = ComboBox_VChk_Ch[c]->currentIndex();
+  v.Danger = ToBytes(Edit_Damger_Ch[c]->text());
+  v.Alert = ToBytes(Edit_Alert_Ch[c]->text());
+  v.Relay = ComboBox_Relay_Ch[c]->currentIndex();
+  v.Atype = ComboBox_Atype_Ch[c]->currentIndex();
+  v.Dtyme = ToBytes(Edit_Dtyme_Ch[c]->text());
+  v.Ttype = ComboBox_Ttype_Ch[c]->currentIndex();
+  v.Ttyme = ToBytes(Edit_Ttyme_Ch[c]->text());
+  v.Max = ToBytes(Edit_Max_Ch[c]->text());
+  v.Min = ToBytes(Edit_Min_Ch[c]->text());
+  v.Scale = ToBytes(Edit_Scale_Ch[c]->text());
+  v.Offset = ToBytes(Edit_Offset_Ch[c]->text());
+  v.CurrMax = ToBytes(Edit_Curr_Max_Ch[c]->text());
+  v.CurrMin = ToBytes(Edit_Curr_Min_Ch[c]->text());
+  return v;
+}
+
+void TForm1::ShowChannel(int c, const TChannelControls& v) {
+  Edit_Name_Ch[c]->setText(FromBytes(v.Name));
+  SetIndex(ComboBox_Used_Ch[c], v.Used);
+  CheckBox_Inp_Type[c]->setChecked(v.InpType);
+  CheckBox_SS_Ch[c]->setChecked(v.SpeedSync);
+  SetIndex(ComboBox_Unit_Ch[c], v.Unit);
+  SetIndex(ComboBox_VChk_Ch[c], v.VChk);
+  Edit_Damger_Ch[c]->setText(FromBytes(v.Danger));
+  Edit_Alert_Ch[c]->setText(FromBytes(v.Alert));
+  SetIndex(ComboBox_Relay_Ch[c], v.Relay);
+  SetIndex(ComboBox_Atype_Ch[c], v.Atype);
+  Edit_Dtyme_Ch[c]->setText(FromBytes(v.Dtyme));
+  SetIndex(ComboBox_Ttype_Ch[c], v.Ttype);
+  Edit_Ttyme_Ch[c]->setText(FromBytes(v.Ttyme));
+  Edit_Max_Ch[c]->setText(FromBytes(v.Max));
+  Edit_Min_Ch[c]->setText(FromBytes(v.Min));
+  Edit_Offset_Ch[c]->setText(FromBytes(v.Offset));
+  Edit_Scale_Ch[c]->setText(FromBytes(v.Scale));
+  Edit_Curr_Max_Ch[c]->setText(FromBytes(v.CurrMax));
+  Edit_Curr_Min_Ch[c]->setText(FromBytes(v.CurrMin));
+}
+
+void TForm1::load_disp() {
+  for (int c = 0; c < 4; ++c) ShowChannel(c, DecodeChannelRecord(LoadImage.data() + LoadChannelOffset + 96 * c));
+  const TAuxControls aux = DecodeAuxRecord(LoadImage.data() + LoadAuxOffset);
+  SetIndex(ComboBox_Used_Temp, aux.UsedTemp);
+  SetIndex(ComboBox_Used_Rpm, aux.UsedRpm);
+  SetIndex(ComboBox_Cnt_Rpm, aux.CntRpm);
+  Edit_Speed_H1->setText(FromBytes(aux.SpeedH1));
+  Edit_Speed_L1->setText(FromBytes(aux.SpeedL1));
+  SetIndex(ComboBox_EvCnt, aux.EvCnt);
+  const TSystemControls sys = DecodeSystemRecord(LoadImage.data() + LoadSystemOffset);
+  Edit_Node1->setText(FromBytes(sys.Node));
+  SetIndex(ComboBox_Com_Baud_S1, sys.Baud);
+  SetIndex(ComboBox_Com_Data_S1, sys.Data);
+  SetIndex(ComboBox_Com_Stop_S1, sys.Stop);
+  SetIndex(ComboBox_Com_Parity_S1, sys.Parity);
+  Edit_Serial_Nu_Ch1->setText(FromBytes(sys.Serial));
+  QPalette palette = Button_Connect->palette();
+  palette.setColor(QPalette::ButtonText, QColor(0, 255, 0));
+  Button_Connect->setPalette(palette);
+}
+
+void TForm1::Button_Send1Click(QObject* Sender) {
+  const int c = Tag(Sender) & 0xFF;
+  TChannelControls values = ChannelControls(c);
+  EncodeChannelRecord(values, ChannelRecord);
+  Edit_Curr_Min_Ch[c]->setText(FromBytes(values.CurrMin));  // the range rule may have corrected it
+  if (!ComPort1->Connected()) {
+    ShowMessage(" Com Port Not Connect ");
+    return;
+  }
+  SendChannel = std::uint8_t(c + 1);
+  StartTransaction("\x24", 0);
+}
+
+void TForm1::Button_Send5Click(QObject*) {
+  TAuxControls v;
+  v.UsedTemp = ComboBox_Used_Temp->currentIndex();
+  v.TempMillivolt = CheckBox1->isChecked();
+  v.UsedRpm = ComboBox_Used_Rpm->currentIndex();
+  v.CntRpm = ComboBox_Cnt_Rpm->currentIndex();
+  v.SpeedH1 = ToBytes(Edit_Speed_H1->text());
+  v.SpeedL1 = ToBytes(Edit_Speed_L1->text());
+  v.EvCnt = ComboBox_EvCnt->currentIndex();
+  EncodeAuxRecord(v, AuxRecord);
+  if (!StartTransaction("\x26", 2)) ShowMessage(" Com Port Not Connect ");
+}
+
+void TForm1::Button_Send6Click(QObject*) {
+  TSystemControls v;
+  v.SerialEnabled = Edit_Serial_Nu_Ch1->isEnabled();
+  v.Serial = ToBytes(Edit_Serial_Nu_Ch1->text());
+  v.Node = ToBytes(Edit_Node1->text());
+  v.Baud = ComboBox_Com_Baud_S1->currentIndex();
+  v.Data = ComboBox_Com_Data_S1->currentIndex();
+  v.Stop = ComboBox_Com_Stop_S1->currentIndex();
+  v.Parity = ComboBox_Com_Parity_S1->currentIndex();
+  EncodeSystemRecord(v, SystemRecord);
+  if (!StartTransaction("\x25", 1)) ShowMessage(" Com Port Not Connect ");
+}
+
+void TForm1::Button1Click(QObject*) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EncodeClockRecord(local, ClockRecord);
+  if (!StartTransaction("\x40", 4)) ShowMessage(" Com Port Not Connect ");
+}
+
+void TForm1::Button_All_LoadClick(QObject*) {
+  if (!StartTransaction("\x23", 3)) ShowMessage(" Com Port Not Connect ");
+}
+
+void TForm1::Button_NSetClickClick(QObject*) {
+  const std::string ip[4] = {ToBytes(Edit_Src_Ip1->text()), ToBytes(Edit_Src_Ip2->text()),
+                             ToBytes(Edit_Src_Ip3->text()), ToBytes(Edit_Src_Ip4->text())};
+  EncodeNetRecord(ip, NetRecord);
+  StartTransaction(AddressFrame(FrameNetAddress, NetRecord.data(), int(NetRecord.size())), 20);
+}
+
+void TForm1::Button_NLoadClickClick(QObject*) { StartTransaction(std::string("\x06\x81", 2), 21); }
+
+void TForm1::Button_M_SetClickClick(QObject*) {
+  const std::string mac[6] = {ToBytes(Edit_Mac1->text()), ToBytes(Edit_Mac2->text()), ToBytes(Edit_Mac3->text()),
+                              ToBytes(Edit_Mac4->text()), ToBytes(Edit_Mac5->text()), ToBytes(Edit_Mac6->text())};
+  EncodeMacRecord(mac, MacRecord);
+  StartTransaction(AddressFrame(FrameMacAddress, MacRecord.data(), int(MacRecord.size())), 22);
+}
+
+void TForm1::Button_M_LoadClick(QObject*) { StartTransaction(std::string("\x06\x91", 2), 23); }
+
+void TForm1::ShowNetAddress() {
+  const auto texts = DecodeNetAddress(NetRecord);
+  TEdit* boxes[] = {Edit_Src_Ip1, Edit_Src_Ip2, Edit_Src_Ip3, Edit_Src_Ip4};
+  for (int k = 0; k < 4; ++k) boxes[k]->setText(QString::fromStdString(texts[k]));
+}
+
+void TForm1::ShowMacAddress() {
+  const auto texts = DecodeMacAddress(MacRecord);
+  TEdit* boxes[] = {Edit_Mac1, Edit_Mac2, Edit_Mac3, Edit_Mac4, Edit_Mac5, Edit_Mac6};
+  for (int k = 0; k < 6; ++k) boxes[k]->setText(QString::fromStdString(texts[k]));
+}
+
+// The port setup dialog is not part of this version yet.
+void TForm1::Button_SetConClick(QObject*) { ShowMessage(" Setup is not available in this version "); }

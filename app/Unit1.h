@@ -2,12 +2,15 @@
 // tables by which code reaches a channel's controls, and the event handlers.
 #pragma once
 
+#include "CPort.h"
 #include "Controls.h"
+#include "DeviceRecords.h"
 #include "Dialogs.h"
 
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 class TForm1 : public QWidget {
@@ -57,6 +60,7 @@ public:
   TTimer* Timer2 = nullptr;
   TFileDialog SaveDialog1;
   TFileDialog OpenDialog1;
+  std::unique_ptr<TComPort> ComPort1;
 
   // Every byte the module sent since the last command.
   std::string RecvBuffer;
@@ -86,6 +90,22 @@ public:
   TControlTable<TEdit> Edit_Curr_Min_Ch{};
   TControlTable<TSpeedButton> Button_Send{};
 
+  // The records of the configuration protocol, as last built or loaded.
+  TLoadImage LoadImage{};
+  TChannelRecord ChannelRecord{};
+  TSystemRecord SystemRecord{};
+  TAuxRecord AuxRecord{};
+  TNetRecord NetRecord{};
+  TMacRecord MacRecord{};
+  TClockRecord ClockRecord{};
+
+  // Link state: the pending transaction and the All Send sequence.
+  int TransCode = 0;
+  std::uint8_t SendChannel = 0;
+  int AllSendIndex = 0;
+  int NotReady = 0;
+  std::uint8_t AllSendActive = 0;
+
   // Event handlers.
   void Button_Send1Click(QObject* Sender);
   void Button_Send5Click(QObject* Sender);
@@ -106,10 +126,20 @@ public:
   void SpeedButton1_LoadClick(QObject* Sender);
   void Timer1Timer(QObject* Sender);
   void Timer2Timer(QObject* Sender);
+  void ComPort1RxChar(TCustomComPort* Sender, int Count);
+
+  // Shows the load image in every control.
+  void load_disp();
 
 private:
   // Builds the controls from the form description and binds their events.
   void CreateForm();
   void BindEvents();
-  void ReportNotConnected();
+  // Writes a command and arms the judging tick; false when the port is closed.
+  bool StartTransaction(const std::string& command, int code);
+  void ShowChannel(int c, const TChannelControls& values);
+  TChannelControls ChannelControls(int c) const;
+  void ShowNetAddress();
+  void ShowMacAddress();
+  void SendRecord(const std::uint8_t* bytes, std::size_t size);
 };
