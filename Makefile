@@ -1,4 +1,4 @@
-# make run   builds and starts the program
+# make run   builds and starts the program on the module simulator
 # make test  builds and runs every test, headless
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -15,7 +15,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/app/hrvx3300
+	BUILD=$(BUILD) scripts/demo
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,294 @@
+// The real window against the module simulator over a pseudo-terminal.
+#include "MessageRecorder.h"
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The simulator as a child process; its exchanges are logged to a file.
+class TSimulator {
+public:
+  explicit TSimulator(std::vector<std::string> options, const std::string& link = {}) {
+    char logName[] = "/tmp/sim-log-XXXXXX";
+    const int logFd = mkstemp(logName);
+    LogPath = logName;
+    int out[2];
+    if (pipe(out) != 0) return;
+    if (!link.empty()) {
+      options.push_back("--link");
+      options.push_back(link);
+    }
+    Pid = fork();
+    if (Pid == 0) {
+      dup2(out[1], 1);
+      dup2(logFd, 2);
+      std::vector<char*> argv{const_cast<char*>(HRVX3300_SIM)};
+      for (auto& o : options) argv.push_back(o.data());
+      argv.push_back(nullptr);
+      execv(HRVX3300_SIM, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(logFd);
+    FILE* f = fdopen(out[0], "r");
+    char line[512] = {};
+    if (f && fgets(line, sizeof line, f)) {
+      Path = line;
+      Path = Path.substr(5, Path.find('\n') - 5);  // "PORT <path>"
+    }
+    if (f) fclose(f);
+  }
+  ~TSimulator() {
+    Stop();
+    unlink(LogPath.c_str());
+  }
+  void Stop() {
+    if (Pid <= 0) return;
+    kill(Pid, SIGTERM);
+    waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+  bool Exited() {
+    if (Pid <= 0) return true;
+    if (waitpid(Pid, nullptr, WNOHANG) == Pid) Pid = -1;
+    return Pid <= 0;
+  }
+  std::string Log() const {
+    std::ifstream in(LogPath);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Path;
+  std::string LogPath;
+  pid_t Pid = -1;
+};
+
+std::string Hex(const std::uint8_t* bytes, std::size_t size) {
+  std::string out;
+  char b[4];
+  for (std::size_t i = 0; i < size; ++i) {
+    std::snprintf(b, sizeof b, "%02X ", bytes[i]);
+    out += b;
+  }
+  return out;
+}
+
+// Runs the event loop until done() or the time is up.
+template <class F>
+bool WaitFor(F done, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+class EndToEnd : public testing::Test {
+protected:
+  void Connect(TForm1& form, const std::string& port) {
+    form.ComPort1->SetPort(port);
+    form.Button_Connect->click();
+  }
+  bool Saw(const QString& message, int timeoutMs = 1500) {
+    return WaitFor([&] { return Recorder.Messages.contains(message); }, timeoutMs);
+  }
+  TMessageRecorder Recorder;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, ConnectLoadsTheModulesConfiguration) {
+  TSimulator sim({});
+  ASSERT_FALSE(sim.Path.empty());
+  TForm1 form;
+  Connect(form, sim.Path);
+  EXPECT_TRUE(form.ComPort1->Connected());
+  EXPECT_TRUE(form.Button_Connect->isChecked());
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(Recorder.Messages, QStringList{" Load OK "});
+  EXPECT_EQ(form.Edit_Name_Ch[0]->text(), "Motor DE");
+  EXPECT_EQ(form.Edit_Name_Ch[3]->text(), "Pump NDE");
+  EXPECT_EQ(form.ComboBox_Unit_Ch[3]->currentText(), "C(PT100)");
+  EXPECT_TRUE(form.Edit_Max_Ch[3]->isEnabled());  // a loaded unit does not lock
+  EXPECT_EQ(form.Edit_Max_Ch[3]->text(), "127.0");
+  EXPECT_EQ(form.ComboBox_Atype_Ch[1]->currentText(), "Latch");
+  EXPECT_TRUE(form.CheckBox_SS_Ch[2]->isChecked());
+  EXPECT_EQ(form.Edit_Speed_H1->text(), "3600.0");
+  EXPECT_EQ(form.ComboBox_Cnt_Rpm->currentText(), "2");
+  EXPECT_EQ(form.ComboBox_EvCnt->currentText(), "3");
+  EXPECT_EQ(form.Edit_Node1->text(), "7");
+  EXPECT_EQ(form.ComboBox_Com_Parity_S1->currentText(), "EVEN");
+  EXPECT_EQ(form.Edit_Serial_Nu_Ch1->text(), "20261208");
+  EXPECT_EQ(form.Button_Connect->palette().color(QPalette::ButtonText), QColor(0, 255, 0));
+
+  // The addresses.
+  Recorder.Messages.clear();
+  form.Button_M_Load->click();
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Mac2->text(), "1A");
+  form.Edit_Src_Ip4->setText("41");
+  form.Button_NSetClick->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("address frame(27) 18 81 C0 A8 00 29 00 00 00 00 07 00 07 00 00 00 00 00 00 00 00 00 AA 00 00 00 49"),
+            std::string::npos);
+  form.Edit_Src_Ip4->setText("0");
+  Recorder.Messages.clear();
+  form.Button_NLoadClick->click();
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Src_Ip4->text(), "41");
+
+  form.Button_DisCon->click();
+  EXPECT_FALSE(form.ComPort1->Connected());
+  EXPECT_TRUE(form.Button_DisCon->isChecked());
+}
+
+TEST_F(EndToEnd, EachSendCarriesItsRecordByteForByte) {
+  TSimulator sim({});
+  TForm1 form;
+  Connect(form, sim.Path);
+  ASSERT_TRUE(Saw(" Load OK "));
+  Recorder.Messages.clear();
+  form.Edit_Name_Ch[2]->setText("Fan");
+  form.Edit_Damger_Ch[2]->setText("9.5");
+  form.Button_Send[2]->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("channel record(97) 03 " + Hex(form.ChannelRecord.data(), 96)), std::string::npos);
+  EXPECT_EQ(form.ChannelRecord[0], 'F');
+
+  Recorder.Messages.clear();
+  form.Button_Send[4]->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("aux record(40) " + Hex(form.AuxRecord.data(), 40)), std::string::npos);
+  Recorder.Messages.clear();
+  form.Button_Send[5]->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("system record(36) " + Hex(form.SystemRecord.data(), 36)), std::string::npos);
+  Recorder.Messages.clear();
+  form.Button1->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("clock record(13) " + Hex(form.ClockRecord.data(), 13)), std::string::npos);
+
+  // What was sent is what the module now holds.
+  form.Edit_Name_Ch[2]->setText("changed");
+  Recorder.Messages.clear();
+  form.Button_All_Load->click();
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Name_Ch[2]->text(), "Fan");
+  EXPECT_EQ(form.Edit_Damger_Ch[2]->text(), "9.5");
+}
+
+TEST_F(EndToEnd, AllSendShowsOneSendOkWhenEveryStepIsAnswered) {
+  TSimulator sim({});
+  TForm1 form;
+  Connect(form, sim.Path);
+  ASSERT_TRUE(Saw(" Load OK "));
+  Recorder.Messages.clear();
+  form.Button_All_Send->click();
+  ASSERT_TRUE(WaitFor([&] { return !form.Timer2->isActive() && !form.Timer1->isActive(); }, 5000));
+  QTest::qWait(300);
+  EXPECT_EQ(Recorder.Messages, QStringList{" Send OK "});
+  const std::string log = sim.Log();
+  for (const char* step : {"channel record(97) 01", "channel record(97) 02", "channel record(97) 03",
+                           "channel record(97) 04", "aux record(40)", "system record(36)"})
+    EXPECT_NE(log.find(step), std::string::npos) << step;
+}
+
+TEST_F(EndToEnd, ASilentModuleIsNotReady) {
+  TSimulator sim({"--silent"});
+  TForm1 form;
+  Connect(form, sim.Path);
+  ASSERT_TRUE(Saw(" Not Ready "));
+  Recorder.Messages.clear();
+  form.Button_All_Send->click();
+  // The first step finds no answer; the next tick still clicks CH2, then stops.
+  ASSERT_TRUE(WaitFor([&] { return Recorder.Messages.size() == 2; }, 3000));
+  QTest::qWait(800);
+  EXPECT_EQ(Recorder.Messages, (QStringList{" Not Ready ", " Not Ready "}));
+  EXPECT_FALSE(form.Timer2->isActive());
+  EXPECT_EQ(form.NotReady, 1);
+}
+
+TEST_F(EndToEnd, PendingCommandsAndDisconnect) {
+  TSimulator sim({});
+  TForm1 form;
+  Connect(form, sim.Path);
+  ASSERT_TRUE(Saw(" Load OK "));
+
+  // A second command within 200 ms is what the one tick judges.
+  Recorder.Messages.clear();
+  form.Button_All_Load->click();
+  QTest::qWait(50);
+  form.Button_Send[0]->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  QTest::qWait(300);
+  EXPECT_EQ(Recorder.Messages, QStringList{" Send OK "});
+
+  // Dis Con before the tick drops the transaction without a word.
+  Recorder.Messages.clear();
+  form.Button_All_Load->click();
+  form.Button_DisCon->click();
+  QTest::qWait(400);
+  EXPECT_TRUE(Recorder.Messages.isEmpty());
+  EXPECT_FALSE(form.ComPort1->Connected());
+
+  form.Button_Send[0]->click();
+  EXPECT_EQ(Recorder.Messages, QStringList{" Com Port Not Connect "});
+}
+
+TEST_F(EndToEnd, ShortAndGarbledLoadRepliesAreRefused) {
+  for (const char* fault : {"--short", "--garbage"}) {
+    TSimulator sim({fault});
+    TForm1 form;
+    Connect(form, sim.Path);
+    ASSERT_TRUE(WaitFor([&] { return !Recorder.Messages.isEmpty(); }, 1500)) << fault;
+    EXPECT_TRUE(Recorder.Messages[0].startsWith(" Load Error")) << Recorder.Messages[0].toStdString();
+    EXPECT_EQ(form.Edit_Name_Ch[0]->text(), "Test ch1") << fault;  // nothing shown
+    Recorder.Messages.clear();
+    form.Button_DisCon->click();
+  }
+}
+
+TEST_F(EndToEnd, AVanishedModuleEndsInClearMessagesAndCanComeBack) {
+  const std::string link = "/tmp/hrvx3300-e2e-" + std::to_string(getpid());
+  TForm1 form;
+  {
+    TSimulator sim({"--exit-after", "1"}, link);
+    Connect(form, link);
+    ASSERT_TRUE(Saw(" Load OK "));
+    Recorder.Messages.clear();
+    form.Button_Send[0]->click();  // the module takes the command and is gone
+    ASSERT_TRUE(WaitFor([&] { return sim.Exited(); }, 2000));
+    ASSERT_TRUE(Saw(" Not Ready "));
+  }
+  QTest::qWait(100);
+  Recorder.Messages.clear();
+  form.Button_Send[1]->click();
+  ASSERT_EQ(Recorder.Messages.size(), 1);
+  EXPECT_TRUE(Recorder.Messages[0].startsWith("COM Port Error: WriteFile function failed on ")) << Recorder.Messages[0].toStdString();
+  form.Button_DisCon->click();
+  EXPECT_FALSE(form.ComPort1->Connected());
+
+  TSimulator again({}, link);
+  Recorder.Messages.clear();
+  form.Button_Connect->click();
+  EXPECT_TRUE(Saw(" Load OK "));
+  unlink(link.c_str());
+}

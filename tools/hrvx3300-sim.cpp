@@ -1,0 +1,400 @@
+// A simulated HRVX3300 module on a pseudo-terminal (or a given serial
+// device), so that the configuration program can be tried and tested
+// without hardware. It keeps a configuration, answers the load command with
+// the 464-byte image, takes the records that follow the send commands, and
+// logs every exchange in hex on stderr.
+#include "ConfigFile.h"
+#include "DeviceRecords.h"
+#include "SysUtils.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const Usage =
+    "Usage: hrvx3300-sim [options]\n"
+    "Plays an HRVX3300 module on a new pseudo-terminal, whose path it prints\n"
+    "as the line \"PORT <path>\", or on a given serial device.\n"
+    "  --device PATH     use this serial device instead of a pseudo-terminal\n"
+    "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
+    "  --config FILE     start with the configuration of a .dat file\n"
+    "  --silent          never answer\n"
+    "  --slow            answer 300 ms late, after the program has given up\n"
+    "  --short           answer the load command with 100 bytes only\n"
+    "  --garbage         answer every command with 7 random bytes\n"
+    "  --exit-after N    exit after N commands, as a pulled cable would\n"
+    "  --quiet           do not log the exchanges\n"
+    "  --help            show this text\n";
+
+struct TOptions {
+  std::string Device, Link, Config;
+  bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false;
+  int ExitAfter = -1;
+};
+
+struct TModule {
+  TLoadImage Image{};
+  TNetRecord Net{};
+  TMacRecord Mac{};
+};
+
+bool Quiet = false;
+
+void Log(const char* direction, const std::string& bytes, const char* what = "") {
+  if (Quiet) return;
+  std::string hex;
+  char b[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(b, sizeof b, "%02X ", c);
+    hex += b;
+  }
+  std::fprintf(stderr, "%s %s(%zu) %s\n", direction, what, bytes.size(), hex.c_str());
+}
+
+TChannelControls ChannelFrom(const std::vector<TConfigValue>& v, int first) {
+  TChannelControls c;
+  c.Name = v[first].Text;
+  c.Used = v[first + 1].Number;
+  c.InpType = v[first + 2].Number != 0;
+  c.SpeedSync = v[first + 3].Number != 0;
+  c.Unit = v[first + 4].Number;
+  c.VChk = v[first + 5].Number;
+  c.Danger = v[first + 6].Text;
+  c.Alert = v[first + 7].Text;
+  c.Relay = v[first + 8].Number;
+  c.Atype = v[first + 9].Number;
+  c.Dtyme = v[first + 10].Text;
+  c.Ttype = v[first + 11].Number;
+  c.Ttyme = v[first + 12].Text;
+  c.Max = v[first + 13].Text;
+  c.Min = v[first + 14].Text;
+  c.Scale = v[first + 15].Text;
+  c.Offset = v[first + 16].Text;
+  c.CurrMax = v[first + 17].Text;
+  c.CurrMin = v[first + 18].Text;
+  return c;
+}
+
+// The module's configuration from the 98 values of a .dat file.
+TModule ModuleFrom(const std::vector<TConfigValue>& v) {
+  TModule m;
+  for (int ch = 0; ch < 4; ++ch) {
+    TChannelRecord r{};
+    TChannelControls c = ChannelFrom(v, ch * 19);
+    EncodeChannelRecord(c, r);
+    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * ch);
+  }
+  TAuxControls aux;
+  aux.UsedTemp = v[76].Number;
+  aux.UsedRpm = v[77].Number;
+  aux.CntRpm = v[78].Number;
+  aux.SpeedH1 = v[79].Text;
+  aux.SpeedL1 = v[80].Text;
+  aux.EvCnt = v[81].Number;
+  TAuxRecord ar{};
+  EncodeAuxRecord(aux, ar);
+  std::copy(ar.begin(), ar.end(), m.Image.begin() + LoadAuxOffset);
+  TSystemControls sys;
+  sys.Node = v[82].Text;
+  sys.Baud = v[83].Number;
+  sys.Data = v[84].Number;
+  sys.Stop = v[85].Number;
+  sys.Parity = v[86].Number;
+  sys.SerialEnabled = true;
+  sys.Serial = v[87].Text;
+  TSystemRecord sr{};
+  EncodeSystemRecord(sys, sr);
+  std::copy(sr.begin(), sr.end(), m.Image.begin() + LoadSystemOffset);
+  const std::string ip[4] = {v[88].Text, v[89].Text, v[90].Text, v[91].Text};
+  EncodeNetRecord(ip, m.Net);
+  const std::string mac[6] = {v[92].Text, v[93].Text, v[94].Text, v[95].Text, v[96].Text, v[97].Text};
+  EncodeMacRecord(mac, m.Mac);
+  return m;
+}
+
+// A plausible module: a motor and a pump, each with two bearings.
+TModule DefaultModule() {
+  std::vector<TConfigValue> v(98);
+  const char* names[] = {"Motor DE", "Motor NDE", "Pump DE", "Pump NDE"};
+  const int units[] = {0, 0, 8, 16};
+  for (int ch = 0; ch < 4; ++ch) {
+    const int f = ch * 19;
+    v[f].Text = names[ch];
+    v[f + 1].Number = 0;
+    v[f + 2].Number = 0;
+    v[f + 3].Number = ch >= 2;
+    v[f + 4].Number = units[ch];
+    v[f + 5].Number = 0;
+    v[f + 6].Text = ch == 3 ? "90.0" : "7.1";
+    v[f + 7].Text = ch == 3 ? "80.0" : "4.5";
+    v[f + 8].Number = ch % 2;
+    v[f + 9].Number = 1;
+    v[f + 10].Text = "3.0";
+    v[f + 11].Number = 0;
+    v[f + 12].Text = "2.0";
+    v[f + 13].Text = ch == 3 ? "127.0" : "25.0";
+    v[f + 14].Text = ch == 3 ? "-41.0" : "0.0";
+    v[f + 15].Text = ch == 3 ? "120.0" : "15.0";
+    v[f + 16].Text = ch == 3 ? "-20.0" : "0.0";
+    v[f + 17].Text = ch == 3 ? "20.8" : "20.0";
+    v[f + 18].Text = ch == 3 ? "1.5" : "4.0";
+  }
+  v[76].Number = 0;
+  v[77].Number = 0;
+  v[78].Number = 1;
+  v[79].Text = "3600.0";
+  v[80].Text = "300.0";
+  v[81].Number = 2;
+  v[82].Text = "7";
+  v[83].Number = 0;
+  v[84].Number = 0;
+  v[85].Number = 0;
+  v[86].Number = 2;
+  v[87].Text = "20261208";
+  const char* ip[] = {"192", "168", "0", "40"};
+  for (int k = 0; k < 4; ++k) v[88 + k].Text = ip[k];
+  const char* mac[] = {"00", "1A", "2B", "3C", "4D", "EE"};
+  for (int k = 0; k < 6; ++k) v[92 + k].Text = mac[k];
+  return ModuleFrom(v);
+}
+
+class TSimulator {
+public:
+  TSimulator(int fd, TModule module, const TOptions& options) : Fd(fd), Module(module), Options(options) {}
+
+  int Run() {
+    int commands = 0;
+    for (;;) {
+      int c = ReadByte(-1);
+      if (c == -2) return 0;  // the line has gone
+      if (c < 0) continue;
+      if (Options.ExitAfter >= 0 && commands >= Options.ExitAfter) {
+        std::fprintf(stderr, "exiting after %d commands\n", commands);
+        return 0;
+      }
+      ++commands;
+      Handle(std::uint8_t(c));
+    }
+  }
+
+private:
+  // A byte within timeoutMs (-1: no limit); -1 on time-out, -2 when the line is gone.
+  int ReadByte(int timeoutMs) {
+    pollfd p{Fd, POLLIN, 0};
+    const int n = poll(&p, 1, timeoutMs);
+    if (n == 0) return -1;
+    if (n < 0) return errno == EINTR ? -1 : -2;
+    std::uint8_t b;
+    const ssize_t r = read(Fd, &b, 1);
+    if (r == 1) return b;
+    if (r < 0 && (errno == EAGAIN || errno == EINTR)) return -1;
+    if (r < 0 && errno == EIO) {  // nobody has the terminal open just now
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return -1;
+    }
+    return -2;
+  }
+
+  // The next count bytes, each within a second of the one before.
+  bool ReadBytes(std::size_t count, std::string& bytes) {
+    bytes.clear();
+    while (bytes.size() < count) {
+      const int c = ReadByte(1000);
+      if (c < 0) return false;
+      bytes += char(c);
+    }
+    return true;
+  }
+
+  void Answer(const std::string& bytes, const char* what) {
+    if (Options.Silent) return;
+    std::string out = bytes;
+    if (Options.Garbage) {
+      std::uniform_int_distribution<int> any(0, 255);
+      out.clear();
+      for (int i = 0; i < 7; ++i) out += char(any(Random));
+      what = "garbage";
+    }
+    if (Options.Slow) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Log("->", out, what);
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = write(Fd, out.data() + done, out.size() - done);
+      if (n > 0) done += std::size_t(n);
+      else if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  // Acknowledges a send command, then takes the record that follows.
+  void TakeRecord(std::uint8_t command, std::size_t size, std::size_t offset, const char* what) {
+    Answer(std::string(1, char(0x06)), "ack");
+    std::string record;
+    if (!ReadBytes(size, record)) {
+      Log("<-", record, "incomplete record");
+      return;
+    }
+    Log("<-", record, what);
+    if (command == 0x24) {
+      const int channel = std::uint8_t(record[0]);
+      if (channel < 1 || channel > 4) {
+        std::fprintf(stderr, "   channel %d out of range, record dropped\n", channel);
+        return;
+      }
+      std::copy(record.begin() + 1, record.end(), Module.Image.begin() + LoadChannelOffset + 96 * (channel - 1));
+    } else if (command != 0x40) {
+      std::copy(record.begin(), record.end(), Module.Image.begin() + offset);
+    }
+  }
+
+  void Handle(std::uint8_t command) {
+    Log("<-", std::string(1, char(command)), "command");
+    std::string bytes;
+    switch (command) {
+      case 0x23: {
+        const std::size_t size = Options.Short ? 100 : Module.Image.size();
+        Answer(std::string(reinterpret_cast<const char*>(Module.Image.data()), size), "load image");
+        break;
+      }
+      case 0x24: TakeRecord(command, 1 + 96, 0, "channel record"); break;
+      case 0x25: TakeRecord(command, 36, LoadSystemOffset, "system record"); break;
+      case 0x26: TakeRecord(command, 40, LoadAuxOffset, "aux record"); break;
+      case 0x40: TakeRecord(command, 13, 0, "clock record"); break;
+      case 0x02: {
+        std::string header;
+        if (!ReadBytes(2, header)) return;
+        const std::size_t length = std::uint8_t(header[0]);
+        const std::uint8_t kind = std::uint8_t(header[1]);
+        if (!ReadBytes(length + 1, bytes)) return;
+        Log("<-", header + bytes, "address frame");
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < length; ++i) sum += std::uint8_t(bytes[i]);
+        if ((sum & 0xFF) != std::uint8_t(bytes[length])) {
+          std::fprintf(stderr, "   check byte wrong: frame refused, no answer\n");
+          return;
+        }
+        if (kind == FrameNetAddress && length == Module.Net.size())
+          std::copy(bytes.begin(), bytes.begin() + long(length), Module.Net.begin());
+        else if (kind == FrameMacAddress && length == Module.Mac.size())
+          std::copy(bytes.begin(), bytes.begin() + long(length), Module.Mac.begin());
+        Answer(std::string(1, char(0x06)), "ack");
+        break;
+      }
+      case 0x06: {
+        const int kind = ReadByte(1000);
+        if (kind == FrameNetAddress)
+          Answer(std::string("\x06\x81\x16", 3) + std::string((const char*)Module.Net.data(), 22), "network address");
+        else if (kind == FrameMacAddress)
+          Answer(std::string("\x06\x91\x07", 3) + std::string((const char*)Module.Mac.data(), 7), "MAC address");
+        break;
+      }
+      default: std::fprintf(stderr, "   unknown command ignored\n"); break;
+    }
+  }
+
+  int Fd;
+  TModule Module;
+  TOptions Options;
+  std::mt19937 Random{12345};
+};
+
+void MakeRaw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  cfsetspeed(&t, B115200);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s needs a value\n%s", a.c_str(), Usage);
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(Usage, stdout);
+      return 0;
+    } else if (a == "--device") o.Device = value();
+    else if (a == "--link") o.Link = value();
+    else if (a == "--config") o.Config = value();
+    else if (a == "--silent") o.Silent = true;
+    else if (a == "--slow") o.Slow = true;
+    else if (a == "--short") o.Short = true;
+    else if (a == "--garbage") o.Garbage = true;
+    else if (a == "--quiet") o.Quiet = true;
+    else if (a == "--exit-after") o.ExitAfter = std::atoi(value().c_str());
+    else {
+      std::fprintf(stderr, "unknown option %s\n%s", a.c_str(), Usage);
+      return 2;
+    }
+  }
+  Quiet = o.Quiet;
+
+  TModule module = DefaultModule();
+  if (!o.Config.empty()) {
+    std::vector<TConfigValue> values(98);
+    int read = 0;
+    try {
+      LoadConfigFile(o.Config, [&](const TConfigLine&, const TConfigValue& v) { values[std::size_t(read++)] = v; });
+      if (read < 88) throw Exception("\"" + o.Config + "\" holds only " + std::to_string(read) + " of its 98 lines");
+      module = ModuleFrom(values);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+  }
+
+  int fd = -1, slave = -1;
+  std::string path;
+  if (!o.Device.empty()) {
+    fd = open(o.Device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      std::perror(o.Device.c_str());
+      return 1;
+    }
+    MakeRaw(fd);
+    path = o.Device;
+  } else {
+    char name[256];
+    if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) {
+      std::perror("openpty");
+      return 1;
+    }
+    // The simulator keeps the terminal side open too, so the line stays up
+    // while the program closes and opens its port.
+    MakeRaw(slave);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    path = name;
+    if (!o.Link.empty()) {
+      unlink(o.Link.c_str());
+      if (symlink(name, o.Link.c_str()) != 0) std::perror(o.Link.c_str());
+    }
+  }
+  std::printf("PORT %s\n", path.c_str());
+  std::fflush(stdout);
+  const int result = TSimulator(fd, module, o).Run();
+  if (!o.Link.empty()) unlink(o.Link.c_str());
+  return result;
+}
