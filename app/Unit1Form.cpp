@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTimer>
 #include <QToolButton>
 
@@ -148,6 +149,12 @@ TSpeedButton* NewSpeedButton(QWidget* parent, const QString& name, const QString
   return button;
 }
 
+// Point names and the serial number fill a 10-byte record field: typing
+// stops at 10 characters. A longer text from a file stays as it is.
+void LimitTyping(TEdit* edit) {
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression("^.{0,10}$"), edit));
+}
+
 // One channel column: the controls of channel n (1 to 4) in row order.
 void NewChannelColumn(QWidget* panel, int n, int left) {
   const QString d = QString::number(n);
@@ -156,7 +163,7 @@ void NewChannelColumn(QWidget* panel, int n, int left) {
   const auto caption = [](int row) { return QString(RowCaptions[row].Caption); };
   const auto full = [](int row, int x = 6, int w = 93) { return QRect(x, RowY(row), w, RowHeight); };
 
-  NewEdit(group, "Edit_Name_Ch" + d, "Test ch" + d, full(0), ch + caption(0), Blue);
+  LimitTyping(NewEdit(group, "Edit_Name_Ch" + d, "Test ch" + d, full(0), ch + caption(0), Blue));
   NewList(group, "ComboBox_Used_Ch" + d, UsedItems, "Used", full(1), ch + caption(1));
   NewCheck(group, "CheckBox_Inp_Type" + d, "4~20mA IN", full(2), ch + caption(2), Lime);
   NewCheck(group, "CheckBox_SS_Ch" + d, "Speed Sync", full(3), ch + caption(3), Blue);
@@ -251,6 +258,7 @@ void TForm1::CreateForm() {
   Label6->setGeometry(10, 185, 28, RowHeight - 4);
   Label6->setAccessibleName("SYSTEM SN: (click to edit the serial number)");
   Edit_Serial_Nu_Ch1 = NewEdit(sys, "Edit_Serial_Nu_Ch1", "20220405", QRect(40, 182, 97, RowHeight), "SYSTEM SN:");
+  LimitTyping(Edit_Serial_Nu_Ch1);
   Edit_Serial_Nu_Ch1->setEnabled(false);
   Button_Send.at(5) = NewSpeedButton(sys, "Button_Send6", "Send Set Data", QRect(8, 220, 129, 34), "Send Set Data", VerdanaFont(11, true));
 

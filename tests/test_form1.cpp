@@ -209,6 +209,16 @@ TEST_F(Form1Test, UnitsSetByTheProgramDoNotRunTheRule) {
   EXPECT_FALSE(form.Edit_Max_Ch[2]->isEnabled());
 }
 
+TEST_F(Form1Test, NamesTakeTenTypedCharactersButKeepLongerLoadedTexts) {
+  TForm1 form;
+  TEdit* name = form.Edit_Name_Ch[1];
+  name->clear();
+  QTest::keyClicks(name, "Twelve chars");
+  EXPECT_EQ(name->text(), "Twelve cha");
+  name->setText("A longer name from a file");
+  EXPECT_EQ(name->text(), "A longer name from a file");
+}
+
 TEST_F(Form1Test, SerialNumberIsEditableOnceSnIsClicked) {
   TForm1 form;
   EXPECT_FALSE(form.Edit_Serial_Nu_Ch1->isEnabled());
