@@ -1,0 +1,118 @@
+#include "CPortTexts.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <memory>
+#include <strings.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const BaudRateTexts[] = {"Custom", "110",   "300",   "600",   "1200",   "2400",   "4800",   "9600",
+                                     "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+const char* const StopBitsTexts[] = {"1", "1.5", "2"};
+const char* const DataBitsTexts[] = {"5", "6", "7", "8"};
+const char* const ParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
+const char* const FlowControlTexts[] = {"Hardware", "Software", "None", "Custom"};
+const char* const DTRTexts[] = {"Disable", "Enable", "Handshake"};
+const char* const RTSTexts[] = {"Disable", "Enable", "Handshake", "Toggle"};
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return text;
+}
+
+// The ordinal of the first text equal to text without regard to case, or fallback.
+template <class E, std::size_t N>
+E Parse(const std::string& text, const char* const (&texts)[N], E fallback) {
+  const std::string wanted = Upper(text);
+  for (std::size_t i = 0; i < N; ++i)
+    if (Upper(texts[i]) == wanted) return E(i);
+  return fallback;
+}
+
+template <std::size_t N>
+std::string Text(const char* const (&texts)[N], int ordinal) {
+  return ordinal >= 0 && std::size_t(ordinal) < N ? texts[ordinal] : "";
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string FirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// Whether the tty class entry name (with its folder dir) is a usable serial port.
+bool IsSerialPort(const std::string& name, const std::string& dir) {
+  if (name.rfind("rfcomm", 0) == 0) return true;  // Bluetooth links are virtual devices
+  if (!Exists(dir + "/device")) return false;     // consoles, ptys and other virtual ttys
+  if (name.rfind("ttyS", 0) == 0) {
+    // The serial core lists every possible on-board port; those with no UART
+    // behind them have type 0 (unknown).
+    const std::string type = FirstLine(dir + "/type");
+    return !type.empty() && type != "0";
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string BaudRateToStr(TBaudRate value) { return Text(BaudRateTexts, value); }
+std::string StopBitsToStr(TStopBits value) { return Text(StopBitsTexts, value); }
+std::string DataBitsToStr(TDataBits value) { return Text(DataBitsTexts, value); }
+std::string ParityToStr(TParityBits value) { return Text(ParityTexts, value); }
+std::string FlowControlToStr(TFlowControl value) { return Text(FlowControlTexts, value); }
+std::string DTRControlToStr(TDTRFlowControl value) { return Text(DTRTexts, value); }
+std::string RTSControlToStr(TRTSFlowControl value) { return Text(RTSTexts, value); }
+std::string YesNoToStr(bool value) { return value ? "Yes" : "No"; }
+
+std::string CharSettingToStr(char value) {
+  const int code = static_cast<unsigned char>(value);
+  if (code >= 33 && code <= 127) return std::string(1, value);
+  return "#" + std::to_string(code);
+}
+
+int BaudRateToInt(TBaudRate value) { return BaudRateValue(value); }
+
+TBaudRate StrToBaudRate(const std::string& text) { return Parse(text, BaudRateTexts, br9600); }
+TStopBits StrToStopBits(const std::string& text) { return Parse(text, StopBitsTexts, sbOneStopBit); }
+TDataBits StrToDataBits(const std::string& text) { return Parse(text, DataBitsTexts, dbEight); }
+TParityBits StrToParity(const std::string& text) { return Parse(text, ParityTexts, prNone); }
+TFlowControl StrToFlowControl(const std::string& text) { return Parse(text, FlowControlTexts, fcCustom); }
+TDTRFlowControl StrToDTRControl(const std::string& text) { return Parse(text, DTRTexts, dtrDisable); }
+TRTSFlowControl StrToRTSControl(const std::string& text) { return Parse(text, RTSTexts, rtsDisable); }
+bool StrToYesNo(const std::string& text) { return Upper(text) == "YES"; }
+
+char StrToCharSetting(const std::string& text) {
+  if (text.empty()) return 0;
+  if (text[0] == '#' && text.size() >= 2) {
+    int code = 0;
+    return TryStrToInt(text.substr(1), code) ? char(code & 0xFF) : 0;
+  }
+  return text[0];
+}
+
+void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot) {
+  const std::string classDir = sysfsRoot + "/class/tty";
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(classDir.c_str()), ::closedir);
+  if (!dir) throw EComPortExt("EnumComPorts", CError_RegError, errno);
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (IsSerialPort(name, classDir + "/" + name)) found.push_back("/dev/" + name);
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) < 0; });
+  ports = std::move(found);
+}
