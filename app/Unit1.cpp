@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "CPortSetup.h"
 #include "ConfigFile.h"
 #include "Forms.h"
 
@@ -47,6 +48,7 @@ void SetLocked(TEdit* edit, bool locked, const QString& text = QString()) {
 TForm1::TForm1(QWidget* owner)
     : QWidget(owner), SaveDialog1(TFileDialog::dkSave, this), OpenDialog1(TFileDialog::dkOpen, this) {
   CreateForm();
+  RegisterComSetupDialog();
   ComPort1 = std::make_unique<TComPort>();
   ComPort1->SetPort("COM1");
   ComPort1->SetBaudRate(br115200);
@@ -463,5 +465,4 @@ void TForm1::ShowMacAddress() {
   for (int k = 0; k < 6; ++k) boxes[k]->setText(QString::fromStdString(texts[k]));
 }
 
-// The port setup dialog is not part of this version yet.
-void TForm1::Button_SetConClick(QObject*) { ShowMessage(" Setup is not available in this version "); }
+void TForm1::Button_SetConClick(QObject*) { ComPort1->ShowSetupDialog(); }

@@ -180,7 +180,23 @@ TCustomComPort::TCustomComPort() {
   FBuffer.SetComPort(this);
 }
 
+std::function<void(TCustomComPort&)> TCustomComPort::SetupDialog;
+
+void TCustomComPort::ShowSetupDialog() {
+  if (!SetupDialog) throw EComPort("No setup dialog is available for " + FPort);
+  SetupDialog(*this);
+}
+
+void TCustomComPort::FreeNotification(TComFreeNotify* watcher) {
+  if (std::find(FWatchers.begin(), FWatchers.end(), watcher) == FWatchers.end()) FWatchers.push_back(watcher);
+}
+
+void TCustomComPort::RemoveFreeNotification(TComFreeNotify* watcher) {
+  FWatchers.erase(std::remove(FWatchers.begin(), FWatchers.end(), watcher), FWatchers.end());
+}
+
 TCustomComPort::~TCustomComPort() {
+  for (TComFreeNotify* watcher : std::vector<TComFreeNotify*>(FWatchers)) watcher->PortDestroyed(this);
   *FAlive = false;
   try {
     Close();

@@ -173,6 +173,13 @@ using PCPortAsync = TCPortAsync*;
 void CportInitAsync(PCPortAsync& async);
 void CportDoneAsync(PCPortAsync& async);
 
+// Told when a port it watches is destroyed (a bound control, say).
+class TComFreeNotify {
+public:
+  virtual ~TComFreeNotify() = default;
+  virtual void PortDestroyed(TCustomComPort* port) = 0;
+};
+
 // Which device a port creates; tests put a scripted one here.
 using TComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
 
@@ -274,6 +281,16 @@ public:
   void UnRegisterLink(TComLink* link);
   bool HasLink() const { return FHasLink; }
 
+  // Whoever asks is told when this port is destroyed; it must stop asking
+  // before it goes itself.
+  void FreeNotification(TComFreeNotify* watcher);
+  void RemoveFreeNotification(TComFreeNotify* watcher);
+
+  // Shows the setup dialog for this port (the one the user interface
+  // installed; without one it raises EComPort).
+  void ShowSetupDialog();
+  static std::function<void(TCustomComPort&)> SetupDialog;
+
   // The line configuration block the settings give.
   TDCB BuildDCB() const;
 
@@ -365,6 +382,7 @@ private:
   bool FDesigning = false;
   bool FHasLink = false;
   std::vector<TComLink*> FLinks;
+  std::vector<TComFreeNotify*> FWatchers;
 
   TComDeviceFactory FDeviceFactory;
   std::unique_ptr<TComDevice> FDevice;  // the open device; none while closed

@@ -116,3 +116,7 @@ void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot)
                    [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) < 0; });
   ports = std::move(found);
 }
+
+std::string ComPortsSysfsRoot = "/sys";
+
+void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, ComPortsSysfsRoot); }

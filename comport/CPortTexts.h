@@ -37,4 +37,7 @@ char StrToCharSetting(const std::string& text);
 // regard to letter case; duplicates kept. A tty class that cannot be read
 // raises EComPortExt code 23 with the system's error, and ports keeps what
 // it held.
-void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot = "/sys");
+void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot);
+// The same under ComPortsSysfsRoot ("/sys"; tests point it at a fake tree).
+void EnumComPorts(std::vector<std::string>& ports);
+extern std::string ComPortsSysfsRoot;

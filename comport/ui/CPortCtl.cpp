@@ -1,0 +1,219 @@
+#include "CPortCtl.h"
+
+#include "CPortTexts.h"
+#include "Forms.h"
+
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+template <class E, class F>
+void AddAll(TComItems* items, E last, F toStr) {
+  for (int v = 0; v <= int(last); ++v) items->Add(QString::fromStdString(toStr(E(v))));
+}
+
+}  // namespace
+
+int TComItems::IndexOf(const QString& text) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Text(i).compare(text, Qt::CaseInsensitive) == 0) return i;
+  return -1;
+}
+
+void TComSelect::SetComProperty(TComProperty value) {
+  ComProperty = value;
+  Items->Clear();
+  switch (value) {
+    case cpPort: {
+      std::vector<std::string> ports;
+      EnumComPorts(ports);
+      for (const auto& p : ports) Items->Add(QString::fromStdString(p));
+      break;
+    }
+    case cpBaudRate: AddAll(Items, br256000, BaudRateToStr); break;
+    case cpDataBits: AddAll(Items, dbEight, DataBitsToStr); break;
+    case cpStopBits: AddAll(Items, sbTwoStopBits, StopBitsToStr); break;
+    case cpParity: AddAll(Items, prSpace, ParityToStr); break;
+    case cpFlowControl: AddAll(Items, fcCustom, FlowControlToStr); break;
+    case cpNone: break;
+  }
+}
+
+void TComSelect::Take(const QString& text) {
+  const std::string t = text.toStdString();
+  switch (ComProperty) {
+    case cpPort: PendingPort = t; break;
+    case cpBaudRate: PendingBaudRate = StrToBaudRate(t); break;
+    case cpDataBits: PendingDataBits = StrToDataBits(t); break;
+    case cpStopBits: PendingStopBits = StrToStopBits(t); break;
+    case cpParity: PendingParity = StrToParity(t); break;
+    case cpFlowControl: PendingFlowControl = StrToFlowControl(t); break;
+    case cpNone: break;
+  }
+}
+
+void TComSelect::Change(const QString& text) {
+  Take(text);
+  if (AutoApply) ApplySettings();
+}
+
+void TComSelect::ApplySettings() {
+  if (!ComPort) return;
+  switch (ComProperty) {
+    case cpPort: ComPort->SetPort(PendingPort); break;
+    case cpBaudRate: ComPort->SetBaudRate(PendingBaudRate); break;
+    case cpDataBits: ComPort->SetDataBits(PendingDataBits); break;
+    case cpStopBits: ComPort->SetStopBits(PendingStopBits); break;
+    case cpParity: ComPort->Parity().SetBits(PendingParity); break;
+    case cpFlowControl: ComPort->FlowControl().SetFlowControl(PendingFlowControl); break;
+    case cpNone: break;
+  }
+}
+
+void TComSelect::UpdateSettings(int& itemIndex) {
+  if (!ComPort || ComProperty == cpNone) return;
+  std::string text;
+  switch (ComProperty) {
+    case cpPort: text = ComPort->Port(); break;
+    case cpBaudRate: text = BaudRateToStr(ComPort->BaudRate()); break;
+    case cpDataBits: text = DataBitsToStr(ComPort->DataBits()); break;
+    case cpStopBits: text = StopBitsToStr(ComPort->StopBits()); break;
+    case cpParity: text = ParityToStr(ComPort->Parity().Bits()); break;
+    case cpFlowControl: text = FlowControlToStr(ComPort->FlowControl().FlowControl()); break;
+    case cpNone: break;
+  }
+  itemIndex = Items->IndexOf(QString::fromStdString(text));
+  if (itemIndex >= 0) Take(Items->Text(itemIndex));
+}
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
+  FSelect.Items = this;
+  setEditable(false);  // a drop-down list
+  connect(this, &QComboBox::activated, this, Guarded([this](int) { FSelect.Change(Text()); }));
+}
+
+TComComboBox::~TComComboBox() {
+  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
+}
+
+void TComComboBox::SetComPort(TCustomComPort* port) {
+  if (port == FSelect.ComPort) return;
+  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
+  FSelect.ComPort = port;
+  if (port) {
+    port->FreeNotification(this);
+    UpdateSettings();
+  }
+}
+
+void TComComboBox::SetComProperty(TComProperty value) {
+  FSelect.SetComProperty(value);
+  if (count() == 0) return;
+  if (FSelect.ComPort)
+    UpdateSettings();
+  else
+    setCurrentIndex(0);
+}
+
+void TComComboBox::SetText(const QString& text) {
+  const int index = findText(text);
+  if (index >= 0) setCurrentIndex(index);
+}
+
+void TComComboBox::UpdateSettings() {
+  if (!FSelect.ComPort || FSelect.ComProperty == cpNone) return;
+  int index = currentIndex();
+  FSelect.UpdateSettings(index);
+  setCurrentIndex(index);
+}
+
+void TComComboBox::PortDestroyed(TCustomComPort* port) {
+  if (port != FSelect.ComPort) return;
+  FSelect.ComPort = nullptr;
+  if (count() > 0) setCurrentIndex(0);
+}
+
+TComRadioGroup::TComRadioGroup(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
+  FSelect.Items = this;
+  setLayout(new QVBoxLayout);
+  FButtons.setExclusive(true);
+  connect(&FButtons, &QButtonGroup::idClicked, this, Guarded([this](int) { Clicked(); }));
+}
+
+TComRadioGroup::~TComRadioGroup() {
+  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
+}
+
+void TComRadioGroup::Clear() {
+  for (QAbstractButton* b : FButtons.buttons()) {
+    FButtons.removeButton(b);
+    delete b;
+  }
+  FTexts.clear();
+}
+
+void TComRadioGroup::Add(const QString& text) {
+  auto* button = new QRadioButton(text, this);
+  layout()->addWidget(button);
+  FButtons.addButton(button, int(FTexts.size()));
+  FTexts << text;
+}
+
+int TComRadioGroup::ItemIndex() const { return FButtons.checkedId(); }
+
+void TComRadioGroup::SetItemIndex(int index) {
+  if (QAbstractButton* b = FButtons.button(index)) {
+    b->setChecked(true);
+  } else if (QAbstractButton* checked = FButtons.checkedButton()) {
+    FButtons.setExclusive(false);  // an exclusive group cannot uncheck its last button
+    checked->setChecked(false);
+    FButtons.setExclusive(true);
+  }
+}
+
+void TComRadioGroup::SetComPort(TCustomComPort* port) {
+  if (port == FSelect.ComPort) return;
+  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
+  FSelect.ComPort = port;
+  if (port) {
+    port->FreeNotification(this);
+    UpdateSettings();
+  }
+}
+
+void TComRadioGroup::SetComProperty(TComProperty value) {
+  FSelect.SetComProperty(value);
+  if (Count() == 0) return;
+  if (FSelect.ComPort) {
+    UpdateSettings();
+  } else {
+    SetItemIndex(0);
+    LastTakenIndex = 0;
+  }
+}
+
+void TComRadioGroup::UpdateSettings() {
+  if (!FSelect.ComPort || FSelect.ComProperty == cpNone) return;
+  int index = ItemIndex();
+  FSelect.UpdateSettings(index);
+  SetItemIndex(index);
+  LastTakenIndex = index;
+}
+
+void TComRadioGroup::Clicked() {
+  const int index = ItemIndex();
+  if (index != LastTakenIndex) {
+    if (index >= 0) FSelect.Change(FTexts.value(index));
+    LastTakenIndex = index;
+  }
+}
+
+void TComRadioGroup::PortDestroyed(TCustomComPort* port) {
+  if (port != FSelect.ComPort) return;
+  FSelect.ComPort = nullptr;
+  if (Count() > 0) {
+    SetItemIndex(0);
+    LastTakenIndex = 0;
+  }
+}

@@ -1,0 +1,66 @@
+#include "CPortSetup.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScreen>
+
+TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
+  setObjectName("ComSetupFrm");
+  setWindowTitle("Setup");
+  setFixedSize(231, 216);
+  auto* group = new QGroupBox(" Settings ", this);
+  group->setObjectName("GroupBox1");
+  group->setGeometry(8, 8, 217, 169);
+  const char* labels[] = {"Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control"};
+  const TComProperty properties[] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
+  TComComboBox** combos[] = {&Combo1, &Combo2, &Combo3, &Combo4, &Combo5, &Combo6};
+  for (int i = 0; i < 6; ++i) {
+    auto* label = new QLabel(labels[i], group);
+    label->setObjectName(QString("Label%1").arg(i + 1));
+    label->setGeometry(8, 24 + 24 * i - 2, 70, 18);
+    auto* combo = new TComComboBox(group);
+    combo->setObjectName(QString("Combo%1").arg(i + 1));
+    combo->setGeometry(80, 16 + 24 * i, 129, 22);
+    combo->setAccessibleName(labels[i]);
+    label->setBuddy(combo);
+    combo->SetComProperty(properties[i]);
+    *combos[i] = combo;
+  }
+  Button1 = new QPushButton("OK", this);
+  Button1->setObjectName("Button1");
+  Button1->setGeometry(70, 184, 75, 25);
+  Button1->setDefault(true);
+  Button2 = new QPushButton("Cancel", this);
+  Button2->setObjectName("Button2");
+  Button2->setGeometry(150, 184, 75, 25);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+  if (QScreen* screen = QApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
+}
+
+TComComboBox* TComSetupFrm::Combo(int index) const {
+  TComComboBox* const combos[] = {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6};
+  return combos[index];
+}
+
+void EditComPort(TCustomComPort& port) {
+  TComSetupFrm dialog(QApplication::activeWindow());
+  // A port outside the machine's list (a pseudo-terminal, a socat link) is
+  // offered too, so that OK keeps it instead of leaving the port nameless.
+  const QString current = QString::fromStdString(port.Port());
+  if (!current.isEmpty() && dialog.Combo1->findText(current, Qt::MatchFixedString) < 0) dialog.Combo1->addItem(current);
+  for (int i = 0; i < 6; ++i) dialog.Combo(i)->SetComPort(&port);
+  for (int i = 0; i < 6; ++i) dialog.Combo(i)->UpdateSettings();
+  if (dialog.exec() != QDialog::Accepted) return;
+  port.BeginUpdate();
+  try {
+    for (int i = 0; i < 6; ++i) dialog.Combo(i)->ApplySettings();
+  } catch (...) {
+    port.EndUpdate();
+    throw;
+  }
+  port.EndUpdate();
+}
+
+void RegisterComSetupDialog() { TCustomComPort::SetupDialog = EditComPort; }

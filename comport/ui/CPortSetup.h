@@ -1,0 +1,29 @@
+// The port setup dialog: name, speed, character format and flow control.
+#pragma once
+
+#include "CPort.h"
+#include "CPortCtl.h"
+
+#include <QDialog>
+#include <QPushButton>
+
+class TComSetupFrm : public QDialog {
+public:
+  explicit TComSetupFrm(QWidget* parent = nullptr);
+  TComComboBox* Combo1;  // port
+  TComComboBox* Combo2;  // baud rate
+  TComComboBox* Combo3;  // data bits
+  TComComboBox* Combo4;  // stop bits
+  TComComboBox* Combo5;  // parity
+  TComComboBox* Combo6;  // flow control
+  QPushButton* Button1;  // OK
+  QPushButton* Button2;  // Cancel
+  TComComboBox* Combo(int index) const;
+};
+
+// Shows the dialog for port and applies the choice on OK, inside one
+// BeginUpdate/EndUpdate.
+void EditComPort(TCustomComPort& port);
+
+// Makes TCustomComPort::ShowSetupDialog show this dialog.
+void RegisterComSetupDialog();
