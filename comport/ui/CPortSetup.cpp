@@ -9,6 +9,9 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   setObjectName("ComSetupFrm");
   setWindowTitle("Setup");
   setFixedSize(231, 216);
+  QFont small = font();  // the layout is drawn for an 8 point dialog font
+  small.setPointSize(8);
+  setFont(small);
   auto* group = new QGroupBox(" Settings ", this);
   group->setObjectName("GroupBox1");
   group->setGeometry(8, 8, 217, 169);
