@@ -50,6 +50,7 @@ TForm1::TForm1(QWidget* owner)
   CreateForm();
   RegisterComSetupDialog();
   ComPort1 = std::make_unique<TComPort>();
+  ComPort1->SetName("ComPort1");
   ComPort1->SetPort("COM1");
   ComPort1->SetBaudRate(br115200);
   ComPort1->SetDataBits(dbEight);

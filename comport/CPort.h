@@ -180,6 +180,10 @@ public:
   virtual void PortDestroyed(TCustomComPort* port) = 0;
 };
 
+class TIniFile;
+class TRegistry;
+enum TStoreType { stRegistry, stIniFile };
+
 // Which device a port creates; tests put a scripted one here.
 using TComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
 
@@ -281,6 +285,16 @@ public:
   void UnRegisterLink(TComLink* link);
   bool HasLink() const { return FHasLink; }
 
+  // The component's name: the INI section and registry key of its settings.
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& value) { FName = value; }
+
+  // Saves or loads the StoreGroups settings in an INI file (path: its name)
+  // or the registry (path: a root key name, a backslash, a key path).
+  // Failures raise EComPort code 16 or 17.
+  void StoreSettings(TStoreType storeType, const std::string& path);
+  void LoadSettings(TStoreType storeType, const std::string& path);
+
   // Whoever asks is told when this port is destroyed; it must stop asking
   // before it goes itself.
   void FreeNotification(TComFreeNotify* watcher);
@@ -298,6 +312,10 @@ public:
   TComDevice* Device() const { return FDevice.get(); }
 
 protected:
+  virtual void StoreRegistry(TRegistry& registry);
+  virtual void StoreIniFile(TIniFile& iniFile);
+  virtual void LoadRegistry(TRegistry& registry);
+  virtual void LoadIniFile(TIniFile& iniFile);
   virtual void CreateHandle();
   virtual void DestroyHandle();
   virtual void SetupComPort();
@@ -329,6 +347,13 @@ private:
   friend class TComThread;
 
   bool CanApply() const;
+  using TWriteText = std::function<void(const std::string& key, const std::string& value)>;
+  using TWriteInt = std::function<void(const std::string& key, int value)>;
+  using TReadText = std::function<std::string(const std::string& key, const std::string& current)>;
+  using TReadInt = std::function<int(const std::string& key, int current)>;
+  void StoreValues(const TWriteText& text, const TWriteInt& integer);
+  void LoadValues(const TReadText& text, const TReadInt& integer);
+  void OpenSettingsKey(TRegistry& registry, const std::string& path);
   void Raise(int code);
   [[noreturn]] void RaiseExt(int code, int osError);
   void CheckAsync(PCPortAsync async);
@@ -360,6 +385,7 @@ private:
 
   TBaudRate FBaudRate = br9600;
   std::string FPort = "COM1";
+  std::string FName;
   TComParity FParity;
   TStopBits FStopBits = sbOneStopBit;
   TDataBits FDataBits = dbEight;

@@ -1,0 +1,181 @@
+#include "Registry.h"
+
+#include "IniFiles.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <strings.h>
+
+namespace {
+
+std::string RootFiles[2];
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+struct TValue {
+  std::string Name;  // as first written
+  bool Integer = false;
+  std::string Data;
+};
+
+// The store: key path (lower case) -> its spelling and values (by lower-case name).
+struct TKey {
+  std::string Path;
+  std::map<std::string, TValue> Values;
+};
+using TStore = std::map<std::string, TKey>;
+
+// The file format: a "[path]" line per key, then "name=s:text" or "name=i:123" lines.
+TStore Load(const std::string& file) {
+  TStore store;
+  std::ifstream in(file);
+  std::string line;
+  TKey* key = nullptr;
+  while (std::getline(in, line)) {
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      const std::string path = line.substr(1, line.size() - 2);
+      key = &store[Lower(path)];
+      key->Path = path;
+    } else if (key) {
+      const auto eq = line.find('=');
+      if (eq == std::string::npos || line.size() < eq + 3 || line[eq + 2] != ':') continue;
+      TValue v;
+      v.Name = line.substr(0, eq);
+      v.Integer = line[eq + 1] == 'i';
+      v.Data = line.substr(eq + 3);
+      key->Values[Lower(v.Name)] = v;
+    }
+  }
+  return store;
+}
+
+void Save(const std::string& file, const TStore& store) {
+  std::string data;
+  for (const auto& [_, key] : store) {
+    data += "[" + key.Path + "]\n";
+    for (const auto& [__, v] : key.Values) data += v.Name + "=" + (v.Integer ? "i:" : "s:") + v.Data + "\n";
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+  WriteFileAtomically(file, data);
+}
+
+std::string Normal(std::string path) {
+  // Backslashes separate the parts; empty parts are dropped.
+  std::string out, part;
+  path += '\\';
+  for (char c : path) {
+    if (c != '\\') {
+      part += c;
+    } else if (!part.empty()) {
+      out += (out.empty() ? "" : "\\") + part;
+      part.clear();
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string TRegistry::RootFile(THKey root) {
+  if (!RootFiles[root].empty()) return RootFiles[root];
+  if (root == HKEY_LOCAL_MACHINE) return "/etc/hrvx3300/registry";
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string base = config && *config ? config : std::string(home ? home : ".") + "/.config";
+  return base + "/hrvx3300/registry";
+}
+
+void TRegistry::SetRootFile(THKey root, const std::string& path) { RootFiles[root] = path; }
+
+bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
+  const std::string key = Normal(path);
+  TStore store = Load(RootFile(RootKey));
+  const bool exists = key.empty() || store.count(Lower(key)) != 0;
+  if (!exists) {
+    if (!canCreate) return false;
+    // The key and every missing parent.
+    std::string partial;
+    for (std::size_t i = 0; i <= key.size(); ++i) {
+      if (i == key.size() || key[i] == '\\') {
+        partial = key.substr(0, i);
+        TKey& k = store[Lower(partial)];
+        if (k.Path.empty()) k.Path = partial;
+      }
+    }
+    try {
+      Save(RootFile(RootKey), store);
+    } catch (const Exception&) {
+      return false;
+    }
+  }
+  FCurrentKey = key;
+  FOpen = true;
+  return true;
+}
+
+void TRegistry::CheckOpen() const {
+  if (!FOpen) throw ERegistryException("No registry key is open");
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  CheckOpen();
+  TStore store = Load(RootFile(RootKey));
+  TKey& key = store[Lower(FCurrentKey)];
+  if (key.Path.empty()) key.Path = FCurrentKey;
+  TValue& v = key.Values[Lower(name)];
+  if (v.Name.empty()) v.Name = name;
+  v.Integer = false;
+  v.Data = value;
+  Save(RootFile(RootKey), store);
+}
+
+void TRegistry::WriteInteger(const std::string& name, int value) {
+  CheckOpen();
+  TStore store = Load(RootFile(RootKey));
+  TKey& key = store[Lower(FCurrentKey)];
+  if (key.Path.empty()) key.Path = FCurrentKey;
+  TValue& v = key.Values[Lower(name)];
+  if (v.Name.empty()) v.Name = name;
+  v.Integer = true;
+  v.Data = std::to_string(value);
+  Save(RootFile(RootKey), store);
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+  CheckOpen();
+  const TStore store = Load(RootFile(RootKey));
+  const auto key = store.find(Lower(FCurrentKey));
+  if (key == store.end()) return "";
+  const auto v = key->second.Values.find(Lower(name));
+  if (v == key->second.Values.end()) return "";
+  if (v->second.Integer) throw ERegistryException("Invalid data type for '" + name + "'");
+  return v->second.Data;
+}
+
+int TRegistry::ReadInteger(const std::string& name) {
+  CheckOpen();
+  const TStore store = Load(RootFile(RootKey));
+  const auto key = store.find(Lower(FCurrentKey));
+  const TValue* v = nullptr;
+  if (key != store.end()) {
+    const auto it = key->second.Values.find(Lower(name));
+    if (it != key->second.Values.end()) v = &it->second;
+  }
+  if (!v || !v->Integer) throw ERegistryException("Invalid data type for '" + name + "'");
+  return std::stoi(v->Data);
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+  CheckOpen();
+  const TStore store = Load(RootFile(RootKey));
+  const auto key = store.find(Lower(FCurrentKey));
+  return key != store.end() && key->second.Values.count(Lower(name)) != 0;
+}

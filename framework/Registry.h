@@ -1,0 +1,47 @@
+// A registry of our own with the system registry's meaning: two root keys,
+// key paths with backslashes, keys created with their parents, typed values
+// (text and 32-bit integer). Key and value names ignore letter case. Each
+// root is one file (the user's under $XDG_CONFIG_HOME or ~/.config, the
+// machine's under /etc), replaced whole on every write so that a crash never
+// leaves half a store.
+#pragma once
+
+#include "SysUtils.h"
+
+#include <cstdint>
+#include <string>
+
+enum THKey { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE };
+
+class ERegistryException : public Exception {
+public:
+  using Exception::Exception;
+};
+
+class TRegistry {
+public:
+  THKey RootKey = HKEY_CURRENT_USER;
+
+  // Opens path below the root key; with canCreate, creates it and its
+  // parents. False when it does not exist (or cannot be created).
+  bool OpenKey(const std::string& path, bool canCreate);
+  void CloseKey() { FCurrentKey.clear(), FOpen = false; }
+  const std::string& CurrentPath() const { return FCurrentKey; }
+
+  void WriteString(const std::string& name, const std::string& value);
+  void WriteInteger(const std::string& name, int value);
+  // A missing value reads as empty text; a value of another type raises.
+  std::string ReadString(const std::string& name);
+  // A missing value, or one of another type, raises.
+  int ReadInteger(const std::string& name);
+  bool ValueExists(const std::string& name);
+
+  // Where each root's file lives; tests point them at a folder of their own.
+  static std::string RootFile(THKey root);
+  static void SetRootFile(THKey root, const std::string& path);
+
+private:
+  void CheckOpen() const;
+  std::string FCurrentKey;
+  bool FOpen = false;
+};
