@@ -19,6 +19,31 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// Values are kept one a line: backslashes and line ends are escaped.
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
 struct TValue {
   std::string Name;  // as first written
   bool Integer = false;
@@ -49,7 +74,7 @@ TStore Load(const std::string& file) {
       TValue v;
       v.Name = line.substr(0, eq);
       v.Integer = line[eq + 1] == 'i';
-      v.Data = line.substr(eq + 3);
+      v.Data = Unescape(line.substr(eq + 3));
       key->Values[Lower(v.Name)] = v;
     }
   }
@@ -60,7 +85,7 @@ void Save(const std::string& file, const TStore& store) {
   std::string data;
   for (const auto& [_, key] : store) {
     data += "[" + key.Path + "]\n";
-    for (const auto& [__, v] : key.Values) data += v.Name + "=" + (v.Integer ? "i:" : "s:") + v.Data + "\n";
+    for (const auto& [__, v] : key.Values) data += v.Name + "=" + (v.Integer ? "i:" : "s:") + Escape(v.Data) + "\n";
   }
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);

@@ -151,6 +151,14 @@ TEST_F(StoreTest, RegistryPathsAndTypes) {
 
   EXPECT_EQ(CodeOf([&] { Port.StoreSettings(stRegistry, "NoBackslash"); }), 16);
 
+  // A text stored as an integer fails the load; texts keep any character.
+  TRegistry typed;
+  ASSERT_TRUE(typed.OpenKey("Typed\\ComPort1", true));
+  typed.WriteInteger("Port", 5);
+  EXPECT_EQ(CodeOf([&] { Port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\Typed"); }), 17);
+  typed.WriteString("Port", "odd\\name\nwith a line end");
+  EXPECT_EQ(typed.ReadString("PORT"), "odd\\name\nwith a line end");
+
   // Only texts stored: the buffer sizes are missing integers, so the load
   // fails after the groups before them were assigned.
   TRegistry user;
