@@ -150,29 +150,21 @@ void TRegistry::CheckOpen() const {
   if (!FOpen) throw ERegistryException("No registry key is open");
 }
 
-void TRegistry::WriteString(const std::string& name, const std::string& value) {
+void TRegistry::Write(const std::string& name, bool integer, const std::string& data) {
   CheckOpen();
   TStore store = Load(RootFile(RootKey));
   TKey& key = store[Lower(FCurrentKey)];
   if (key.Path.empty()) key.Path = FCurrentKey;
   TValue& v = key.Values[Lower(name)];
   if (v.Name.empty()) v.Name = name;
-  v.Integer = false;
-  v.Data = value;
+  v.Integer = integer;
+  v.Data = data;
   Save(RootFile(RootKey), store);
 }
 
-void TRegistry::WriteInteger(const std::string& name, int value) {
-  CheckOpen();
-  TStore store = Load(RootFile(RootKey));
-  TKey& key = store[Lower(FCurrentKey)];
-  if (key.Path.empty()) key.Path = FCurrentKey;
-  TValue& v = key.Values[Lower(name)];
-  if (v.Name.empty()) v.Name = name;
-  v.Integer = true;
-  v.Data = std::to_string(value);
-  Save(RootFile(RootKey), store);
-}
+void TRegistry::WriteString(const std::string& name, const std::string& value) { Write(name, false, value); }
+
+void TRegistry::WriteInteger(const std::string& name, int value) { Write(name, true, std::to_string(value)); }
 
 std::string TRegistry::ReadString(const std::string& name) {
   CheckOpen();

@@ -42,6 +42,7 @@ public:
 
 private:
   void CheckOpen() const;
+  void Write(const std::string& name, bool integer, const std::string& data);
   std::string FCurrentKey;
   bool FOpen = false;
 };

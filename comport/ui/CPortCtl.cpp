@@ -71,6 +71,14 @@ void TComSelect::ApplySettings() {
   }
 }
 
+bool TComSelect::Bind(TCustomComPort* port, TComFreeNotify* watcher) {
+  if (port == ComPort) return false;
+  if (ComPort) ComPort->RemoveFreeNotification(watcher);
+  ComPort = port;
+  if (port) port->FreeNotification(watcher);
+  return true;
+}
+
 void TComSelect::UpdateSettings(int& itemIndex) {
   if (!ComPort || ComProperty == cpNone) return;
   std::string text;
@@ -93,18 +101,10 @@ TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
   connect(this, &QComboBox::activated, this, Guarded([this](int) { FSelect.Change(Text()); }));
 }
 
-TComComboBox::~TComComboBox() {
-  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
-}
+TComComboBox::~TComComboBox() { FSelect.Bind(nullptr, this); }
 
 void TComComboBox::SetComPort(TCustomComPort* port) {
-  if (port == FSelect.ComPort) return;
-  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
-  FSelect.ComPort = port;
-  if (port) {
-    port->FreeNotification(this);
-    UpdateSettings();
-  }
+  if (FSelect.Bind(port, this) && port) UpdateSettings();
 }
 
 void TComComboBox::SetComProperty(TComProperty value) {
@@ -141,9 +141,7 @@ TComRadioGroup::TComRadioGroup(const QString& caption, QWidget* parent) : QGroup
   connect(&FButtons, &QButtonGroup::idClicked, this, Guarded([this](int) { Clicked(); }));
 }
 
-TComRadioGroup::~TComRadioGroup() {
-  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
-}
+TComRadioGroup::~TComRadioGroup() { FSelect.Bind(nullptr, this); }
 
 void TComRadioGroup::Clear() {
   for (QAbstractButton* b : FButtons.buttons()) {
@@ -173,13 +171,7 @@ void TComRadioGroup::SetItemIndex(int index) {
 }
 
 void TComRadioGroup::SetComPort(TCustomComPort* port) {
-  if (port == FSelect.ComPort) return;
-  if (FSelect.ComPort) FSelect.ComPort->RemoveFreeNotification(this);
-  FSelect.ComPort = port;
-  if (port) {
-    port->FreeNotification(this);
-    UpdateSettings();
-  }
+  if (FSelect.Bind(port, this) && port) UpdateSettings();
 }
 
 void TComRadioGroup::SetComProperty(TComProperty value) {
