@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QTest>
@@ -291,4 +292,39 @@ TEST_F(EndToEnd, AVanishedModuleEndsInClearMessagesAndCanComeBack) {
   form.Button_Connect->click();
   EXPECT_TRUE(Saw(" Load OK "));
   unlink(link.c_str());
+}
+
+TEST(EndToEndBoxes, TheSequenceGoesOnWhileAMessageBoxIsOpen) {
+  // Real modal boxes this time: each stays open 420 ms, longer than a step.
+  TSimulator sim({"--silent"});
+  TForm1 form;
+  form.ComPort1->SetPort(sim.Path);
+  form.ComPort1->Open();
+  QStringList shown;
+  std::vector<int> indexWhenShown, indexWhenClosed;
+  QTimer closer;
+  QElapsedTimer openFor;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    if (!openFor.isValid()) {
+      openFor.start();
+      shown << box->text();
+      indexWhenShown.push_back(form.AllSendIndex);
+    } else if (openFor.elapsed() > 420) {
+      openFor.invalidate();
+      indexWhenClosed.push_back(form.AllSendIndex);
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  closer.start(10);
+  form.Button_All_Send->click();
+  WaitFor([&] { return shown.size() == 2 && !QApplication::activeModalWidget(); }, 4000);
+  EXPECT_EQ(shown, (QStringList{" Not Ready ", " Not Ready "}));
+  // While the first box was open the sequencer still clicked the next step.
+  ASSERT_EQ(indexWhenShown.size(), 2u);
+  ASSERT_EQ(indexWhenClosed.size(), 2u);
+  EXPECT_EQ(indexWhenShown[0], 1);
+  EXPECT_EQ(indexWhenClosed[0], 2);
+  EXPECT_FALSE(form.Timer2->isActive());
 }
