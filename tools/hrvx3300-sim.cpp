@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -64,110 +65,122 @@ void Log(const char* direction, const std::string& bytes, const char* what = "")
   std::fprintf(stderr, "%s %s(%zu) %s\n", direction, what, bytes.size(), hex.c_str());
 }
 
-TChannelControls ChannelFrom(const std::vector<TConfigValue>& v, int first) {
+// A configuration as the .dat file holds it: each control's value by name.
+using TConfigValues = std::map<std::string, TConfigValue>;
+
+TChannelControls ChannelFrom(const TConfigValues& v, int ch) {
+  const std::string d = std::to_string(ch);
+  const auto text = [&](const char* prefix) { return v.at(prefix + d).Text; };
+  const auto number = [&](const char* prefix) { return v.at(prefix + d).Number; };
   TChannelControls c;
-  c.Name = v[first].Text;
-  c.Used = v[first + 1].Number;
-  c.InpType = v[first + 2].Number != 0;
-  c.SpeedSync = v[first + 3].Number != 0;
-  c.Unit = v[first + 4].Number;
-  c.VChk = v[first + 5].Number;
-  c.Danger = v[first + 6].Text;
-  c.Alert = v[first + 7].Text;
-  c.Relay = v[first + 8].Number;
-  c.Atype = v[first + 9].Number;
-  c.Dtyme = v[first + 10].Text;
-  c.Ttype = v[first + 11].Number;
-  c.Ttyme = v[first + 12].Text;
-  c.Max = v[first + 13].Text;
-  c.Min = v[first + 14].Text;
-  c.Scale = v[first + 15].Text;
-  c.Offset = v[first + 16].Text;
-  c.CurrMax = v[first + 17].Text;
-  c.CurrMin = v[first + 18].Text;
+  c.Name = text("Edit_Name_Ch");
+  c.Used = number("ComboBox_Used_Ch");
+  c.InpType = number("CheckBox_Inp_Type") != 0;
+  c.SpeedSync = number("CheckBox_SS_Ch") != 0;
+  c.Unit = number("ComboBox_Unit_Ch");
+  c.VChk = number("ComboBox_VChk_Ch");
+  c.Danger = text("Edit_Damger_Ch");
+  c.Alert = text("Edit_Alert_Ch");
+  c.Relay = number("ComboBox_Relay_Ch");
+  c.Atype = number("ComboBox_Atype_Ch");
+  c.Dtyme = text("Edit_Dtyme_Ch");
+  c.Ttype = number("ComboBox_Ttype_Ch");
+  c.Ttyme = text("Edit_Ttyme_Ch");
+  c.Max = text("Edit_Max_Ch");
+  c.Min = text("Edit_Min_Ch");
+  c.Scale = text("Edit_Scale_Ch");
+  c.Offset = text("Edit_Offset_Ch");
+  c.CurrMax = text("Edit_Curr_Max_Ch");
+  c.CurrMin = text("Edit_Curr_Min_Ch");
   return c;
 }
 
-// The module's configuration from the 98 values of a .dat file.
-TModule ModuleFrom(const std::vector<TConfigValue>& v) {
+// The module's configuration from the values of a .dat file.
+TModule ModuleFrom(const TConfigValues& v) {
+  const auto text = [&](const std::string& name) { return v.at(name).Text; };
+  const auto number = [&](const std::string& name) { return v.at(name).Number; };
   TModule m;
   for (int ch = 0; ch < 4; ++ch) {
     TChannelRecord r{};
-    TChannelControls c = ChannelFrom(v, ch * 19);
+    TChannelControls c = ChannelFrom(v, ch + 1);
     EncodeChannelRecord(c, r);
     std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * ch);
   }
   TAuxControls aux;
-  aux.UsedTemp = v[76].Number;
-  aux.UsedRpm = v[77].Number;
-  aux.CntRpm = v[78].Number;
-  aux.SpeedH1 = v[79].Text;
-  aux.SpeedL1 = v[80].Text;
-  aux.EvCnt = v[81].Number;
+  aux.UsedTemp = number("ComboBox_Used_Temp");
+  aux.UsedRpm = number("ComboBox_Used_Rpm");
+  aux.CntRpm = number("ComboBox_Cnt_Rpm");
+  aux.SpeedH1 = text("Edit_Speed_H1");
+  aux.SpeedL1 = text("Edit_Speed_L1");
+  aux.EvCnt = number("ComboBox_EvCnt");
   TAuxRecord ar{};
   EncodeAuxRecord(aux, ar);
   std::copy(ar.begin(), ar.end(), m.Image.begin() + LoadAuxOffset);
   TSystemControls sys;
-  sys.Node = v[82].Text;
-  sys.Baud = v[83].Number;
-  sys.Data = v[84].Number;
-  sys.Stop = v[85].Number;
-  sys.Parity = v[86].Number;
+  sys.Node = text("Edit_Node1");
+  sys.Baud = number("ComboBox_Com_Baud_S1");
+  sys.Data = number("ComboBox_Com_Data_S1");
+  sys.Stop = number("ComboBox_Com_Stop_S1");
+  sys.Parity = number("ComboBox_Com_Parity_S1");
   sys.SerialEnabled = true;
-  sys.Serial = v[87].Text;
+  sys.Serial = text("Edit_Serial_Nu_Ch1");
   TSystemRecord sr{};
   EncodeSystemRecord(sys, sr);
   std::copy(sr.begin(), sr.end(), m.Image.begin() + LoadSystemOffset);
-  const std::string ip[4] = {v[88].Text, v[89].Text, v[90].Text, v[91].Text};
+  std::string ip[4], mac[6];
+  for (int k = 0; k < 4; ++k) ip[k] = text("Edit_Src_Ip" + std::to_string(k + 1));
+  for (int k = 0; k < 6; ++k) mac[k] = text("Edit_Mac" + std::to_string(k + 1));
   EncodeNetRecord(ip, m.Net);
-  const std::string mac[6] = {v[92].Text, v[93].Text, v[94].Text, v[95].Text, v[96].Text, v[97].Text};
   EncodeMacRecord(mac, m.Mac);
   return m;
 }
 
 // A plausible module: a motor and a pump, each with two bearings.
 TModule DefaultModule() {
-  std::vector<TConfigValue> v(98);
+  TConfigValues v;
+  const auto text = [&](const std::string& name, const std::string& value) { v[name].Text = value; };
+  const auto number = [&](const std::string& name, int value) { v[name].Number = value; };
   const char* names[] = {"Motor DE", "Motor NDE", "Pump DE", "Pump NDE"};
   const int units[] = {0, 0, 8, 16};
   for (int ch = 0; ch < 4; ++ch) {
-    const int f = ch * 19;
-    v[f].Text = names[ch];
-    v[f + 1].Number = 0;
-    v[f + 2].Number = 0;
-    v[f + 3].Number = ch >= 2;
-    v[f + 4].Number = units[ch];
-    v[f + 5].Number = 0;
-    v[f + 6].Text = ch == 3 ? "90.0" : "7.1";
-    v[f + 7].Text = ch == 3 ? "80.0" : "4.5";
-    v[f + 8].Number = ch % 2;
-    v[f + 9].Number = 1;
-    v[f + 10].Text = "3.0";
-    v[f + 11].Number = 0;
-    v[f + 12].Text = "2.0";
-    v[f + 13].Text = ch == 3 ? "127.0" : "25.0";
-    v[f + 14].Text = ch == 3 ? "-41.0" : "0.0";
-    v[f + 15].Text = ch == 3 ? "120.0" : "15.0";
-    v[f + 16].Text = ch == 3 ? "-20.0" : "0.0";
-    v[f + 17].Text = ch == 3 ? "20.8" : "20.0";
-    v[f + 18].Text = ch == 3 ? "1.5" : "4.0";
+    const std::string d = std::to_string(ch + 1);
+    const bool pt100 = ch == 3;
+    text("Edit_Name_Ch" + d, names[ch]);
+    number("ComboBox_Used_Ch" + d, 0);
+    number("CheckBox_Inp_Type" + d, 0);
+    number("CheckBox_SS_Ch" + d, ch >= 2);
+    number("ComboBox_Unit_Ch" + d, units[ch]);
+    number("ComboBox_VChk_Ch" + d, 0);
+    text("Edit_Damger_Ch" + d, pt100 ? "90.0" : "7.1");
+    text("Edit_Alert_Ch" + d, pt100 ? "80.0" : "4.5");
+    number("ComboBox_Relay_Ch" + d, ch % 2);
+    number("ComboBox_Atype_Ch" + d, 1);
+    text("Edit_Dtyme_Ch" + d, "3.0");
+    number("ComboBox_Ttype_Ch" + d, 0);
+    text("Edit_Ttyme_Ch" + d, "2.0");
+    text("Edit_Max_Ch" + d, pt100 ? "127.0" : "25.0");
+    text("Edit_Min_Ch" + d, pt100 ? "-41.0" : "0.0");
+    text("Edit_Scale_Ch" + d, pt100 ? "120.0" : "15.0");
+    text("Edit_Offset_Ch" + d, pt100 ? "-20.0" : "0.0");
+    text("Edit_Curr_Max_Ch" + d, pt100 ? "20.8" : "20.0");
+    text("Edit_Curr_Min_Ch" + d, pt100 ? "1.5" : "4.0");
   }
-  v[76].Number = 0;
-  v[77].Number = 0;
-  v[78].Number = 1;
-  v[79].Text = "3600.0";
-  v[80].Text = "300.0";
-  v[81].Number = 2;
-  v[82].Text = "7";
-  v[83].Number = 0;
-  v[84].Number = 0;
-  v[85].Number = 0;
-  v[86].Number = 2;
-  v[87].Text = "20261208";
+  number("ComboBox_Used_Temp", 0);
+  number("ComboBox_Used_Rpm", 0);
+  number("ComboBox_Cnt_Rpm", 1);
+  text("Edit_Speed_H1", "3600.0");
+  text("Edit_Speed_L1", "300.0");
+  number("ComboBox_EvCnt", 2);
+  text("Edit_Node1", "7");
+  number("ComboBox_Com_Baud_S1", 0);
+  number("ComboBox_Com_Data_S1", 0);
+  number("ComboBox_Com_Stop_S1", 0);
+  number("ComboBox_Com_Parity_S1", 2);
+  text("Edit_Serial_Nu_Ch1", "20261208");
   const char* ip[] = {"192", "168", "0", "40"};
-  for (int k = 0; k < 4; ++k) v[88 + k].Text = ip[k];
+  for (int k = 0; k < 4; ++k) text("Edit_Src_Ip" + std::to_string(k + 1), ip[k]);
   const char* mac[] = {"00", "1A", "2B", "3C", "4D", "EE"};
-  for (int k = 0; k < 6; ++k) v[92 + k].Text = mac[k];
+  for (int k = 0; k < 6; ++k) text("Edit_Mac" + std::to_string(k + 1), mac[k]);
   return ModuleFrom(v);
 }
 
@@ -354,11 +367,18 @@ int main(int argc, char** argv) {
 
   TModule module = DefaultModule();
   if (!o.Config.empty()) {
-    std::vector<TConfigValue> values(98);
+    // Lines the file lacks (the addresses may be missing) keep the defaults.
+    TConfigValues values;
     int read = 0;
     try {
-      LoadConfigFile(o.Config, [&](const TConfigLine&, const TConfigValue& v) { values[std::size_t(read++)] = v; });
-      if (read < 88) throw Exception("\"" + o.Config + "\" holds only " + std::to_string(read) + " of its 98 lines");
+      LoadConfigFile(o.Config, [&](const TConfigLine& line, const TConfigValue& v) {
+        values[line.Control] = v;
+        ++read;
+      });
+      if (read < ConfigOptionalFrom)
+        throw Exception("\"" + o.Config + "\" holds only " + std::to_string(read) + " of its 98 lines");
+      for (int k = 0; k < 4; ++k) values.emplace("Edit_Src_Ip" + std::to_string(k + 1), TConfigValue{"0", 0});
+      for (int k = 0; k < 6; ++k) values.emplace("Edit_Mac" + std::to_string(k + 1), TConfigValue{"00", 0});
       module = ModuleFrom(values);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", e.what());
