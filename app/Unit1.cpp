@@ -238,18 +238,19 @@ void TForm1::Timer1Timer(QObject*) {
     ShowMessage(" Not Ready ");
     return;
   }
+  // The record that follows an acknowledged send command, byte by byte.
+  const auto sendAndReport = [this](const std::uint8_t* bytes, std::size_t size) {
+    SendRecord(bytes, size);
+    if (AllSendActive == 0) ShowMessage(" Send OK ");
+  };
   switch (TransCode) {
     case 0:
-    case 1:
-    case 2:
-    case 4:
-      if (TransCode == 0) SendRecord(&SendChannel, 1);
-      if (TransCode == 0) SendRecord(ChannelRecord.data(), ChannelRecord.size());
-      if (TransCode == 1) SendRecord(SystemRecord.data(), SystemRecord.size());
-      if (TransCode == 2) SendRecord(AuxRecord.data(), AuxRecord.size());
-      if (TransCode == 4) SendRecord(ClockRecord.data(), ClockRecord.size());
-      if (AllSendActive == 0) ShowMessage(" Send OK ");
+      SendRecord(&SendChannel, 1);
+      sendAndReport(ChannelRecord.data(), ChannelRecord.size());
       break;
+    case 1: sendAndReport(SystemRecord.data(), SystemRecord.size()); break;
+    case 2: sendAndReport(AuxRecord.data(), AuxRecord.size()); break;
+    case 4: sendAndReport(ClockRecord.data(), ClockRecord.size()); break;
     case 3:
       // The image needs all its bytes: a short reply is refused, not read past.
       if (length < LoadImage.size()) {
