@@ -3,6 +3,7 @@
 #include "IniFiles.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,28 +58,55 @@ struct TKey {
 };
 using TStore = std::map<std::string, TKey>;
 
-// The file format: a "[path]" line per key, then "name=s:text" or "name=i:123" lines.
+// The file format: a "[path]" line per key, then "name=s:text" or
+// "name=i:123" lines; blank lines are allowed and CR LF line ends read like
+// LF. Any other line makes the store unreadable: it raises, and since every
+// write reads the store first, a store that cannot be read is never
+// overwritten (and so never loses keys it could not read).
 TStore Load(const std::string& file) {
   TStore store;
-  std::ifstream in(file);
+  std::ifstream in(file, std::ios::binary);
   std::string line;
   TKey* key = nullptr;
+  int number = 0;
   while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       const std::string path = line.substr(1, line.size() - 2);
       key = &store[Lower(path)];
       key->Path = path;
-    } else if (key) {
-      const auto eq = line.find('=');
-      if (eq == std::string::npos || line.size() < eq + 3 || line[eq + 2] != ':') continue;
-      TValue v;
-      v.Name = line.substr(0, eq);
-      v.Integer = line[eq + 1] == 'i';
-      v.Data = Unescape(line.substr(eq + 3));
-      key->Values[Lower(v.Name)] = v;
+      continue;
     }
+    const auto eq = line.find('=');
+    if (!key || eq == std::string::npos || eq == 0 || line.size() < eq + 3 || line[eq + 2] != ':' ||
+        (line[eq + 1] != 's' && line[eq + 1] != 'i'))
+      throw ERegistryException("The settings store \"" + file + "\" cannot be read: line " + std::to_string(number) +
+                               " is not a key or a value");
+    TValue v;
+    v.Name = line.substr(0, eq);
+    v.Integer = line[eq + 1] == 'i';
+    v.Data = Unescape(line.substr(eq + 3));
+    key->Values[Lower(v.Name)] = v;
   }
   return store;
+}
+
+// A stored integer: decimal digits with an optional minus, in 32 bits.
+bool ParseInteger(const std::string& text, int& value) {
+  std::size_t i = text.size() > 1 && text[0] == '-' ? 1 : 0;
+  if (i == text.size()) return false;
+  long long n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+    if (n > 2147483648LL) return false;
+  }
+  if (text[0] == '-') n = -n;
+  if (n < INT32_MIN || n > INT32_MAX) return false;
+  value = int(n);
+  return true;
 }
 
 void Save(const std::string& file, const TStore& store) {
@@ -167,7 +195,7 @@ void TRegistry::WriteString(const std::string& name, const std::string& value) {
 void TRegistry::WriteInteger(const std::string& name, int value) { Write(name, true, std::to_string(value)); }
 
 std::string TRegistry::ReadString(const std::string& name) {
-  CheckOpen();
+  if (!FOpen) return "";  // no key: nothing is found
   const TStore store = Load(RootFile(RootKey));
   const auto key = store.find(Lower(FCurrentKey));
   if (key == store.end()) return "";
@@ -178,20 +206,24 @@ std::string TRegistry::ReadString(const std::string& name) {
 }
 
 int TRegistry::ReadInteger(const std::string& name) {
-  CheckOpen();
-  const TStore store = Load(RootFile(RootKey));
-  const auto key = store.find(Lower(FCurrentKey));
   const TValue* v = nullptr;
-  if (key != store.end()) {
-    const auto it = key->second.Values.find(Lower(name));
-    if (it != key->second.Values.end()) v = &it->second;
+  TStore store;
+  if (FOpen) {
+    store = Load(RootFile(RootKey));
+    const auto key = store.find(Lower(FCurrentKey));
+    if (key != store.end()) {
+      const auto it = key->second.Values.find(Lower(name));
+      if (it != key->second.Values.end()) v = &it->second;
+    }
   }
+  int value = 0;
   if (!v || !v->Integer) throw ERegistryException("Invalid data type for '" + name + "'");
-  return std::stoi(v->Data);
+  if (!ParseInteger(v->Data, value)) throw ERegistryException("Invalid integer value for '" + name + "'");
+  return value;
 }
 
 bool TRegistry::ValueExists(const std::string& name) {
-  CheckOpen();
+  if (!FOpen) return false;
   const TStore store = Load(RootFile(RootKey));
   const auto key = store.find(Lower(FCurrentKey));
   return key != store.end() && key->second.Values.count(Lower(name)) != 0;

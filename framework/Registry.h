@@ -23,16 +23,19 @@ public:
   THKey RootKey = HKEY_CURRENT_USER;
 
   // Opens path below the root key; with canCreate, creates it and its
-  // parents. False when it does not exist (or cannot be created).
+  // parents. False when it does not exist (or cannot be created). A store
+  // file that cannot be read raises ERegistryException and is left alone.
   bool OpenKey(const std::string& path, bool canCreate);
   void CloseKey() { FCurrentKey.clear(), FOpen = false; }
   const std::string& CurrentPath() const { return FCurrentKey; }
 
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, int value);
-  // A missing value reads as empty text; a value of another type raises.
+  // A missing value (or no open key) reads as empty text; a value of
+  // another type raises.
   std::string ReadString(const std::string& name);
-  // A missing value, or one of another type, raises.
+  // A missing value, one of another type, or one that is not a 32-bit
+  // decimal number raises.
   int ReadInteger(const std::string& name);
   bool ValueExists(const std::string& name);
 

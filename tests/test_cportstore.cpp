@@ -198,3 +198,42 @@ TEST_F(StoreTest, StoreFailuresSayCode16AndLeaveNoTemporaryFiles) {
   for ([[maybe_unused]] auto& e : fs::directory_iterator(Dir)) ++files;
   EXPECT_EQ(files, 2);  // port.ini and ro
 }
+
+TEST_F(StoreTest, ADamagedOrForeignStoreIsReadSafelyAndNeverOverwritten) {
+  // A store edited on another system, with CR LF line ends, reads as written.
+  fs::create_directories(Dir / "user");
+  const fs::path store = Dir / "user/registry";
+  std::ofstream(store) << "[Other]\r\nKeep=s:me\r\n[Software\\HRVX3300\\ComPort1]\r\nPort=s:/dev/ttyUSB7\r\n"
+                          "BaudRate=s:57600\r\n";
+  Port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\Software\\HRVX3300");
+  EXPECT_EQ(Port.Port(), "/dev/ttyUSB7");
+  EXPECT_EQ(Port.BaudRate(), br57600);
+  TRegistry other;
+  ASSERT_TRUE(other.OpenKey("Other", false));
+  EXPECT_EQ(other.ReadString("Keep"), "me");
+
+  // A store that cannot be read is refused and left exactly as it was.
+  const std::string damaged = "[Other]\nKeep=s:me\ngarbage without an equals sign\n";
+  std::ofstream(store, std::ios::trunc) << damaged;
+  EXPECT_EQ(CodeOf([&] { Port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\Software\\New"); }), 17);
+  EXPECT_EQ(CodeOf([&] { Port.StoreSettings(stRegistry, "HKEY_CURRENT_USER\\Software\\New"); }), 16);
+  EXPECT_EQ(Slurp(store), damaged);
+
+  // Integers that are not 32-bit numbers are the load error, not a crash.
+  TRegistry reg;
+  for (const char* bad : {"11520015200", "12abc", "", "-"}) {
+    std::ofstream(store, std::ios::trunc) << "[Bad\\ComPort1]\nBaudRate=s:Custom\nCustomBaudRate=i:" << bad << "\n";
+    ASSERT_TRUE(reg.OpenKey("Bad\\ComPort1", false)) << bad;
+    EXPECT_THROW(reg.ReadInteger("CustomBaudRate"), ERegistryException) << bad;
+    EXPECT_EQ(CodeOf([&] { Port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\Bad"); }), 17) << bad;
+  }
+
+  // A path without a backslash names no key: nothing is found, the
+  // fallbacks apply, and nothing is written.
+  fs::remove(store);
+  Port.SetBaudRate(br115200);
+  EXPECT_NO_THROW(Port.LoadSettings(stRegistry, "NoBackslash"));
+  EXPECT_EQ(Port.BaudRate(), br9600);
+  EXPECT_EQ(Port.Port(), "");
+  EXPECT_FALSE(fs::exists(store));
+}
