@@ -58,6 +58,8 @@ TForm1::TForm1(QWidget* owner)
   ComPort1->Parity().SetBits(prNone);
   ComPort1->SetEvents(AllComEvents);
   ComPort1->OnRxChar = [this](TCustomComPort* Sender, int Count) { ComPort1RxChar(Sender, Count); };
+  ComPort1->OnError = [this](TCustomComPort* Sender, TComErrors Errors) { ComPort1Error(Sender, Errors); };
+  ComPort1->OnAfterClose = [this](TCustomComPort* Sender) { ComPort1AfterClose(Sender); };
 
   RecvBuffer.clear();
   for (int n = 0; n < 4; ++n) {
@@ -204,11 +206,27 @@ void TForm1::Button_ConnectClick(QObject*) {
 void TForm1::Button_DisConClick(QObject*) {
   Button_DisCon->setChecked(true);
   if (!ComPort1->Connected()) return;
-  Timer1->stop();
   ComPort1->Close();
+}
+
+void TForm1::ComPort1Error(TCustomComPort*, TComErrors Errors) {
+  if (Errors.Contains(ceIO)) PortLost = true;
+}
+
+// However the port closed (Dis Con, or a device that went away), the
+// window shows it closed and no answer is awaited any more. A lost device
+// also ends an All Send sequence: one message says what happened.
+void TForm1::ComPort1AfterClose(TCustomComPort*) {
+  Timer1->stop();
+  Button_Connect->setChecked(false);
+  Button_DisCon->setChecked(true);
   QPalette palette = Button_Connect->palette();
   palette.setColor(QPalette::ButtonText, QApplication::palette(Button_Connect).color(QPalette::ButtonText));
   Button_Connect->setPalette(palette);
+  if (!std::exchange(PortLost, false)) return;
+  Timer2->stop();
+  AllSendActive = 0;
+  ShowMessage(" Com Port Lost: " + QString::fromStdString(ComPort1->Port()) + " ");
 }
 
 void TForm1::ComPort1RxChar(TCustomComPort*, int Count) {

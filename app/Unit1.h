@@ -64,6 +64,8 @@ public:
 
   // Every byte the module sent since the last command.
   std::string RecvBuffer;
+  // The port reported that its device went away; its close says so.
+  bool PortLost = false;
 
   // The control tables: entries 0 to 3 are channels 1 to 4; the send-button
   // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM).
@@ -127,6 +129,8 @@ public:
   void Timer1Timer(QObject* Sender);
   void Timer2Timer(QObject* Sender);
   void ComPort1RxChar(TCustomComPort* Sender, int Count);
+  void ComPort1Error(TCustomComPort* Sender, TComErrors Errors);
+  void ComPort1AfterClose(TCustomComPort* Sender);
 
   // Shows the load image in every control.
   void load_disp();

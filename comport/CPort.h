@@ -14,7 +14,6 @@
 
 class TCustomComPort;
 class TComThread;
-class TThread;
 
 using TNotifyEvent = std::function<void(TCustomComPort* Sender)>;
 using TRxCharEvent = std::function<void(TCustomComPort* Sender, int Count)>;
@@ -187,6 +186,15 @@ enum TStoreType { stRegistry, stIniFile };
 // Which device a port creates; tests put a scripted one here.
 using TComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
 
+// What a port's event thread and its deliveries share with the port, so that
+// after any handler they can tell whether the port still exists and is still
+// in the session they began in (a session ends when the port opens or
+// closes). They keep it alive themselves; the port may be gone.
+struct TComPortLife {
+  std::atomic<bool> Alive{true};
+  std::atomic<std::uint64_t> Session{0};
+};
+
 class TCustomComPort {
 public:
   TCustomComPort();
@@ -224,6 +232,11 @@ public:
   TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
   void SetEventThreadPriority(TThreadPriority value);
   bool TriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
+  // Asks the driver to hand over each received byte at once (USB adapters
+  // batch them); off by default, not among the stored settings. Applied at
+  // Open and at once on an open port; a driver without it ignores it.
+  bool LowLatency() const { return FLowLatency; }
+  void SetLowLatency(bool value);
   void SetTriggersOnRxChar(bool value);
   bool Overlapped() const { return FOverlapped; }
   void SetOverlapped(bool value);
@@ -253,6 +266,10 @@ public:
   bool Connected() const { return FConnected; }
   void SetConnected(bool value);
   void Open();
+  // From inside one of the port's own handlers the close is carried out at
+  // once; the event thread, which waits for that handler, ends on its own
+  // after it. From another thread (an smNone handler) it is carried out on
+  // the UI thread right after.
   void Close();
 
   // Reading and writing
@@ -345,6 +362,7 @@ public:
 
 private:
   friend class TComThread;
+  friend class TComDelivery;
 
   bool CanApply() const;
   using TWriteText = std::function<void(const std::string& key, const std::string& value)>;
@@ -358,6 +376,16 @@ private:
   [[noreturn]] void RaiseExt(int code, int osError);
   void CheckAsync(PCPortAsync async);
   TComStat ComStat(std::uint32_t* errors = nullptr);
+  void ApplyLowLatency();
+
+  // Opening and closing.
+  void CloseNow();
+  void StopEventThread();
+  // Runs call on the UI thread later, if the port still exists in the
+  // session it is in now.
+  void QueueInSession(std::function<void()> call);
+  // The device has gone: the port says so and closes itself (UI thread).
+  void DeviceLost();
 
   // Open and close notifications and the line event handlers.
   void CallBeforeOpen();
@@ -378,10 +406,10 @@ private:
   // Runs the handler of one event mask bit (the window-message route).
   void WindowMethod(std::uint32_t eventBit);
 
+  bool IsLinked(TComLink* link) const;
   void SendSignalToLink(TComLinkEvent kind, bool onOff);
   void NotifyLink(TComLinkEvent kind);
   void TxNotifyLink(const std::uint8_t* buffer, int count);
-  void RxNotifyLink(const std::uint8_t* buffer, int count);
 
   TBaudRate FBaudRate = br9600;
   std::string FPort = "COM1";
@@ -400,10 +428,12 @@ private:
   TThreadPriority FEventThreadPriority = tpNormal;
   bool FTriggersOnRxChar = true;
   bool FOverlapped = true;
+  bool FLowLatency = false;
   TStoredProps FStoreGroups = {spBasic};
 
   int FUpdateCount = 0;
   bool FConnected = false;
+  bool FClosing = false;  // a close sequence is under way: another one does nothing
   bool FLoading = false;
   bool FDesigning = false;
   bool FHasLink = false;
@@ -411,13 +441,12 @@ private:
   std::vector<TComFreeNotify*> FWatchers;
 
   TComDeviceFactory FDeviceFactory;
-  std::unique_ptr<TComDevice> FDevice;  // the open device; none while closed
-  std::unique_ptr<TComThread> FEventThread;
+  // The open device; none while closed. The event thread holds it too, so
+  // it outlives every thread that uses it.
+  std::shared_ptr<TComDevice> FDevice;
+  std::shared_ptr<TComThread> FEventThread;
   bool FThreadCreated = false;
-  // Depth of handlers running for this port: a Close from inside one is
-  // carried out once it has returned.
-  std::atomic<int> FDispatchDepth{0};
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  std::shared_ptr<TComPortLife> FLife = std::make_shared<TComPortLife>();
 };
 
 class TComPort : public TCustomComPort {};

@@ -1,5 +1,6 @@
 #include "Threads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -7,6 +8,8 @@
 #include <mutex>
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -146,23 +149,27 @@ void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) 
 }
 
 TThread::TThread(std::function<void()> execute, const char* name) {
-  FThread = std::thread([this, execute = std::move(execute), name] {
+  FThread = std::thread([state = FState, execute = std::move(execute), name] {
     if (name) pthread_setname_np(pthread_self(), name);
     try {
       execute();
     } catch (...) {
-      FatalException = std::current_exception();
+      state->Fatal = std::current_exception();
     }
     TDispatch& d = Dispatch();
     {
       std::lock_guard lock(d.Mutex);
-      FFinished = true;
+      state->Finished = true;
     }
     d.Changed.notify_all();
   });
 }
 
 TThread::~TThread() { WaitFor(); }
+
+void TThread::Detach() {
+  if (FThread.joinable()) FThread.detach();
+}
 
 void TThread::WaitFor() {
   if (!FThread.joinable()) return;
@@ -171,11 +178,19 @@ void TThread::WaitFor() {
     for (;;) {
       {
         std::unique_lock lock(d.Mutex);
-        d.Changed.wait(lock, [&] { return FFinished || !d.Calls.empty(); });
-        if (FFinished && d.Calls.empty()) break;
+        d.Changed.wait(lock, [&] { return FState->Finished || !d.Calls.empty(); });
+        if (FState->Finished && d.Calls.empty()) break;
       }
       CheckSynchronize();
     }
   }
   FThread.join();
+}
+
+bool SetCurrentThreadPriority(int step) {
+  // Nice values for the steps idle, lowest, lower, normal, higher, highest,
+  // time-critical.
+  static const int Nice[] = {19, 10, 5, 0, -5, -10, -20};
+  const int nice = Nice[std::clamp(step, -3, 3) + 3];
+  return ::setpriority(PRIO_PROCESS, pid_t(::gettid()), nice) == 0;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <thread>
 
 // Marks the calling thread as the UI thread.
@@ -43,17 +44,30 @@ class TThread {
 public:
   // name (up to 15 characters) is what ps and top show for the thread.
   explicit TThread(std::function<void()> execute, const char* name = nullptr);
+  // Waits for the thread, unless it was detached.
   ~TThread();
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
   void WaitFor();
-  bool Finished() const { return FFinished; }
-  std::thread::native_handle_type Handle() { return FThread.native_handle(); }
-  // What ended the thread, if it ended by an exception.
-  std::exception_ptr FatalException;
+  // Lets the thread end on its own; nothing waits for it any more. What
+  // execute uses must then outlive it by other means.
+  void Detach();
+  bool Finished() const { return FState->Finished; }
+  // What ended the thread, if it ended by an exception (read once finished).
+  std::exception_ptr FatalException() const { return FState->Fatal; }
 
 private:
-  std::atomic<bool> FFinished{false};
+  struct TState {
+    std::atomic<bool> Finished{false};
+    std::exception_ptr Fatal;
+  };
+  std::shared_ptr<TState> FState = std::make_shared<TState>();
   std::thread FThread;
 };
+
+// Moves the calling thread a priority step away from normal: -3 (idle) to
+// 3 (time-critical). Steps below normal always work; above normal needs a
+// privilege, and without it the thread stays at normal. Returns whether the
+// step was taken.
+bool SetCurrentThreadPriority(int step);

@@ -10,3 +10,9 @@ unsigned Termios2OutputSpeed(int fd) {
   if (ioctl(fd, TCGETS2, &t) != 0) return 0;
   return t.c_ospeed;
 }
+
+unsigned Termios2InputSpeed(int fd) {
+  termios2 t{};
+  if (ioctl(fd, TCGETS2, &t) != 0) return 0;
+  return t.c_ispeed;
+}

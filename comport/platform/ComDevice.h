@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -156,6 +157,13 @@ public:
   virtual int GetCommModemStatus(std::uint32_t& status) = 0;
   virtual int EscapeCommFunction(std::uint32_t function) = 0;
   virtual int TransmitCommChar(char c) = 0;
+
+  // Asks the driver to hand over received bytes at once instead of
+  // batching them (USB adapters do). A device without the option ignores it.
+  virtual int SetLowLatency(bool on) {
+    (void)on;
+    return 0;
+  }
 };
 
 // The device path of a port name: an absolute path as it is, COMn as
@@ -165,5 +173,7 @@ std::string ComDevicePath(const std::string& port);
 // The device of this system.
 std::unique_ptr<TComDevice> CreatePlatformComDevice();
 
-// Writes a diagnostic text to stderr when HRVX3300_DEBUG is set.
+// Writes a diagnostic text: to stderr when HRVX3300_DEBUG is set, or to the
+// sink installed (tests listen there; an empty sink restores stderr).
 void OutputDebugString(const std::string& text);
+void SetDebugOutput(std::function<void(const std::string&)> sink);

@@ -1,22 +1,32 @@
-// The device interface on POSIX terminals: termios for the line, poll for
-// events and time-outs, ioctl for queues, modem lines and counters, eventfd
-// for stop and wake-up requests.
+// The device interface on POSIX terminals.
+//
+// Like a Win32 driver, the device has an input queue of its own: a driver
+// thread drains the tty into it as bytes come, decodes the kernel's error
+// marks, and records what arrived as line events. Reads and queue counts
+// serve from the queue; the kernel's buffer stays behind it, so nothing is
+// lost when the queue is full. termios sets the line, ioctl the modem lines
+// and counters, eventfds wake the driver and whoever waits for events.
 //
 // Virtual ports (pseudo-terminals, socat links) have no modem lines, no line
-// counters and keep 8 data bits without parity: what they cannot do reads as
-// lines off and is skipped. On a real UART every failure is reported.
+// counters, no line errors and keep 8 data bits without parity: what they
+// cannot do reads as lines off and is skipped. On a real line every failure
+// is reported.
 #include "ComDevice.h"
+#include "ComInputQueue.h"
+#include "PosixLine.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -25,7 +35,6 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 // Sets a speed outside the termios table (PosixTermios2.cpp).
@@ -33,42 +42,19 @@ int SetCustomSpeed(int fd, unsigned speed);
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::int64_t NowMs() {
   using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return duration_cast<milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
 // The device cannot do what was asked (as a pseudo-terminal answers).
-bool Unsupported(int error) { return error == ENOTTY || error == EINVAL; }
+bool Unsupported(int error) { return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP; }
 
-speed_t StandardSpeed(std::uint32_t rate) {
-  switch (rate) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    default: return B0;
-  }
-}
+// The queue holds at least this much, whatever Buffer.InputSize says, so a
+// fast line is drained in large steps.
+constexpr std::size_t MinQueueSize = 256 * 1024;
 
 // An empty handler: the signal only interrupts a blocked TIOCMIWAIT.
 void WakeSignalHandler(int) {}
@@ -100,10 +86,17 @@ constexpr std::uint32_t ReceiveEvents = EV_RXCHAR | EV_RXFLAG | EV_ERR | EV_BREA
 
 class TPosixComDevice final : public TComDevice {
 public:
-  ~TPosixComDevice() override { Close(); }
+  TPosixComDevice() : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), NotifyFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+  ~TPosixComDevice() override {
+    Close();
+    ::close(WakeFd);
+    ::close(NotifyFd);
+  }
 
   int Open(const std::string& path) override {
     if (Fd >= 0) return EBUSY;
+    if (WakeFd < 0 || NotifyFd < 0) return EMFILE;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     const auto fail = [fd](int error) {
@@ -117,32 +110,45 @@ public:
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
     serial_struct serial{};
     Virtual = ::ioctl(fd, TIOCGSERIAL, &serial) != 0 && Unsupported(errno);
-    WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (WakeFd < 0) {
-      const int error = errno;
-      ::ioctl(fd, TIOCNXCL);
-      return fail(error);
-    }
     Fd = fd;
     HasCounters = ::ioctl(Fd, TIOCGICOUNT, &Counters) == 0;
+    ::ioctl(Fd, TIOCMGET, &ModemLines);
     Timeouts = {};
-    Mask = 0;
-    ReadTotal = 0;
-    ArrivedSeen = 0;
-    TxPending = false;
-    PendingErrors = 0;
+    Mask = Pending = PendingErrors = 0;
+    Lost = Stopping = TxPending = false;
+    Rs485 = false;
+    ToggleNoted = false;
+    Input.Clear();
+    Input.Reserve(MinQueueSize);
+    DrainEventFd(WakeFd);
+    DrainEventFd(NotifyFd);
+    Driver = std::thread([this] {
+      ::pthread_setname_np(::pthread_self(), "ComDriver");
+      DriverLoop();
+    });
     return 0;
   }
 
   int Close() override {
     if (Fd < 0) return 0;
+    {
+      std::lock_guard lock(Mutex);
+      Stopping = true;
+    }
+    SignalEventFd(WakeFd);
+    Driver.join();
     StopModemWatch();
     ::ioctl(Fd, TIOCNXCL);
     ::flock(Fd, LOCK_UN);
     const int result = ::close(Fd) == 0 ? 0 : errno;
-    Fd = -1;
-    ::close(WakeFd);
-    WakeFd = -1;
+    {
+      std::lock_guard lock(Mutex);
+      Fd = -1;
+      Input.Clear();
+    }
+    // Whoever still waits on this device hears that it is closed.
+    Arrived.notify_all();
+    SignalEventFd(NotifyFd);
     return result;
   }
 
@@ -150,54 +156,45 @@ public:
 
   int SetCommState(const TDCB& dcb) override {
     if (Fd < 0) return EBADF;
+    const TPosixLine line = TranslateDCB(dcb, !Virtual);
     termios t{};
     if (::tcgetattr(Fd, &t) != 0) return errno;
     ::cfmakeraw(&t);
-    t.c_cflag |= CREAD | CLOCAL;
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    static const tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= dcb.ByteSize >= 5 && dcb.ByteSize <= 8 ? Sizes[dcb.ByteSize - 5] : CS8;
-    switch (dcb.Parity) {
-      case 1: t.c_cflag |= PARENB | PARODD; break;           // odd
-      case 2: t.c_cflag |= PARENB; break;                    // even
-      case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
-      case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space
-      default: break;
-    }
-    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;  // 1.5 stop bits go out as 2
-    const std::uint32_t rts = (dcb.Flags & dcb_RTSControlMask) >> dcb_RTSControlShift;
-    if ((dcb.Flags & dcb_OutxCTSFlow) || rts == 2) t.c_cflag |= CRTSCTS;
-    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-    if (dcb.Flags & dcb_OutX) t.c_iflag |= IXON;
-    if (dcb.Flags & dcb_InX) t.c_iflag |= IXOFF;
-    if (dcb.Flags & dcb_ParityCheck) t.c_iflag |= INPCK;
-    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    t.c_cflag = (t.c_cflag & ~LineCFlags) | line.CFlags;
+    t.c_iflag = (t.c_iflag & ~LineIFlags) | line.IFlags;
+    t.c_cc[VSTART] = line.XonChar;
+    t.c_cc[VSTOP] = line.XoffChar;
     // With VMIN 1 a non-blocking read of an empty queue says EAGAIN, so that
     // a read of 0 bytes means only one thing: the other side has gone.
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    Baud = dcb.BaudRate;
-    const speed_t speed = StandardSpeed(dcb.BaudRate);
-    const bool custom = speed == B0;
-    ::cfsetispeed(&t, custom ? B38400 : speed);
-    ::cfsetospeed(&t, custom ? B38400 : speed);
+    const speed_t speed = line.Custom ? B38400 : StandardSpeed(line.Speed);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
     if (::tcsetattr(Fd, TCSANOW, &t) != 0) {
       if (!(Virtual && errno == EINVAL)) return errno;
       // A virtual port keeps 8 data bits without parity.
-      t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR);
-      t.c_cflag |= CS8;
-      t.c_iflag &= ~INPCK;
+      t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR)) | CS8;
       if (::tcsetattr(Fd, TCSANOW, &t) != 0) return errno;
     }
-    if (custom) {
-      if (const int error = SetCustomSpeed(Fd, dcb.BaudRate); error != 0 && !(Virtual && Unsupported(error))) return error;
+    if (line.Custom) {
+      if (const int error = SetCustomSpeed(Fd, line.Speed); error != 0 && !(Virtual && Unsupported(error))) return error;
     }
-    // DTR and RTS as the block asks; handshake and toggle hold them on.
-    const std::uint32_t dtr = (dcb.Flags & dcb_DTRControlMask) >> dcb_DTRControlShift;
-    if (const int error = SetModemLine(TIOCM_DTR, dtr != 0)) return error;
-    if (rts != 2) {
-      if (const int error = SetModemLine(TIOCM_RTS, rts == 1)) return error;
+    {
+      std::lock_guard lock(Mutex);
+      const std::uint32_t inputSize = Input.Rules.InputSize;
+      if (Input.Rules.Marks != line.Rules.Marks) Input.Clear();
+      Input.Rules = line.Rules;
+      Input.Rules.InputSize = inputSize;
+      DefaultErrorIsParity = line.Rules.ErrorIsParity;
+      Baud = line.Speed;
+    }
+    if (const int error = SetModemLine(TIOCM_DTR, line.Dtr)) return error;
+    if (const int error = SetRs485(line.RtsControl == 3)) return error;
+    // RTS as the block asks; handshake leaves it to the driver, and toggle
+    // without the driver's RS-485 mode holds it on.
+    if (line.RtsControl != 2 && !Rs485) {
+      if (const int error = SetModemLine(TIOCM_RTS, line.RtsControl != 0)) return error;
     }
     return 0;
   }
@@ -209,73 +206,67 @@ public:
     return 0;
   }
 
-  // The kernel sizes its own queues; the input size is kept for the 80 % mark.
   int SetupComm(std::uint32_t inputSize, std::uint32_t) override {
     if (Fd < 0) return EBADF;
-    InputSize = inputSize;
+    {
+      std::lock_guard lock(Mutex);
+      Input.Reserve(std::max<std::size_t>(inputSize, MinQueueSize));
+      Input.Rules.InputSize = inputSize;
+    }
+    SignalEventFd(WakeFd);
     return 0;
   }
 
   int SetCommMask(std::uint32_t mask) override {
     if (Fd < 0) return EBADF;
-    Mask = mask;
+    {
+      std::lock_guard lock(Mutex);
+      Mask = mask;
+      Pending &= mask;
+    }
     if ((mask & ModemEvents) && !Virtual)
       StartModemWatch();
     else
       StopModemWatch();
-    SignalEventFd(WakeFd);
+    SignalEventFd(NotifyFd);
     return 0;
   }
 
+  // The waiter watches the line itself as well as the driver's word, so an
+  // arrival wakes it directly: whichever of the two drains the line first,
+  // the events are there when the waiter looks.
   int WaitCommEvent(std::uint32_t& events, const TComStopEvent* stop, int timeoutMs) override {
     events = 0;
-    if (Fd < 0) return EBADF;
     const std::int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
     for (;;) {
-      const std::uint32_t mask = Mask;
-      std::uint32_t inQue = 0, outQue = 0;
-      if (const int error = Queues(inQue, outQue, TxPending)) return error;
-
-      // Watch for new bytes with poll while none of those reported are left
-      // unread; while some are, poll would answer at once, so a new arrival
-      // shows only as a growing count of bytes received: look again shortly.
-      const bool unseen = ReadTotal + inQue > ArrivedSeen;
-      pollfd fds[3] = {{Fd, 0, 0}, {WakeFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+      bool watchInput = false;
+      {
+        std::lock_guard lock(Mutex);
+        if (Fd < 0) return EBADF;
+        // What arrived before the line went is reported first.
+        if (Pending != 0) {
+          events = std::exchange(Pending, 0);
+          return 0;
+        }
+        if (Lost) return LostError;
+        watchInput = (Mask & ReceiveEvents) && Input.Room() > 0;
+      }
       int wait = -1;
-      if (mask & ReceiveEvents) {
-        if (inQue == 0 || unseen)
-          fds[0].events = POLLIN;
-        else
-          wait = 10;
-      }
-      if ((mask & EV_TXEMPTY) && TxPending) wait = std::min(wait < 0 ? 1000 : wait, DrainWaitMs(outQue));
-      if (deadline >= 0) {
-        const int left = int(std::max<std::int64_t>(0, deadline - NowMs()));
-        wait = wait < 0 ? left : std::min(wait, left);
-      }
-      const int n = ::poll(fds, stop ? 3 : 2, wait);
+      if (deadline >= 0) wait = int(std::max<std::int64_t>(0, deadline - NowMs()));
+      pollfd fds[3] = {{NotifyFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}, {watchInput ? Fd : -1, POLLIN, 0}};
+      const int n = ::poll(fds, 3, wait);
       if (n < 0 && errno != EINTR) return errno;
-      if (stop && (fds[2].revents & POLLIN)) return ERROR_WAIT_STOPPED;
-      if (fds[1].revents & POLLIN) DrainEventFd(WakeFd);
-
-      if (const int error = Queues(inQue, outQue, TxPending)) return error;
-      std::uint32_t found = CounterEvents();
-      const bool hangUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
-      const std::uint64_t arrived = ReadTotal + inQue;
-      if (arrived > ArrivedSeen && inQue > 0) {
-        found |= EV_RXCHAR;
-        if (InputSize > 0 && std::uint64_t(inQue) * 100 >= std::uint64_t(InputSize) * 80) found |= EV_RX80FULL;
-      } else if (hangUp) {
-        return EIO;  // the other side is gone and nothing new is left to read
+      if (fds[1].revents & POLLIN) return ERROR_WAIT_STOPPED;
+      if (fds[0].revents & POLLIN) DrainEventFd(NotifyFd);
+      if (fds[2].revents) {
+        std::lock_guard lock(Mutex);
+        Pending |= Fill() & Mask;
       }
-      ArrivedSeen = std::max(ArrivedSeen, arrived);
-      if (TxPending && outQue == 0) {
-        TxPending = false;
-        found |= EV_TXEMPTY;
+      if (deadline >= 0 && NowMs() >= deadline) {
+        std::lock_guard lock(Mutex);
+        events = std::exchange(Pending, 0);
+        return 0;
       }
-      events = found & mask;
-      if (events != 0) return 0;
-      if (deadline >= 0 && NowMs() >= deadline) return 0;
     }
   }
 
@@ -295,24 +286,27 @@ public:
 
   int PurgeComm(std::uint32_t flags) override {
     if (Fd < 0) return EBADF;
-    if (flags & PURGE_RXABORT) ++ReadGeneration;
-    if (flags & PURGE_TXABORT) ++WriteGeneration;
     const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
-    int queued = 0;
-    if (rx) ::ioctl(Fd, FIONREAD, &queued);
-    if ((rx || tx) && ::tcflush(Fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) != 0) return errno;
-    if (queued > 0) ReadTotal += std::uint64_t(queued);  // discarded bytes count as read
+    {
+      std::lock_guard lock(Mutex);
+      if (flags & PURGE_RXABORT) ++ReadGeneration;
+      if (flags & PURGE_TXABORT) ++WriteGeneration;
+      if (rx) Input.Clear();
+      if ((rx || tx) && ::tcflush(Fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) != 0 && !Lost) return errno;
+    }
+    Arrived.notify_all();
+    if (rx) SignalEventFd(WakeFd);  // there is room again
     return 0;
   }
 
   int ClearCommError(std::uint32_t& errors, TComStat& stat) override {
     if (Fd < 0) return EBADF;
     stat = {};
-    if (const int error = Queues(stat.InQue, stat.OutQue)) return error;
-    CounterEvents();
     std::lock_guard lock(Mutex);
-    errors = PendingErrors;
-    PendingErrors = 0;
+    Raise(Fill() | CounterEvents());
+    stat.InQue = std::uint32_t(Input.Size());
+    stat.OutQue = Lost ? 0 : OutQueue();
+    errors = std::exchange(PendingErrors, 0);
     return 0;
   }
 
@@ -354,58 +348,129 @@ public:
     return result;
   }
 
-private:
-  int Ioctl(unsigned long request) {
-    if (::ioctl(Fd, request) == 0) return 0;
-    return Virtual && Unsupported(errno) ? 0 : errno;
-  }
-
-  int SetModemLine(int line, bool on) {
-    if (::ioctl(Fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return 0;
-    return Virtual && Unsupported(errno) ? 0 : errno;
-  }
-
-  int Queues(std::uint32_t& inQue, std::uint32_t& outQue, bool withOutput = true) {
-    int in = 0, out = 0;
-    if (::ioctl(Fd, FIONREAD, &in) != 0) return errno;
-    if (withOutput && ::ioctl(Fd, TIOCOUTQ, &out) != 0) out = 0;
-    inQue = std::uint32_t(std::max(in, 0));
-    outQue = std::uint32_t(std::max(out, 0));
+  int SetLowLatency(bool on) override {
+    if (Fd < 0) return EBADF;
+    serial_struct serial{};
+    if (::ioctl(Fd, TIOCGSERIAL, &serial) != 0) return Unsupported(errno) ? 0 : errno;
+    const int flags = on ? serial.flags | ASYNC_LOW_LATENCY : serial.flags & ~ASYNC_LOW_LATENCY;
+    if (flags == serial.flags) return 0;
+    serial.flags = flags;
+    if (::ioctl(Fd, TIOCSSERIAL, &serial) != 0) return Unsupported(errno) ? 0 : errno;
     return 0;
   }
 
-  // How long the bytes still queued take to leave at the line's speed.
-  int DrainWaitMs(std::uint32_t outQue) const {
-    const std::uint64_t baud = std::max<std::uint32_t>(Baud, 50);
-    return outQue == 0 ? 0 : int(std::min<std::uint64_t>(1000, outQue * 10ull * 1000 / baud + 1));
+private:
+  // ------------------------------------------------------- the driver thread
+
+  void DriverLoop() {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+      if (Stopping) return;
+      const bool watchInput = !Lost && Input.Room() > 0;
+      const int wait = TxPending && !Lost ? DrainWaitMs(OutQueue()) : -1;
+      lock.unlock();
+      pollfd fds[2] = {{watchInput ? Fd : -1, POLLIN, 0}, {WakeFd, POLLIN, 0}};
+      if (::poll(fds, 2, wait) < 0 && errno != EINTR) {
+        lock.lock();
+        MarkLost(errno);
+        continue;
+      }
+      if (fds[1].revents & POLLIN) DrainEventFd(WakeFd);
+      lock.lock();
+      if (Stopping) return;
+      std::uint32_t events = CounterEvents();
+      if (fds[0].revents) events |= Fill();
+      if (fds[0].revents & POLLNVAL) MarkLost(EBADF);
+      if (TxPending && !Lost && OutQueue() == 0) {
+        TxPending = false;
+        events |= EV_TXEMPTY;
+      }
+      Raise(events);
+    }
   }
 
-  // Line counters since the last look: modem line changes and breaks as
-  // events, line errors kept for the next ClearCommError.
-  std::uint32_t CounterEvents() {
-    if (!HasCounters) return 0;
-    serial_icounter_struct now{};
-    if (::ioctl(Fd, TIOCGICOUNT, &now) != 0) return 0;
-    std::lock_guard lock(Mutex);
-    std::uint32_t events = 0;
-    if (now.cts != Counters.cts) events |= EV_CTS;
-    if (now.dsr != Counters.dsr) events |= EV_DSR;
-    if (now.rng != Counters.rng) events |= EV_RING;
-    if (now.dcd != Counters.dcd) events |= EV_RLSD;
-    if (now.brk != Counters.brk) {
-      events |= EV_BREAK;
-      PendingErrors |= CE_BREAK;
+  // Drains the tty into the queue as far as there is room; the events of
+  // what came. Lock held.
+  std::uint32_t Fill() {
+    std::uint32_t events = 0, errors = 0;
+    std::uint8_t chunk[16384];
+    while (Fd >= 0 && !Lost && Input.Room() > 0) {
+      const ssize_t n = ::read(Fd, chunk, std::min(sizeof chunk, Input.Room()));
+      if (n > 0) {
+        if (Input.Rules.Marks) Input.Rules.ErrorIsParity = MarkedErrorIsParity();
+        Input.Put(chunk, std::size_t(n), events, errors);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      MarkLost(n == 0 ? EIO : errno);  // a read of 0 bytes: the other side is gone
     }
-    std::uint32_t errors = 0;
-    if (now.frame != Counters.frame) errors |= CE_FRAME;
-    if (now.parity != Counters.parity) errors |= CE_RXPARITY;
-    if (now.overrun != Counters.overrun) errors |= CE_OVERRUN;
-    if (now.buf_overrun != Counters.buf_overrun) errors |= CE_RXOVER;
-    if (errors) events |= EV_ERR;
     PendingErrors |= errors;
-    Counters = now;
+    if (events & EV_RXCHAR) Arrived.notify_all();
     return events;
   }
+
+  // Whether the error marks just read are parity errors: the line's counters
+  // say which kind grew; without them, the line's parity check decides.
+  bool MarkedErrorIsParity() {
+    serial_icounter_struct now{};
+    if (!HasCounters || ::ioctl(Fd, TIOCGICOUNT, &now) != 0) return DefaultErrorIsParity;
+    if (now.parity != Counters.parity) return true;
+    if (now.frame != Counters.frame) return false;
+    return DefaultErrorIsParity;
+  }
+
+  // Modem line changes and overruns since the last look. Errors and breaks
+  // of a real line come in-band with the data. Lock held.
+  std::uint32_t CounterEvents() {
+    if (Virtual || Fd < 0 || Lost) return 0;
+    std::uint32_t events = 0;
+    serial_icounter_struct now{};
+    if (HasCounters && ::ioctl(Fd, TIOCGICOUNT, &now) == 0) {
+      if (now.cts != Counters.cts) events |= EV_CTS;
+      if (now.dsr != Counters.dsr) events |= EV_DSR;
+      if (now.rng != Counters.rng) events |= EV_RING;
+      if (now.dcd != Counters.dcd) events |= EV_RLSD;
+      std::uint32_t errors = 0;
+      if (now.overrun != Counters.overrun) errors |= CE_OVERRUN;
+      if (now.buf_overrun != Counters.buf_overrun) errors |= CE_RXOVER;
+      if (errors) events |= EV_ERR;
+      PendingErrors |= errors;
+      Counters = now;
+    } else if (ModemWatched) {
+      // No counters: compare the lines with the last look.
+      int lines = 0;
+      if (::ioctl(Fd, TIOCMGET, &lines) == 0) {
+        const int changed = lines ^ ModemLines;
+        if (changed & TIOCM_CTS) events |= EV_CTS;
+        if (changed & TIOCM_DSR) events |= EV_DSR;
+        if (changed & TIOCM_CD) events |= EV_RLSD;
+        if ((changed & TIOCM_RNG) && (lines & TIOCM_RNG)) events |= EV_RING;
+        ModemLines = lines;
+      }
+    }
+    return events;
+  }
+
+  // Records events for whoever waits for them. Lock held.
+  void Raise(std::uint32_t events) {
+    if ((events & Mask) == 0) return;
+    Pending |= events & Mask;
+    SignalEventFd(NotifyFd);
+  }
+
+  // The device has gone (a pulled adapter, a closed pseudo-terminal): the
+  // driver stops watching it, and waits and reads hear of it. Lock held.
+  void MarkLost(int error) {
+    if (Lost) return;
+    Lost = true;
+    LostError = error ? error : EIO;
+    PendingErrors |= CE_IOE;
+    Arrived.notify_all();
+    SignalEventFd(NotifyFd);
+  }
+
+  // ------------------------------------------------------ reads and writes
 
   int Start(TComOverlapped& ov, bool write, std::uint8_t* buffer, std::uint32_t count) {
     if (Fd < 0) return EBADF;
@@ -417,7 +482,10 @@ private:
     ov.Error = 0;
     ov.StartMs = NowMs();
     ov.LastByteMs = 0;
-    ov.Generation = write ? WriteGeneration.load() : ReadGeneration.load();
+    {
+      std::lock_guard lock(Mutex);
+      ov.Generation = write ? WriteGeneration : ReadGeneration;
+    }
     Progress(ov, false);
     if (!ov.Completed) return ERROR_IO_PENDING;
     return ov.Error;
@@ -428,86 +496,158 @@ private:
     ov.Error = error;
   }
 
-  // Moves a read or write on as far as it goes now, or, with wait, until it
-  // completes under the time-outs (their Win32 meaning).
-  void Progress(TComOverlapped& ov, bool wait) {
-    TCommTimeouts t;
-    {
-      std::lock_guard lock(Mutex);
-      t = Timeouts;
+  // When a read or write under way gives up (their Win32 meaning); -1: never.
+  std::int64_t Deadline(const TComOverlapped& ov, const TCommTimeouts& t) const {
+    if (ov.Write) {
+      const std::uint64_t total = std::uint64_t(t.WriteTotalTimeoutMultiplier) * ov.Requested + t.WriteTotalTimeoutConstant;
+      return total > 0 ? ov.StartMs + std::int64_t(total) : -1;
     }
-    for (;;) {
-      if (ov.Generation != (ov.Write ? WriteGeneration.load() : ReadGeneration.load()))
-        return Complete(ov, ERROR_OPERATION_ABORTED);
-      if (Fd < 0) return Complete(ov, EBADF);
-      while (ov.Done < ov.Requested) {
-        const ssize_t n = ov.Write ? ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done)
-                                   : ::read(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
-        if (n > 0) {
-          ov.Done += std::uint32_t(n);
-          ov.LastByteMs = NowMs();
-          if (!ov.Write) ReadTotal += std::uint64_t(n);
-          continue;
-        }
-        if (n == 0) return Complete(ov, 0);  // the other side has gone: what was read is all
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) break;
-        return Complete(ov, errno);
-      }
-      if (ov.Write && ov.Done > 0 && !TxPending.exchange(true)) SignalEventFd(WakeFd);
-      if (ov.Done == ov.Requested) return Complete(ov, 0);
+    const bool interval = t.ReadIntervalTimeout == MAXDWORD;
+    if (interval && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) return 0;  // at once
+    if (interval && t.ReadTotalTimeoutMultiplier == MAXDWORD && t.ReadTotalTimeoutConstant != MAXDWORD)
+      return ov.Done > 0 ? 0 : ov.StartMs + t.ReadTotalTimeoutConstant;  // the first bytes end the read
+    const std::uint64_t total = std::uint64_t(t.ReadTotalTimeoutMultiplier) * ov.Requested + t.ReadTotalTimeoutConstant;
+    std::int64_t deadline = total > 0 ? ov.StartMs + std::int64_t(total) : -1;
+    if (!interval && t.ReadIntervalTimeout > 0 && ov.Done > 0) {
+      const std::int64_t gap = ov.LastByteMs + t.ReadIntervalTimeout;
+      deadline = deadline < 0 ? gap : std::min(deadline, gap);
+    }
+    return deadline;
+  }
 
-      std::int64_t deadline = -1;
-      if (ov.Write) {
-        const std::uint64_t total = std::uint64_t(t.WriteTotalTimeoutMultiplier) * ov.Requested + t.WriteTotalTimeoutConstant;
-        if (total > 0) deadline = ov.StartMs + std::int64_t(total);
-      } else {
-        const bool interval = t.ReadIntervalTimeout == MAXDWORD;
-        if (interval && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
-          return Complete(ov, 0);  // return at once with what is queued
-        if (interval && t.ReadTotalTimeoutMultiplier == MAXDWORD && t.ReadTotalTimeoutConstant != MAXDWORD) {
-          if (ov.Done > 0) return Complete(ov, 0);  // the first bytes end the read
-          deadline = ov.StartMs + t.ReadTotalTimeoutConstant;
-        } else {
-          const std::uint64_t total = std::uint64_t(t.ReadTotalTimeoutMultiplier) * ov.Requested + t.ReadTotalTimeoutConstant;
-          if (total > 0) deadline = ov.StartMs + std::int64_t(total);
-          if (!interval && t.ReadIntervalTimeout > 0 && ov.Done > 0) {
-            const std::int64_t gap = ov.LastByteMs + t.ReadIntervalTimeout;
-            deadline = deadline < 0 ? gap : std::min(deadline, gap);
-          }
-        }
+  // Moves a read or write on as far as it goes now, or, with wait, until it
+  // completes under the time-outs.
+  void Progress(TComOverlapped& ov, bool wait) {
+    if (ov.Write)
+      ProgressWrite(ov, wait);
+    else
+      ProgressRead(ov, wait);
+  }
+
+  void ProgressRead(TComOverlapped& ov, bool wait) {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+      if (ov.Generation != ReadGeneration) return Complete(ov, ERROR_OPERATION_ABORTED);
+      if (Fd < 0) return Complete(ov, EBADF);
+      if (Input.Size() < ov.Requested - ov.Done) Raise(Fill());
+      const bool wasFull = Input.Room() == 0;
+      const std::size_t n = Input.Take(ov.Buffer + ov.Done, ov.Requested - ov.Done);
+      if (n > 0) {
+        ov.Done += std::uint32_t(n);
+        ov.LastByteMs = NowMs();
+        if (wasFull) SignalEventFd(WakeFd);  // the driver may read again
       }
+      if (ov.Done == ov.Requested) return Complete(ov, 0);
+      if (Lost) return Complete(ov, ov.Done > 0 ? 0 : LostError);
+      const std::int64_t deadline = Deadline(ov, Timeouts);
       const std::int64_t now = NowMs();
-      if (deadline >= 0 && now >= deadline) return Complete(ov, 0);  // timed out: success with what moved
+      if (deadline >= 0 && now >= deadline) return Complete(ov, 0);  // timed out: success with what came
       if (!wait) return;
-      pollfd fd{Fd, short(ov.Write ? POLLOUT : POLLIN), 0};
-      // Look again at least once a second, so that a purge from another
-      // thread ends the wait.
+      const std::int64_t left = deadline < 0 ? 1000 : std::min<std::int64_t>(1000, deadline - now);
+      Arrived.wait_for(lock, std::chrono::milliseconds(left));
+    }
+  }
+
+  void ProgressWrite(TComOverlapped& ov, bool wait) {
+    for (;;) {
+      {
+        std::lock_guard lock(Mutex);
+        if (ov.Generation != WriteGeneration) return Complete(ov, ERROR_OPERATION_ABORTED);
+        if (Fd < 0) return Complete(ov, EBADF);
+        while (ov.Done < ov.Requested) {
+          const ssize_t n = ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
+          if (n > 0) {
+            ov.Done += std::uint32_t(n);
+            // Under the lock, so the driver never sees the queue empty
+            // between this write and the mark that it waits to drain.
+            if (!TxPending) {
+              TxPending = true;
+              SignalEventFd(WakeFd);
+            }
+            continue;
+          }
+          if (n < 0 && errno == EINTR) continue;
+          if (n < 0 && errno == EAGAIN) break;
+          return Complete(ov, n == 0 ? EIO : errno);
+        }
+        if (ov.Done == ov.Requested) return Complete(ov, 0);
+      }
+      const std::int64_t deadline = Deadline(ov, Timeouts);
+      const std::int64_t now = NowMs();
+      if (deadline >= 0 && now >= deadline) return Complete(ov, 0);  // timed out: success with what went out
+      if (!wait) return;
+      // Look again at least once a second, so that a purge ends the wait.
+      pollfd fd{Fd, POLLOUT, 0};
       const int left = deadline < 0 ? 1000 : int(std::min<std::int64_t>(1000, deadline - now));
       if (::poll(&fd, 1, left) < 0 && errno != EINTR) return Complete(ov, errno);
-      if ((fd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fd.revents & (POLLIN | POLLOUT))) {
-        // One more attempt reports the device's own error (EIO for a pty
-        // whose other side closed).
-        const ssize_t n = ov.Write ? ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done)
-                                   : ::read(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
+      if ((fd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fd.revents & POLLOUT)) {
+        // One more attempt reports the device's own error (EIO for a
+        // pseudo-terminal whose other side closed).
+        const ssize_t n = ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
         if (n > 0) {
           ov.Done += std::uint32_t(n);
-          if (!ov.Write) ReadTotal += std::uint64_t(n);
           continue;
         }
-        return Complete(ov, n == 0 ? 0 : errno == EAGAIN ? EIO : errno);
+        return Complete(ov, n == 0 || errno == EAGAIN ? EIO : errno);
       }
     }
+  }
+
+  // ----------------------------------------------------------- line helpers
+
+  int Ioctl(unsigned long request) {
+    if (::ioctl(Fd, request) == 0) return 0;
+    return Virtual && Unsupported(errno) ? 0 : errno;
+  }
+
+  int SetModemLine(int line, bool on) {
+    if (::ioctl(Fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return 0;
+    return Virtual && Unsupported(errno) ? 0 : errno;
+  }
+
+  // RTS raised only while sending, by the driver's RS-485 mode. Where the
+  // driver has none, RTS is held on and the user is told once.
+  int SetRs485(bool on) {
+    if (!on && !Rs485) return 0;
+    serial_rs485 rs485{};
+    if (on) rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (::ioctl(Fd, TIOCSRS485, &rs485) == 0) {
+      Rs485 = on;
+      return 0;
+    }
+    if (!Unsupported(errno)) return errno;
+    Rs485 = false;
+    if (on && !ToggleNoted) {
+      ToggleNoted = true;
+      OutputDebugString("RTS toggle: the driver has no RS-485 mode, RTS is held on");
+    }
+    return 0;
+  }
+
+  std::uint32_t OutQueue() const {
+    int out = 0;
+    return ::ioctl(Fd, TIOCOUTQ, &out) == 0 ? std::uint32_t(std::max(out, 0)) : 0;
+  }
+
+  // How long the bytes still queued take to leave at the line's speed.
+  int DrainWaitMs(std::uint32_t outQue) const {
+    const std::uint64_t baud = std::max<std::uint32_t>(Baud, 50);
+    return int(std::min<std::uint64_t>(1000, outQue * 10ull * 1000 / baud + 1));
   }
 
   void StartModemWatch() {
     if (ModemThread.joinable()) return;
     InstallWakeSignal();
     StopModem = false;
+    {
+      std::lock_guard lock(Mutex);
+      ::ioctl(Fd, TIOCMGET, &ModemLines);
+      ModemWatched = true;
+    }
     ModemThread = std::thread([this] {
       while (!StopModem) {
         if (::ioctl(Fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD) == 0)
-          SignalEventFd(WakeFd);
+          SignalEventFd(WakeFd);  // the driver looks at the lines
         else if (errno != EINTR)
           break;  // the device has no line waits
       }
@@ -525,30 +665,45 @@ private:
     }
     ModemThread.join();
     ModemDone = false;
+    std::lock_guard lock(Mutex);
+    ModemWatched = false;
   }
 
   int Fd = -1;
-  int WakeFd = -1;
+  const int WakeFd;    // wakes the driver thread
+  const int NotifyFd;  // wakes whoever waits for events
   bool Virtual = false;
-  std::mutex Mutex;  // timeouts, counters and pending errors: both threads use them
+  std::thread Driver;
+
+  std::mutex Mutex;  // everything below; the driver and the callers share it
+  std::condition_variable Arrived;  // bytes came, or the queue was purged, aborted, lost or closed
+  TComInputQueue Input;
   TCommTimeouts Timeouts{};
-  std::atomic<std::uint32_t> Mask{0};
-  std::atomic<std::uint32_t> InputSize{0};
-  std::atomic<std::uint32_t> Baud{9600};
-  // Bytes received so far are those read plus those queued; the event
-  // thread reports an arrival when that sum grows past what it reported.
-  std::atomic<std::uint64_t> ReadTotal{0};
-  std::uint64_t ArrivedSeen = 0;  // event thread only
-  std::atomic<bool> TxPending{false};
-  std::atomic<std::uint64_t> ReadGeneration{0};
-  std::atomic<std::uint64_t> WriteGeneration{0};
+  std::uint32_t Mask = 0;
+  std::uint32_t Pending = 0;        // events found, not yet taken by a wait
+  std::uint32_t PendingErrors = 0;  // CE_ bits for the next ClearCommError
+  bool Stopping = false;
+  bool Lost = false;
+  int LostError = EIO;
+  bool TxPending = false;  // bytes written that the driver waits to see leave
+  bool DefaultErrorIsParity = false;
+  std::uint32_t Baud = 9600;
+  std::uint64_t ReadGeneration = 0;
+  std::uint64_t WriteGeneration = 0;
   bool HasCounters = false;
   serial_icounter_struct Counters{};
-  std::uint32_t PendingErrors = 0;
+  int ModemLines = 0;
+  bool ModemWatched = false;
+  bool Rs485 = false;
+  bool ToggleNoted = false;
+
   std::thread ModemThread;
   std::atomic<bool> StopModem{false};
   std::atomic<bool> ModemDone{false};
 };
+
+std::mutex DebugMutex;
+std::function<void(const std::string&)> DebugSink;
 
 }  // namespace
 
@@ -580,6 +735,16 @@ std::string ComDevicePath(const std::string& port) {
 std::unique_ptr<TComDevice> CreatePlatformComDevice() { return std::make_unique<TPosixComDevice>(); }
 
 void OutputDebugString(const std::string& text) {
+  std::lock_guard lock(DebugMutex);
+  if (DebugSink) {
+    DebugSink(text);
+    return;
+  }
   static const bool enabled = std::getenv("HRVX3300_DEBUG") != nullptr;
   if (enabled) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void SetDebugOutput(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(DebugMutex);
+  DebugSink = std::move(sink);
 }

@@ -1,0 +1,233 @@
+// Reading and writing: blocking and asynchronous transfers, waiting for one
+// event without the thread, queue counts, modem lines and line controls.
+#include "CPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The component's error for a system error; a closed port has no device.
+constexpr int NoDevice = EBADF;
+
+}  // namespace
+
+void CportInitAsync(PCPortAsync& async) { async = new TCPortAsync(); }
+
+void CportDoneAsync(PCPortAsync& async) {
+  delete async;
+  async = nullptr;
+}
+
+void TCustomComPort::CheckAsync(PCPortAsync async) {
+  if (!async) Raise(CError_InvalidAsync);
+}
+
+int TCustomComPort::WriteAsync(const void* buffer, int count, PCPortAsync async) {
+  CheckAsync(async);
+  async->Kind = okWrite;
+  async->Size = std::max(count, 0);
+  async->Data = std::make_unique<std::uint8_t[]>(std::size_t(async->Size));
+  if (async->Size > 0) std::memcpy(async->Data.get(), buffer, std::size_t(async->Size));
+  // The device writes from the record's copy, so the caller's buffer may go.
+  const int result = FDevice ? FDevice->WriteFile(async->Data.get(), std::uint32_t(async->Size), async->Overlapped) : NoDevice;
+  if (result != 0 && result != ERROR_IO_PENDING) RaiseExt(CError_WriteFailed, result);
+  SendSignalToLink(leTx, true);
+  return result == 0 ? int(async->Overlapped.Done) : 0;
+}
+
+int TCustomComPort::WriteStrAsync(const std::string& str, PCPortAsync async) {
+  if (str.empty()) return 0;
+  return WriteAsync(str.data(), int(str.size()), async);
+}
+
+int TCustomComPort::Write(const void* buffer, int count) {
+  if (!FOverlapped) {
+    if (!FConnected) return 0;
+    TComOverlapped ov;
+    int result = FDevice->WriteFile(buffer, std::uint32_t(std::max(count, 0)), ov);
+    if (result == ERROR_IO_PENDING) result = FDevice->GetOverlappedResult(ov, true);
+    return result == 0 ? count : 0;
+  }
+  PCPortAsync async = nullptr;
+  CportInitAsync(async);
+  std::unique_ptr<TCPortAsync> release(async);
+  WriteAsync(buffer, count, async);
+  return WaitForAsync(async);
+}
+
+int TCustomComPort::WriteStr(const std::string& str) {
+  if (!FOverlapped) return Write(str.data(), int(str.size())) ? int(str.size()) : 0;
+  OutputDebugString("TCustomComPort.WriteStr");
+  PCPortAsync async = nullptr;
+  CportInitAsync(async);
+  std::unique_ptr<TCPortAsync> release(async);
+  WriteStrAsync(str, async);
+  return WaitForAsync(async);
+}
+
+int TCustomComPort::ReadAsync(void* buffer, int count, PCPortAsync async) {
+  CheckAsync(async);
+  async->Kind = okRead;
+  if (count > 0) *static_cast<std::uint8_t*>(buffer) = 0xFF;
+  const int result = FDevice ? FDevice->ReadFile(buffer, std::uint32_t(std::max(count, 0)), async->Overlapped) : NoDevice;
+  if (result == 0) return int(async->Overlapped.Done);
+  if (result == ERROR_IO_PENDING) return 0;
+  // A read that cannot be issued reads nothing; the wait returns 0 at once.
+  async->Overlapped.Completed = true;
+  async->Overlapped.Error = 0;
+  async->Overlapped.Done = 0;
+  return 0;
+}
+
+int TCustomComPort::ReadStrAsync(std::string& str, int count, PCPortAsync async) {
+  if (count < 1) return 0;
+  CheckAsync(async);
+  async->ReadBuffer = std::make_unique<std::uint8_t[]>(std::size_t(count));
+  async->ReadTarget = nullptr;
+  const int n = ReadAsync(async->ReadBuffer.get(), count, async);
+  if (async->Overlapped.Completed) {
+    str.assign(reinterpret_cast<const char*>(async->ReadBuffer.get()), async->Overlapped.Done);
+    async->ReadBuffer.reset();
+  } else {
+    str.clear();
+    async->ReadTarget = &str;  // filled when the read completes
+  }
+  return n;
+}
+
+int TCustomComPort::Read(void* buffer, int count) {
+  PCPortAsync async = nullptr;
+  CportInitAsync(async);
+  std::unique_ptr<TCPortAsync> release(async);
+  ReadAsync(buffer, count, async);
+  return WaitForAsync(async);
+}
+
+int TCustomComPort::ReadStr(std::string& str, int count) {
+  str.clear();
+  if (count < 1) return 0;
+  std::string buffer(std::size_t(count), '\0');
+  const int n = Read(buffer.data(), count);
+  buffer.resize(std::size_t(n));
+  str = std::move(buffer);
+  return n;
+}
+
+int TCustomComPort::WaitForAsync(PCPortAsync& async) {
+  CheckAsync(async);
+  TComOverlapped& ov = async->Overlapped;
+  int result = 0;
+  if (!ov.Completed) result = FDevice ? FDevice->GetOverlappedResult(ov, true) : NoDevice;
+  else result = ov.Error;
+  if (result != 0) RaiseExt(async->Kind == okWrite ? CError_WriteFailed : CError_ReadFailed, result);
+  const int done = int(ov.Done);
+  if (async->ReadTarget) {
+    async->ReadTarget->assign(reinterpret_cast<const char*>(async->ReadBuffer.get()), std::size_t(done));
+    async->ReadTarget = nullptr;
+    async->ReadBuffer.reset();
+  }
+  if (async->Kind == okRead) {
+    // Only links hear that reception stopped; without them, no need to ask.
+    if (!FLinks.empty() && InputCount() == 0) SendSignalToLink(leRx, false);
+  } else if (async->Data) {
+    TxNotifyLink(async->Data.get(), async->Size);
+  }
+  return done;
+}
+
+bool TCustomComPort::IsAsyncCompleted(PCPortAsync async) {
+  CheckAsync(async);
+  const int result = FDevice ? FDevice->GetOverlappedResult(async->Overlapped, false)
+                             : (async->Overlapped.Completed ? async->Overlapped.Error : NoDevice);
+  if (result == 0) return true;
+  if (result == ERROR_IO_PENDING || result == ERROR_IO_INCOMPLETE) return false;
+  RaiseExt(CError_AsyncCheck, result);
+}
+
+void TCustomComPort::AbortAllAsync() {
+  if (!FOverlapped) return;
+  const int result = FDevice ? FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT) : NoDevice;
+  if (result != 0) RaiseExt(CError_PurgeFailed, result);
+}
+
+void TCustomComPort::WaitForEvent(TComEvents& events, const TComStopEvent* stopEvent, int timeout) {
+  if (FThreadCreated) Raise(CError_ThreadCreated);
+  if (!FDevice) RaiseExt(CError_WaitFailed, NoDevice);
+  std::uint32_t mask = 0;
+  FDevice->SetCommMask(EventsToMask(events));
+  const int result = FDevice->WaitCommEvent(mask, stopEvent, timeout);
+  FDevice->SetCommMask(0);
+  if (result == ERROR_WAIT_STOPPED) mask = 0;
+  else if (result != 0) RaiseExt(CError_WaitFailed, result);
+  events = MaskToEvents(mask);
+}
+
+void TCustomComPort::TransmitChar(char ch) {
+  const int result = FDevice ? FDevice->TransmitCommChar(ch) : NoDevice;
+  if (result != 0) RaiseExt(CError_TransmitFailed, result);
+}
+
+TComStat TCustomComPort::ComStat(std::uint32_t* errors) {
+  TComStat stat;
+  std::uint32_t e = 0;
+  const int result = FDevice ? FDevice->ClearCommError(e, stat) : NoDevice;
+  if (result != 0) RaiseExt(CError_ClearComFailed, result);
+  if (errors) *errors = e;
+  return stat;
+}
+
+int TCustomComPort::InputCount() { return int(ComStat().InQue); }
+
+int TCustomComPort::OutputCount() { return int(ComStat().OutQue); }
+
+std::uint8_t TCustomComPort::StateFlags() { return std::uint8_t(ComStat().Flags & 0xFF); }
+
+TComErrors TCustomComPort::LastErrors() {
+  std::uint32_t e = 0;
+  ComStat(&e);
+  TComErrors errors;
+  if (e & CE_FRAME) errors.Include(ceFrame);
+  if ((e & CE_RXPARITY) && FParity.Check()) errors.Include(ceRxParity);
+  if (e & CE_OVERRUN) errors.Include(ceOverrun);
+  if (e & CE_RXOVER) errors.Include(ceRxOver);
+  if (e & CE_TXFULL) errors.Include(ceTxFull);
+  if (e & CE_BREAK) errors.Include(ceBreak);
+  if (e & CE_IOE) errors.Include(ceIO);
+  if (e & CE_MODE) errors.Include(ceMode);
+  return errors;
+}
+
+TComSignals TCustomComPort::Signals() {
+  if (!FOverlapped) return {};
+  std::uint32_t status = 0;
+  const int result = FDevice ? FDevice->GetCommModemStatus(status) : NoDevice;
+  if (result != 0) RaiseExt(CError_ModemStatFailed, result);
+  TComSignals signals;
+  if (status & MS_CTS_ON) signals.Include(csCTS);
+  if (status & MS_DSR_ON) signals.Include(csDSR);
+  if (status & MS_RING_ON) signals.Include(csRing);
+  if (status & MS_RLSD_ON) signals.Include(csRLSD);
+  return signals;
+}
+
+namespace {
+void Escape(TComDevice* device, std::uint32_t function, const std::string& port) {
+  const int result = device ? device->EscapeCommFunction(function) : NoDevice;
+  if (result != 0) throw EComPortExt(port, CError_EscapeComFailed, result);
+}
+}  // namespace
+
+void TCustomComPort::SetBreak(bool onOff) { Escape(FDevice.get(), onOff ? SETBREAK : CLRBREAK, FPort); }
+void TCustomComPort::SetDTR(bool onOff) { Escape(FDevice.get(), onOff ? SETDTR : CLRDTR, FPort); }
+void TCustomComPort::SetRTS(bool onOff) { Escape(FDevice.get(), onOff ? SETRTS : CLRRTS, FPort); }
+void TCustomComPort::SetXonXoff(bool onOff) { Escape(FDevice.get(), onOff ? SETXON : SETXOFF, FPort); }
+
+void TCustomComPort::ClearBuffer(bool input, bool output) {
+  std::uint32_t flags = 0;
+  if (input) flags |= PURGE_RXCLEAR;
+  if (output) flags |= PURGE_TXCLEAR;
+  const int result = FDevice ? FDevice->PurgeComm(flags) : NoDevice;
+  if (result != 0) RaiseExt(CError_PurgeFailed, result);
+}

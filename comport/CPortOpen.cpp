@@ -1,0 +1,187 @@
+// Opening and closing a port, also from inside its own handlers, and a
+// device that goes away under an open port.
+#include "CPortThread.h"
+
+#include <algorithm>
+
+std::function<void(TCustomComPort&)> TCustomComPort::SetupDialog;
+
+void TCustomComPort::ShowSetupDialog() {
+  if (!SetupDialog) throw EComPort("No setup dialog is available for " + FPort);
+  SetupDialog(*this);
+}
+
+void TCustomComPort::FreeNotification(TComFreeNotify* watcher) {
+  if (std::find(FWatchers.begin(), FWatchers.end(), watcher) == FWatchers.end()) FWatchers.push_back(watcher);
+}
+
+void TCustomComPort::RemoveFreeNotification(TComFreeNotify* watcher) {
+  FWatchers.erase(std::remove(FWatchers.begin(), FWatchers.end(), watcher), FWatchers.end());
+}
+
+TCustomComPort::~TCustomComPort() {
+  for (TComFreeNotify* watcher : std::vector<TComFreeNotify*>(FWatchers)) watcher->PortDestroyed(this);
+  // A port destroyed by one of its handlers closes at once, on whatever
+  // thread that handler runs; one destroyed inside its own close sequence
+  // leaves the rest of that sequence out.
+  if (FConnected && !FClosing && !FDesigning) {
+    try {
+      CloseNow();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+  FLife->Alive = false;
+  // Whatever a failed or interrupted close left: the thread and the device go.
+  StopEventThread();
+  if (FDevice) FDevice->Close();
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (FPort == value) return;
+  FPort = value;
+  if (!FConnected || FLoading || FDesigning) return;
+  if (!IsMainThread()) {
+    // An smNone handler: the port reopens on the UI thread right after.
+    QueueInSession([this] {
+      Close();
+      Open();
+    });
+    return;
+  }
+  Close();
+  Open();
+}
+
+void TCustomComPort::Loaded() {
+  FLoading = false;
+  if (FConnected && !FDesigning) {
+    FConnected = false;
+    try {
+      Open();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+}
+
+void TCustomComPort::SetConnected(bool value) {
+  if (FLoading || FDesigning) {
+    FConnected = value;
+    return;
+  }
+  if (value == FConnected) return;
+  if (value)
+    Open();
+  else
+    Close();
+}
+
+void TCustomComPort::CreateHandle() {
+  std::unique_ptr<TComDevice> device = FDeviceFactory ? FDeviceFactory() : CreatePlatformComDevice();
+  const std::string path = ComDevicePath(FPort);
+  if (const int error = device->Open(path)) {
+    OutputDebugString("CreateFile " + path);
+    RaiseExt(CError_OpenFailed, error);
+  }
+  FDevice = std::move(device);
+}
+
+void TCustomComPort::DestroyHandle() {
+  if (!FDevice) return;
+  FDevice->Close();
+  FDevice.reset();
+}
+
+void TCustomComPort::Open() {
+  if (FConnected || FDesigning || FClosing) return;
+  const std::shared_ptr<TComPortLife> life = FLife;
+  CallBeforeOpen();
+  if (!life->Alive || FConnected) return;  // the handler destroyed or opened the port
+  CreateHandle();
+  FConnected = true;
+  try {
+    SetupComPort();
+    if (FLowLatency) ApplyLowLatency();
+  } catch (...) {
+    DestroyHandle();
+    FConnected = false;
+    throw;
+  }
+  ++life->Session;
+  FThreadCreated = false;
+  if (!FEvents.Empty() && FOverlapped) {
+    FEventThread = TComThread::Start(this);
+    FThreadCreated = true;
+  }
+  CallAfterOpen();
+}
+
+void TCustomComPort::Close() {
+  if (!FConnected || FDesigning || FClosing) return;
+  if (!IsMainThread()) {
+    QueueInSession([this] { Close(); });
+    return;
+  }
+  CloseNow();
+}
+
+void TCustomComPort::CloseNow() {
+  const std::shared_ptr<TComPortLife> life = FLife;
+  FClosing = true;
+  struct TClosing {
+    TCustomComPort* Port;
+    std::shared_ptr<TComPortLife> Life;
+    ~TClosing() {
+      if (Life->Alive) Port->FClosing = false;
+    }
+  } closing{this, life};
+  CallBeforeClose();
+  if (!life->Alive) return;
+  AbortAllAsync();  // a failure leaves the port open with its thread running
+  StopEventThread();
+  if (!life->Alive) return;  // a handler that ran while the thread ended destroyed the port
+  DestroyHandle();
+  FConnected = false;
+  ++life->Session;
+  FClosing = false;
+  CallAfterClose();
+}
+
+void TCustomComPort::StopEventThread() {
+  if (!FThreadCreated) return;
+  std::shared_ptr<TComThread> thread = std::move(FEventThread);
+  FThreadCreated = false;
+  // Called from a handler the thread waits for, waiting would never end:
+  // the thread is let go and ends by itself right after that handler.
+  if (thread->WaitsForCaller())
+    thread->Release();
+  else
+    thread->StopAndWait();  // handlers it still delivers run meanwhile
+}
+
+void TCustomComPort::QueueInSession(std::function<void()> call) {
+  TComDelivery session(this);
+  Queue([session, call = std::move(call)] {
+    if (!session.Ended()) call();
+  });
+}
+
+void TCustomComPort::DeviceLost() {
+  if (!FConnected || FClosing) return;
+  const TComDelivery delivery(this);
+  // The handler hears why first; the port closes whatever it does.
+  TComErrors errors;
+  try {
+    errors = LastErrors();
+  } catch (const EComPort&) {
+  }
+  errors.Include(ceIO);
+  try {
+    DoError(errors);
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+  if (delivery.Ended()) return;
+  Close();
+}

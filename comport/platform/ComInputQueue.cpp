@@ -1,0 +1,107 @@
+#include "ComInputQueue.h"
+
+#include "ComDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+void TComInputQueue::Reserve(std::size_t capacity) {
+  if (capacity <= FBuffer.size()) return;
+  std::vector<std::uint8_t> bigger(capacity);
+  const std::size_t size = FSize;
+  Take(bigger.data(), size);
+  FBuffer.swap(bigger);
+  FHead = 0;
+  FSize = size;
+}
+
+void TComInputQueue::Push(std::uint8_t byte) {
+  std::size_t tail = FHead + FSize;
+  if (tail >= FBuffer.size()) tail -= FBuffer.size();
+  FBuffer[tail] = byte;
+  ++FSize;
+}
+
+void TComInputQueue::Put(const std::uint8_t* raw, std::size_t count, std::uint32_t& events, std::uint32_t& errors) {
+  count = std::min(count, Room());
+  if (count == 0) return;
+  const std::size_t before = FSize;
+  bool eventChar = false;
+  const auto data = [&](std::uint8_t byte) {
+    if (byte == 0 && Rules.DiscardNull) return;
+    if (byte == Rules.EventChar) eventChar = true;
+    Push(byte);
+  };
+  if (!Rules.Marks && !Rules.DiscardNull) {
+    // The common case: plain bytes, copied in at most two pieces.
+    std::size_t tail = FHead + FSize;
+    if (tail >= FBuffer.size()) tail -= FBuffer.size();
+    const std::size_t first = std::min(count, FBuffer.size() - tail);
+    std::memcpy(FBuffer.data() + tail, raw, first);
+    std::memcpy(FBuffer.data(), raw + first, count - first);
+    FSize += count;
+    eventChar = std::memchr(raw, Rules.EventChar, count) != nullptr;
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t byte = raw[i];
+      if (!Rules.Marks) {
+        data(byte);
+        continue;
+      }
+      switch (FMarkState) {
+        case 0:
+          if (byte == 0xFF) FMarkState = 1;
+          else data(byte);
+          break;
+        case 1:
+          if (byte == 0x00) {
+            FMarkState = 2;
+          } else {
+            // 0xFF 0xFF is a 0xFF byte; anything else after 0xFF is no mark.
+            FMarkState = 0;
+            data(0xFF);
+            if (byte != 0xFF) data(byte);
+          }
+          break;
+        default:
+          FMarkState = 0;
+          if (byte == 0x00) {
+            events |= EV_BREAK;
+            errors |= CE_BREAK;
+          } else if (Rules.ErrorIsParity) {
+            events |= EV_ERR;
+            errors |= CE_RXPARITY;
+            data(Rules.Replace ? Rules.ReplaceChar : byte);
+          } else {
+            events |= EV_ERR;
+            errors |= CE_FRAME;
+            data(byte);
+          }
+          break;
+      }
+    }
+  }
+  if (FSize > before) {
+    events |= EV_RXCHAR;
+    if (eventChar) events |= EV_RXFLAG;
+    if (Rules.InputSize > 0 && std::uint64_t(FSize) * 100 >= std::uint64_t(Rules.InputSize) * 80) events |= EV_RX80FULL;
+  }
+}
+
+std::size_t TComInputQueue::Take(std::uint8_t* target, std::size_t count) {
+  count = std::min(count, FSize);
+  if (count == 0) return 0;
+  const std::size_t first = std::min(count, FBuffer.size() - FHead);
+  std::memcpy(target, FBuffer.data() + FHead, first);
+  std::memcpy(target + first, FBuffer.data(), count - first);
+  FHead += count;
+  if (FHead >= FBuffer.size()) FHead -= FBuffer.size();
+  FSize -= count;
+  if (FSize == 0) FHead = 0;
+  return count;
+}
+
+void TComInputQueue::Clear() {
+  FHead = FSize = 0;
+  FMarkState = 0;
+}

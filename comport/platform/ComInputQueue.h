@@ -1,0 +1,54 @@
+// The input queue of a device: received bytes as the line delivered them,
+// with the kernel's error marks decoded, and what arrived recorded as line
+// events (EV_ bits) and line errors (CE_ bits). Not thread-safe: the device
+// guards it with its own lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// What the queue does with the bytes it is given.
+struct TComInputRules {
+  // The bytes carry the kernel's marks (PARMRK): 0xFF 0xFF is a 0xFF byte,
+  // 0xFF 0x00 0x00 a break, 0xFF 0x00 X the byte X received with an error.
+  bool Marks = false;
+  // A marked error is a parity error (else a framing error).
+  bool ErrorIsParity = false;
+  // A byte with a parity error is replaced by ReplaceChar.
+  bool Replace = false;
+  std::uint8_t ReplaceChar = 0;
+  bool DiscardNull = false;
+  std::uint8_t EventChar = 0;
+  // EV_RX80FULL when the queue holds 80 % of this many bytes (0: never).
+  std::uint32_t InputSize = 0;
+};
+
+class TComInputQueue {
+public:
+  explicit TComInputQueue(std::size_t capacity = 0) { Reserve(capacity); }
+
+  TComInputRules Rules;
+
+  // Makes room for at least capacity bytes, keeping what is queued.
+  void Reserve(std::size_t capacity);
+  std::size_t Capacity() const { return FBuffer.size(); }
+  std::size_t Size() const { return FSize; }
+  // Raw bytes that fit: decoding never makes more bytes than it is given.
+  std::size_t Room() const { return FBuffer.size() - FSize; }
+
+  // Decodes count raw bytes (at most Room()) into the queue and adds the
+  // events and errors they raise to events and errors.
+  void Put(const std::uint8_t* raw, std::size_t count, std::uint32_t& events, std::uint32_t& errors);
+  // Moves up to count bytes out of the queue; returns how many.
+  std::size_t Take(std::uint8_t* target, std::size_t count);
+  // Empties the queue and forgets a mark cut off by the last raw chunk.
+  void Clear();
+
+private:
+  void Push(std::uint8_t byte);
+  std::vector<std::uint8_t> FBuffer;
+  std::size_t FHead = 0;  // index of the oldest byte
+  std::size_t FSize = 0;
+  int FMarkState = 0;  // bytes of a mark seen so far: 0, 1 (0xFF) or 2 (0xFF 0x00)
+};
