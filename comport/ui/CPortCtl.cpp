@@ -3,6 +3,9 @@
 #include "CPortTexts.h"
 #include "Forms.h"
 
+#include <QBitmap>
+#include <QEvent>
+#include <QPainter>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -208,4 +211,173 @@ void TComRadioGroup::PortDestroyed(TCustomComPort* port) {
     SetItemIndex(0);
     LastTakenIndex = 0;
   }
+}
+
+// ------------------------------------------------------------ signal LED
+
+// The images live in a resource compiled into this library.
+static void InitLedResources() { Q_INIT_RESOURCE(leds); }
+
+namespace {
+
+// The bottom-left pixel's colour becomes transparent.
+QPixmap Transparent(const QPixmap& pixmap) {
+  if (pixmap.isNull()) return pixmap;
+  const QImage image = pixmap.toImage();
+  QPixmap result = QPixmap::fromImage(image);
+  result.setMask(QBitmap::fromImage(image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskInColor)));
+  return result;
+}
+
+}  // namespace
+
+QPixmap TComLed::BuiltInGlyph(TLedKind kind, TLedState state) {
+  static const char* const Names[] = {"RED", "GREEN", "BLUE", "YELLOW", "PURPLE", "BULB"};
+  if (kind == lkCustom) return {};
+  InitLedResources();
+  const QString name = QString(":/leds/LED%1%2").arg(Names[kind], state == lsOn ? "ON" : "OFF");
+  return Transparent(QPixmap(name, "BMP"));
+}
+
+TComLed::TComLed(QWidget* parent) : QWidget(parent) {
+  resize(25, 25);
+  FLink.OnConn = [this](TCustomComPort* s, bool on) { SignalChange(s, on); };
+  FTimer.setSingleShot(false);
+  QObject::connect(&FTimer, &QTimer::timeout, this, Guarded([this] { TimerExpired(); }));
+  setAccessibleDescription("off");
+}
+
+TComLed::~TComLed() {
+  FTimer.stop();
+  FDestroying = true;  // unbinding tells nobody any more
+  SetComPort(nullptr);
+}
+
+void TComLed::SetComPort(TCustomComPort* port) {
+  if (port == FComPort) return;
+  if (FComPort) {
+    FComPort->UnRegisterLink(&FLink);
+    FComPort->RemoveFreeNotification(this);
+  }
+  FComPort = port;
+  if (!port) {
+    ApplyState(lsOff);
+    return;
+  }
+  port->FreeNotification(this);
+  port->RegisterLink(&FLink);
+  if (!port->Connected() || FLoading) return;
+  switch (FLedSignal) {
+    case lsConn: ApplyState(lsOn); break;
+    case lsCTS: ApplyState(port->Signals().Contains(csCTS) ? lsOn : lsOff); break;
+    case lsDSR: ApplyState(port->Signals().Contains(csDSR) ? lsOn : lsOff); break;
+    case lsRLSD: ApplyState(port->Signals().Contains(csRLSD) ? lsOn : lsOff); break;
+    default: ApplyState(lsOff); break;
+  }
+}
+
+void TComLed::PortDestroyed(TCustomComPort* port) {
+  if (port == FComPort) SetComPort(nullptr);
+}
+
+void TComLed::SetLedSignal(TComLedSignal value) {
+  if (value == FLedSignal) return;
+  FLedSignal = value;
+  FLink.OnConn = FLink.OnCTSChange = FLink.OnDSRChange = FLink.OnRLSDChange = FLink.OnTx = FLink.OnRx = nullptr;
+  FLink.OnRing = nullptr;
+  const auto change = [this](TCustomComPort* s, bool on) { SignalChange(s, on); };
+  switch (value) {
+    case lsConn: FLink.OnConn = change; break;
+    case lsCTS: FLink.OnCTSChange = change; break;
+    case lsDSR: FLink.OnDSRChange = change; break;
+    case lsRLSD: FLink.OnRLSDChange = change; break;
+    case lsRing: FLink.OnRing = [this](TCustomComPort* s) { RingDetect(s); }; break;
+    case lsRx: FLink.OnRx = change; break;
+    case lsTx: FLink.OnTx = change; break;
+  }
+}
+
+void TComLed::SetKind(TLedKind value) {
+  if (value == FKind) return;
+  FKind = value;
+  if (value != lkCustom) {
+    FGlyphOn = BuiltInGlyph(value, lsOn);
+    FGlyphOff = BuiltInGlyph(value, lsOff);
+  }
+  update();
+}
+
+void TComLed::SetGlyphOn(const QPixmap& value) {
+  if (FKind != lkCustom) return;
+  FGlyphOn = Transparent(value);
+  update();
+}
+
+void TComLed::SetGlyphOff(const QPixmap& value) {
+  if (FKind != lkCustom) return;
+  FGlyphOff = Transparent(value);
+  update();
+}
+
+void TComLed::SetState(TLedState value) {
+  if (FComPort) throw EComPort("ComLed ", CError_LedStateFailed);
+  ApplyState(value);
+}
+
+void TComLed::ApplyState(TLedState value) {
+  FState = value;
+  setAccessibleDescription(value == lsOn ? "on" : "off");
+  if (!FLoading && !FDestroying) DoChange(value);
+  update();
+}
+
+void TComLed::DoChange(TLedState AState) {
+  if (OnChange) OnChange(this, AState);
+}
+
+void TComLed::SignalChange(TCustomComPort*, bool OnOff) {
+  if (OnOff) {
+    FTimer.stop();  // cancels a pending switch-off
+    if (FState == lsOn) return;
+    ApplyState(lsOn);
+    // Drawn at once, so the lamp shows while a long transfer keeps the UI
+    // thread busy; nothing else is processed here.
+    repaint();
+  } else if (FState == lsOn && !FTimer.isActive()) {
+    // A short burst still lights the lamp for 100 ms.
+    FDelayedState = lsOff;
+    FTimer.start(100);
+  }
+}
+
+void TComLed::RingDetect(TCustomComPort*) {
+  FTimer.start(FRingDuration);
+  ApplyState(lsOn);
+  FDelayedState = lsOff;
+}
+
+void TComLed::TimerExpired() {
+  FTimer.stop();
+  ApplyState(FDelayedState);
+}
+
+void TComLed::LoadGlyphs() {
+  if (FKind == lkCustom || (!FGlyphOn.isNull() && !FGlyphOff.isNull())) return;
+  FGlyphOn = BuiltInGlyph(FKind, lsOn);
+  FGlyphOff = BuiltInGlyph(FKind, lsOff);
+}
+
+void TComLed::paintEvent(QPaintEvent*) {
+  LoadGlyphs();
+  const TLedBitmap& glyph = FState == lsOn && isEnabled() ? FGlyphOn : FGlyphOff;
+  if (glyph.isNull()) return;
+  const QRect client = rect();
+  const int left = client.left() + std::max(0, (client.width() - glyph.width()) / 2);
+  const int top = client.top() + std::max(0, (client.height() - glyph.height()) / 2);
+  QPainter(this).drawPixmap(left, top, glyph);
+}
+
+void TComLed::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::EnabledChange) update();
+  QWidget::changeEvent(event);
 }

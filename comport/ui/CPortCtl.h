@@ -1,5 +1,5 @@
-// Port-bound selectors: list controls that offer the values of one port
-// setting, show the bound port's value and apply the user's pick.
+// Port-bound controls: selectors that offer the values of one port setting,
+// show the bound port's value and apply the user's pick; and the signal LED.
 #pragma once
 
 #include "CPort.h"
@@ -7,7 +7,9 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QPixmap>
 #include <QStringList>
+#include <QTimer>
 
 enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
@@ -111,4 +113,80 @@ private:
   TComSelect FSelect;
   QStringList FTexts;
   QButtonGroup FButtons;
+};
+
+// The signal LED: a lamp that shows one signal of a port, or, unbound, a
+// lamp the program switches.
+enum TLedKind { lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight, lkBulb, lkCustom };
+enum TComLedSignal { lsConn, lsCTS, lsDSR, lsRLSD, lsRing, lsRx, lsTx };
+enum TLedState { lsOff, lsOn };
+
+class TLedBitmap : public QPixmap {
+public:
+  using QPixmap::QPixmap;
+  TLedBitmap(const QPixmap& pixmap) : QPixmap(pixmap) {}
+};
+
+class TComLed;
+using TLedStateEvent = std::function<void(TComLed* Sender, TLedState AState)>;
+
+class TComLed : public QWidget, private TComFreeNotify {
+public:
+  explicit TComLed(QWidget* parent = nullptr);
+  ~TComLed() override;
+
+  TCustomComPort* ComPort() const { return FComPort; }
+  void SetComPort(TCustomComPort* port);
+  TComLedSignal LedSignal() const { return FLedSignal; }
+  // Sets the one link slot the signal needs; the lamp follows the next
+  // notification.
+  void SetLedSignal(TComLedSignal value);
+  TLedKind Kind() const { return FKind; }
+  void SetKind(TLedKind value);
+  const TLedBitmap& GlyphOn() const { return FGlyphOn; }
+  const TLedBitmap& GlyphOff() const { return FGlyphOff; }
+  // Taken only while Kind is lkCustom; the bottom-left pixel's colour
+  // becomes transparent.
+  void SetGlyphOn(const QPixmap& value);
+  void SetGlyphOff(const QPixmap& value);
+  TLedState State() const { return FState; }
+  // The program's switch: refused (EComPort code 19) while a port is bound.
+  void SetState(TLedState value);
+  int RingDuration() const { return FRingDuration; }
+  void SetRingDuration(int value) { FRingDuration = value; }
+
+  TLedStateEvent OnChange;
+
+  void BeginLoading() { FLoading = true; }
+  void Loaded() { FLoading = false; }
+  QSize sizeHint() const override { return QSize(25, 25); }
+
+  // The built-in image of a kind ("LEDREDON" ...); null for lkCustom.
+  static QPixmap BuiltInGlyph(TLedKind kind, TLedState state);
+
+protected:
+  virtual void DoChange(TLedState AState);
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+private:
+  void SignalChange(TCustomComPort* Sender, bool OnOff);
+  void RingDetect(TCustomComPort* Sender);
+  void TimerExpired();
+  void ApplyState(TLedState value);
+  void LoadGlyphs();
+  void PortDestroyed(TCustomComPort* port) override;
+
+  TCustomComPort* FComPort = nullptr;
+  TComLink FLink;
+  TComLedSignal FLedSignal = lsConn;
+  TLedKind FKind = lkRedLight;
+  TLedBitmap FGlyphOn;
+  TLedBitmap FGlyphOff;
+  TLedState FState = lsOff;
+  TLedState FDelayedState = lsOff;
+  int FRingDuration = 1000;
+  bool FLoading = false;
+  bool FDestroying = false;
+  QTimer FTimer;
 };
