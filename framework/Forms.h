@@ -49,19 +49,24 @@ TApplication* Application();
 // Shows text through the application's message box.
 void ShowMessage(const QString& text);
 
+// Runs handler with args, or without them when it takes none; an exception
+// stops it there and reaches the application-level handler.
+template <class F, class... A>
+void CallGuarded(const F& handler, A&&... args) {
+  try {
+    if constexpr (std::is_invocable_v<const F&, A...>)
+      handler(std::forward<A>(args)...);
+    else
+      handler();
+  } catch (...) {
+    Application()->HandleException(std::current_exception());
+  }
+}
+
 // Wraps a handler so that an exception stops it at that point and reaches the
 // application-level handler; the event loop then carries on. A handler that
 // takes no arguments ignores those of the signal.
 template <class F>
 auto Guarded(F handler) {
-  return [handler = std::move(handler)](auto&&... args) {
-    try {
-      if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
-        handler(std::forward<decltype(args)>(args)...);
-      else
-        handler();
-    } catch (...) {
-      Application()->HandleException(std::current_exception());
-    }
-  };
+  return [handler = std::move(handler)](auto&&... args) { CallGuarded(handler, std::forward<decltype(args)>(args)...); };
 }

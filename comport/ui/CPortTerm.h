@@ -1,0 +1,308 @@
+// The terminal: a control that shows what a port receives on a character
+// grid, acts on VT52 and VT100/ANSI control sequences, sends what the user
+// types and answers the host's queries.
+#pragma once
+
+#include "CPort.h"
+#include "CPortEsc.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QPoint>
+#include <QRgb>
+#include <QTimer>
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+// One cell of the grid; Ch 0 marks an empty cell.
+struct TComTermChar {
+  char Ch = 0;
+  QRgb FrontColor = 0;
+  QRgb BackColor = 0;
+  bool Underline = false;
+};
+
+class TCustomComTerminal;
+
+// The character grid of a terminal, Columns x Rows cells, with one tab stop
+// per column. Cells and rows count from 1. Rows are kept in a ring, so that
+// scrolling moves one row, not the whole grid.
+class TComTermBuffer {
+public:
+  explicit TComTermBuffer(TCustomComTerminal* terminal) : Terminal(terminal) {}
+
+  TCustomComTerminal* const Terminal;
+
+  void Init();
+  void SetChar(int column, int row, const TComTermChar& cell);
+  TComTermChar GetChar(int column, int row) const;
+  // Rows move up by one; the last row is emptied.
+  void ScrollDown();
+  // Rows move down by one; the first row is emptied.
+  void ScrollUp();
+  // Empties the cells from column to the end of the row.
+  void EraseLine(int column, int row);
+  // Empties the cells from (column, row) to the end of the grid.
+  void EraseScreen(int column, int row);
+  bool GetTab(int column) const;
+  void SetTab(int column, bool on);
+  // The first column at or after column with a tab stop; 0 when none.
+  int NextTab(int column) const;
+  void ClearAllTabs();
+  // The column of the last non-empty cell of the row; 0 for an empty row.
+  int GetLineLength(int row) const;
+  // The last row with something in it; 0 for an empty grid.
+  int GetLastLine() const;
+
+  int Columns() const { return FColumns; }
+  int Rows() const { return FRows; }
+  // The cells of one row, columns 1 to Columns.
+  TComTermChar* Row(int row) { return &FCells[Index(1, row)]; }
+  const TComTermChar* Row(int row) const { return &FCells[Index(1, row)]; }
+
+private:
+  std::size_t Index(int column, int row) const {
+    int physical = FTop + row - 1;
+    if (physical >= FRows) physical -= FRows;
+    return std::size_t(physical) * std::size_t(FColumns) + std::size_t(column - 1);
+  }
+  void EmptyRow(int row);
+  int FColumns = 0;
+  int FRows = 0;
+  int FTop = 0;  // the ring index of row 1
+  std::vector<TComTermChar> FCells;
+  std::vector<bool> FTabStops;
+};
+
+enum TAdvanceCaret { acChar, acReturn, acLineFeed, acReverseLineFeed, acTab, acBackspace };
+enum TTermEmulation { teVT100orANSI, teVT52, teNone };
+enum TTermCaret { tcBlock, tcUnderline, tcNone };
+enum TArrowKeys { akTerminal, akWindows };
+enum TTermBorderStyle { bsNone, bsSingle };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+
+struct TTermAttr {
+  QRgb FrontColor = 0;
+  QRgb BackColor = 0;
+  bool Reverse = false;
+  bool Bold = false;
+  bool Underline = false;
+};
+
+using TChScreenEvent = std::function<void(TCustomComTerminal* Sender, char Ch)>;
+using TEscapeEvent = std::function<void(TCustomComTerminal* Sender, TEscapeCodes*& EscapeCodes)>;
+using TStrRecvEvent = std::function<void(TCustomComTerminal* Sender, std::string& Str)>;
+using TUnhandledEvent = std::function<void(TCustomComTerminal* Sender, TEscapeCode Code, const std::string& Data)>;
+
+class TCustomComTerminal : public QAbstractScrollArea, private TComFreeNotify {
+public:
+  explicit TCustomComTerminal(QWidget* parent = nullptr);
+  ~TCustomComTerminal() override;
+
+  // The port: data arrives through a link.
+  TCustomComPort* ComPort() const { return FComPort; }
+  void SetComPort(TCustomComPort* port);
+  // A port is bound and open; setting it opens or closes the bound port.
+  bool Connected() const;
+  void SetConnected(bool value);
+  int Columns() const { return FColumns; }
+  void SetColumns(int value);  // kept within 2 to 256
+  int Rows() const { return FRows; }
+  void SetRows(int value);  // kept within 2 to 100
+  TTermEmulation Emulation() const { return FEmulation; }
+  void SetEmulation(TTermEmulation value);
+  bool LocalEcho = false;
+  bool SendLF = false;
+  bool AppendLF = false;
+  bool Force7Bit = false;
+  bool WrapLines = false;
+  TArrowKeys ArrowKeys = akTerminal;
+  QRgb AltColor = qRgb(166, 166, 166);
+
+  TChScreenEvent OnChar;
+  TEscapeEvent OnGetEscapeCodes;
+  TStrRecvEvent OnStrRecieved;
+  TUnhandledEvent OnUnhandledCode;
+
+  // The window side.
+  TTermCaret Caret() const { return FCaret; }
+  void SetCaret(TTermCaret value);
+  TTermBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TTermBorderStyle value);
+  TScrollStyle ScrollBars() const { return FScrollBars; }
+  void SetScrollBars(TScrollStyle value);
+  bool SmoothScroll = false;
+  bool WantTab = false;
+  QRgb Color() const { return FColor; }
+  void SetColor(QRgb value);
+  const QFont& Font() const { return FFont; }
+  QRgb FontColor() const { return FFontColor; }
+  // A font that is not of fixed pitch falls back to the default face at
+  // the size chosen; an underline is taken off.
+  void SetFont(const QFont& font, QRgb color);
+  void SetFont(const QFont& font) { SetFont(font, FFontColor); }
+  bool AutoSize() const { return FAutoSize; }
+  void SetAutoSize(bool value);
+
+  void ClearScreen();
+  void MoveCaret(int column, int row);
+  void Write(const void* Buffer, int Count);
+  void WriteStr(const std::string& Str);
+  void WriteEscCode(TEscapeCode Code, const TStrings& Params);
+  void SaveToStream(std::ostream& Stream) const;
+  void LoadFromStream(std::istream& Stream);
+  void SelectFont();
+  void ShowSetupDialog();
+
+  // The state the screen model keeps.
+  QPoint CaretCell() const { return FCaretCell; }
+  QPoint TopLeftCell() const { return FTopLeftCell; }
+  const TTermAttr& CurrentAttr() const { return FCurrentAttr; }
+  bool AppCursorKeys() const { return FAppCursorKeys; }
+  const TComTermBuffer& Buffer() const { return FBuffer; }
+  TEscapeCodes* EscapeCodes() const { return FEscapeCodes.get(); }
+  int CellWidth() const { return FCellWidth; }
+  int CellHeight() const { return FCellHeight; }
+  int CaretPixelHeight() const { return FCaretPixelHeight; }
+  bool HasCaret() const { return FHasCaret; }
+  // Where the window caret is drawn, in pixels of the viewport.
+  QRect CaretRect() const;
+
+  // Form loading: the grid and the parser come when it ends.
+  void BeginLoading() { FLoading = true; }
+  void Loaded();
+
+  // The default font: the system's fixed-pitch font at the size nearest
+  // to the classic 9 points, white.
+  static QFont DefaultFont();
+
+  // The receive path: the link's receive handler.
+  void RxBuf(TCustomComPort* Sender, const std::uint8_t* Buffer, int Count);
+
+  // Pixel rectangle of window cells (column, row from 1).
+  QRect CellRect(int left, int top, int right, int bottom) const;
+
+protected:
+  // The screen model; descendants may call or override these.
+  virtual void PutChar(char Ch);
+  virtual bool PutEscapeCode(TEscapeCode Code, const TStrings& Params);
+  void AdvanceCaret(TAdvanceCaret Kind);
+  virtual void SetAttributes(const TStrings& Params);
+  virtual void SetMode(const TStrings& Params, bool OnOff);
+  virtual void StringReceived(std::string Str);
+  void SendChar(char Ch);
+  void SendCode(TEscapeCode Code, const TStrings* Params);
+  void SendCodeNoEcho(TEscapeCode Code, const TStrings* Params);
+  void PerformTest(char Ch);
+  void SaveCaretPos();
+  void RestoreCaretPos();
+  void SaveAttr();
+  void RestoreAttr();
+  TComTermChar GetCharAttr() const;
+  void SetTermAttrColors(QRgb FrontColor, QRgb BackColor, bool Bold, bool Reverse);
+  virtual void CreateEscapeCodes();
+  virtual void DoChar(char Ch);
+  virtual void DoGetEscapeCodes(TEscapeCodes*& EscapeCodes);
+  virtual void DoStrRecieved(std::string& Str);
+  virtual void DoUnhandledCode(TEscapeCode Code, const std::string& Data);
+
+  // The grid and the caret, open to descendants.
+  TComTermBuffer FBuffer{this};
+  QPoint FCaretCell{1, 1};
+  TTermAttr FCurrentAttr;
+  std::unique_ptr<TEscapeCodes> FEscapeCodes;
+
+  // Marks grid cells for repainting. Repaints are gathered while a batch
+  // runs (a received chunk, say) and done once at its end.
+  void InvalidateCells(int left, int top, int right, int bottom);
+  void InvalidateGrid();
+  // The picture of the grid moved by one row (up: the grid scrolled down).
+  void GridScrolled(bool up);
+  class TPaintBatch {
+  public:
+    explicit TPaintBatch(TCustomComTerminal* terminal);
+    ~TPaintBatch();
+
+  private:
+    TCustomComTerminal* Terminal;
+  };
+
+  // The window side (events of the control).
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void scrollContentsBy(int dx, int dy) override;
+  bool viewportEvent(QEvent* event) override;
+  QSize sizeHint() const override;
+
+  // Painting, the caret and the scroll bars.
+  virtual void PaintTerminal(QPainter& painter, QRect cells);
+  virtual void DrawChar(QPainter& painter, int column, int row, const TComTermChar& cell);
+  void InvalidatePortion(QRect cells);
+  void CreateTerminalCaret();
+  void InitCaret();
+  void DestroyCaret();
+  void HideCaret();
+  void ShowCaret();
+  void UpdateScrollRange();
+  void UpdateScrollPos();
+  bool CalculateMetrics();
+  void AdjustSize();
+
+private:
+  friend class TComTermBuffer;
+  void PortDestroyed(TCustomComPort* port) override;
+  // Feeds Str from index on through codes until the end, or until a handler
+  // replaced the parser; returns where it stopped. Parser is the exact type
+  // of codes when the terminal knows it, so that no byte costs a virtual call.
+  template <class Parser>
+  std::size_t Feed(Parser& codes, const std::string& Str, std::size_t index);
+  void FlushPaint();
+  void PlaceCaret();
+  void ApplyGridSize();
+
+  TCustomComPort* FComPort = nullptr;
+  TComLink FLink;
+  int FColumns = 80;
+  int FRows = 24;
+  TTermEmulation FEmulation = teVT100orANSI;
+  bool FLoading = false;
+  QPoint FTopLeftCell{1, 1};
+  QPoint FSavedCaretCell{1, 1};
+  TTermAttr FSavedAttr;
+  bool FAppCursorKeys = false;
+
+  TTermCaret FCaret = tcBlock;
+  TTermBorderStyle FBorderStyle = bsSingle;
+  TScrollStyle FScrollBars = ssBoth;
+  QRgb FColor = qRgb(0, 0, 0);
+  QFont FFont;
+  QRgb FFontColor = qRgb(255, 255, 255);
+  bool FAutoSize = false;
+  int FCellWidth = 8;
+  int FCellHeight = 16;
+  int FCellAscent = 12;
+  int FCaretPixelHeight = 0;
+  bool FHasCaret = false;
+  bool FCaretShown = false;   // HideCaret/ShowCaret
+  bool FCaretBlinkOn = true;  // the blink phase
+  QTimer FCaretBlink;
+
+  // Repaints gathered in a batch: a rectangle of grid cells (empty while
+  // FDirtyLeft > FDirtyRight), or the whole grid once it scrolled.
+  int FBatchDepth = 0;
+  int FDirtyLeft = 1, FDirtyTop = 1, FDirtyRight = 0, FDirtyBottom = 0;
+  bool FDirtyAll = false;
+};
+
+class TComTerminal : public TCustomComTerminal {
+public:
+  using TCustomComTerminal::TCustomComTerminal;
+};

@@ -1,0 +1,320 @@
+// The escape-code parsers and the terminal's screen and data path, headless.
+#include "CPortTerm.h"
+#include "FakeComDevice.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::string_literals;
+
+struct TParsed {
+  TEscapeCode Code = ecNotCompleted;
+  TStrings Params;
+  std::string Text;  // plain characters
+};
+
+// Runs bytes through a parser; the last code with its parameters.
+TParsed Parse(TEscapeCodes& parser, const std::string& bytes) {
+  TParsed out;
+  for (char c : bytes) {
+    switch (parser.ProcessChar(c)) {
+      case erChar: out.Text += parser.LastChar; break;
+      case erCode:
+        out.Code = parser.LastCode;
+        out.Params = parser.Parameters;
+        parser.Parameters.clear();
+        break;
+      case erNothing: break;
+    }
+  }
+  return out;
+}
+
+// The text of one grid row, empty cells as blanks, trailing ones cut.
+std::string RowText(const TCustomComTerminal& t, int row) {
+  std::string s;
+  for (int c = 1; c <= t.Buffer().GetLineLength(row); ++c) {
+    const char ch = t.Buffer().GetChar(c, row).Ch;
+    s += ch ? ch : ' ';
+  }
+  return s;
+}
+
+struct TFakePort : TComPort {
+  TFakePort() {
+    SetPort("/dev/fake0");
+    SetDeviceFactory([this] { return std::make_unique<TFakeComDevice>(State); });
+  }
+  std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
+};
+
+// A terminal that lets tests type.
+struct TTypingTerminal : TComTerminal {
+  using TComTerminal::SendChar;
+};
+
+}  // namespace
+
+TEST(EscapeParsers, EveryEncodedKindIsDetectedAgain) {
+  TEscapeCodesVT100 vt100;
+  TEscapeCodesVT52 vt52;
+  const TStrings params{"5", "10"};
+  for (int k = ecCursorUp; k < EscapeCodeCount; ++k) {
+    const TEscapeCode code = TEscapeCode(k);
+    for (TEscapeCodes* parser : {static_cast<TEscapeCodes*>(&vt100), static_cast<TEscapeCodes*>(&vt52)}) {
+      const std::string bytes = parser->EscCodeToStr(code, &params);
+      if (bytes.empty()) continue;
+      const TParsed parsed = Parse(*parser, bytes);
+      EXPECT_EQ(parsed.Code, code) << EscapeCodeName(code) << (parser == &vt52 ? " VT52" : " VT100");
+      EXPECT_EQ(parsed.Text, "");
+    }
+  }
+  // Parameters come back where the encoding carries them.
+  EXPECT_EQ(Parse(vt100, vt100.EscCodeToStr(ecCursorMove, &params)).Params, params);
+  EXPECT_EQ(Parse(vt52, vt52.EscCodeToStr(ecCursorMove, &params)).Params, params);
+  EXPECT_EQ(Parse(vt100, vt100.EscCodeToStr(ecAttributes, &params)).Params, TStrings{});  // sent without them
+}
+
+TEST(EscapeParsers, TheDetectionRulesAndTheirQuirks) {
+  TEscapeCodesVT100 p;
+  std::vector<TEscapeResult> results;
+  for (char c : "\x1b[10A"s) results.push_back(p.ProcessChar(c));
+  EXPECT_EQ(results, (std::vector<TEscapeResult>{erNothing, erNothing, erNothing, erNothing, erCode}));
+  EXPECT_EQ(p.Parameters, TStrings{"10"});
+  p.Parameters.clear();
+
+  TParsed r = Parse(p, "\x1b(x");  // unknown at once; what follows is text
+  EXPECT_EQ(r.Code, ecUnknown);
+  EXPECT_EQ(r.Text, "x");
+  EXPECT_EQ(Parse(p, "\x1b[?1;2c").Code, ecIdentResponse);
+  EXPECT_EQ(Parse(p, "\x1b[c").Code, ecIdentify);
+  EXPECT_EQ(Parse(p, "\x1b[0c").Code, ecIdentify);
+  r = Parse(p, "\x1b[;5H");  // a ";" that starts a parameter stays in it
+  EXPECT_EQ(r.Params, TStrings{";5"});
+  EXPECT_EQ(TEscapeCodes::GetParam(1, &r.Params), 1);
+  EXPECT_EQ(Parse(p, "\x1b[1J").Code, ecUnknown);
+  r = Parse(p, "\x1b[2K");
+  EXPECT_EQ(r.Code, ecEraseLine);
+  EXPECT_TRUE(r.Params.empty());  // used up by the decision
+  r = Parse(p, "\x1b[1;7m");
+  EXPECT_EQ(r.Params, (TStrings{"1", "7"}));
+
+  TEscapeCodesVT52 v;
+  r = Parse(v, "\x1bY\x25\x2a");
+  EXPECT_EQ(r.Code, ecCursorMove);
+  EXPECT_EQ(r.Params, (TStrings{"6", "11"}));
+  EXPECT_EQ(v.EscCodeToStr(ecCursorMove, &r.Params), "\x1bY\x25\x2a");
+  EXPECT_EQ(Parse(v, "\x1b/X").Code, ecUnknown);
+
+  const TStrings two{"x", "0"};
+  EXPECT_EQ(TEscapeCodes::GetParam(3, &two), 1);
+  EXPECT_EQ(TEscapeCodes::GetParam(1, &two), 1);
+  EXPECT_EQ(TEscapeCodes::GetParam(2, &two), 0);
+  EXPECT_EQ(TEscapeCodes::GetParam(1, nullptr), 1);
+
+  // A sequence whose final letter never comes ends at the bound as unknown.
+  r = Parse(p, "\x1b[" + std::string(300, '1') + "A");
+  EXPECT_EQ(r.Code, ecUnknown);
+  EXPECT_EQ(p.SequenceText.size(), TEscapeCodes::MaxSequence);
+  EXPECT_EQ(r.Text, std::string(300 - 255, '1') + "A");
+}
+
+TEST(EscapeParsers, RandomBytesNeverCrashOrGrowASequence) {
+  std::mt19937 random(20261208);
+  TEscapeCodesVT100 vt100;
+  TEscapeCodesVT52 vt52;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  std::size_t longest = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    for (int i = 0; i < 100000; ++i) {
+      // Mostly sequence bytes, so that sequences get long.
+      const int r = int(random() % 100);
+      const char c = r < 3 ? '\x1b' : r < 10 ? '[' : r < 80 ? char('0' + r % 10) : char(random());
+      for (TEscapeCodes* p : {static_cast<TEscapeCodes*>(&vt100), static_cast<TEscapeCodes*>(&vt52)}) {
+        if (p->ProcessChar(c) == erCode) p->Parameters.clear();
+        longest = std::max(longest, p->SequenceText.size());
+      }
+    }
+  }
+  EXPECT_LE(longest, TEscapeCodes::MaxSequence);
+}
+
+TEST(Terminal, TheFastPathShowsWhatByteByByteShows) {
+  // The terminal runs its own parsers without a call per byte; a parser of
+  // a derived class goes byte by byte. Random bytes in random chunks must
+  // give both the same screen, caret and unhandled codes.
+  struct TByteByByte : TEscapeCodesVT100 {};
+  TComTerminal fast, slow;
+  slow.OnGetEscapeCodes = [](TCustomComTerminal*, TEscapeCodes*& codes) { codes = new TByteByByte; };
+  slow.SetEmulation(teNone);
+  std::string fastLog, slowLog;
+  fast.OnUnhandledCode = [&](TCustomComTerminal*, TEscapeCode c, const std::string& d) { fastLog += d + char(c); };
+  slow.OnUnhandledCode = [&](TCustomComTerminal*, TEscapeCode c, const std::string& d) { slowLog += d + char(c); };
+  std::mt19937 random(8);
+  const char alphabet[] = "\x1b\x1b[[[;;;0123456789?ABCDHJKfhlmnsuRc#78Oq \r\n\t\b" "abcXYZ";
+  std::string stream;
+  for (int i = 0; i < 200000; ++i) stream += alphabet[random() % (sizeof alphabet - 1)];
+  for (std::size_t i = 0; i < stream.size();) {
+    const std::size_t n = 1 + random() % 300;
+    fast.WriteStr(stream.substr(i, n));
+    slow.WriteStr(stream.substr(i, n));
+    i += n;
+  }
+  std::ostringstream a, b;
+  fast.SaveToStream(a);
+  slow.SaveToStream(b);
+  EXPECT_EQ(a.str(), b.str());
+  EXPECT_EQ(fast.CaretCell(), slow.CaretCell());
+  EXPECT_EQ(fast.Columns(), slow.Columns());
+  EXPECT_TRUE(fastLog == slowLog);
+  EXPECT_GT(fastLog.size(), 1000u);
+}
+
+TEST(Terminal, GridAndCaretRules) {
+  TComTerminal t;
+  t.WriteStr("AB\r\n");
+  EXPECT_EQ(RowText(t, 1), "AB");
+  EXPECT_EQ(t.CaretCell(), QPoint(1, 2));
+
+  t.ClearScreen();
+  t.WriteStr(std::string(80, 'a') + "Z");
+  EXPECT_EQ(t.Buffer().GetChar(80, 1).Ch, 'Z');  // without wrapping: the last column is overwritten
+  t.ClearScreen();
+  t.WrapLines = true;
+  t.WriteStr(std::string(80, 'a') + "Z");
+  EXPECT_EQ(t.Buffer().GetChar(1, 2).Ch, 'Z');
+  t.WrapLines = false;
+
+  // A line feed on the last row scrolls and keeps the caret there.
+  t.ClearScreen();
+  t.WriteStr("top\x1b[24;1Hbottom\n");
+  EXPECT_EQ(RowText(t, 23), "bottom");
+  EXPECT_EQ(RowText(t, 1), "");
+  EXPECT_EQ(t.CaretCell(), QPoint(7, 24));
+  t.WriteStr("\x1bM");  // not a VT100 code here: unknown, nothing moves
+  EXPECT_EQ(t.CaretCell(), QPoint(7, 24));
+
+  // Tabs: column 1 to 9; at the last column nothing.
+  t.WriteStr("\r\t");
+  EXPECT_EQ(t.CaretCell().x(), 9);
+  t.WriteStr("\x1b[80G\x1b[1;80H\t");
+  EXPECT_EQ(t.CaretCell(), QPoint(80, 1));
+
+  t.WriteStr("\x1b[5;10H");
+  EXPECT_EQ(t.CaretCell(), QPoint(10, 5));
+  t.WriteStr("\x1b[99;99H");
+  EXPECT_EQ(t.CaretCell(), QPoint(80, 24));
+
+  // Bold shows in AltColor, reverse swaps, [m resets.
+  t.ClearScreen();
+  t.WriteStr("\x1b[1mx\x1b[mn\x1b[7mr");
+  EXPECT_EQ(t.Buffer().GetChar(1, 1).FrontColor, t.AltColor);
+  EXPECT_EQ(t.Buffer().GetChar(2, 1).FrontColor, t.FontColor());
+  EXPECT_EQ(t.Buffer().GetChar(3, 1).FrontColor, t.Color());
+  EXPECT_EQ(t.Buffer().GetChar(3, 1).BackColor, t.FontColor());
+
+  t.WriteStr("\x1b[?3h");
+  EXPECT_EQ(t.Columns(), 132);
+  EXPECT_EQ(t.Buffer().GetLastLine(), 0);
+
+  // Erasing: to the end of the line and of the screen.
+  t.WriteStr("\x1b[1;1Habcdef\x1b[1;3H\x1b[K\x1b[2;1Hxyz\x1b[2;2H\x1b[J");
+  EXPECT_EQ(RowText(t, 1), "ab");
+  EXPECT_EQ(RowText(t, 2), "x");
+
+  TComTerminal vt52;
+  vt52.SetEmulation(teVT52);
+  vt52.WriteStr("\x1bY\x25\x2a");
+  EXPECT_EQ(vt52.CaretCell(), QPoint(11, 6));
+}
+
+TEST(Terminal, ReceivedChunksSavedScreensAndUnhandledCodes) {
+  TComTerminal t;
+  std::vector<std::string> unhandled;
+  t.OnUnhandledCode = [&](TCustomComTerminal*, TEscapeCode code, const std::string& data) {
+    unhandled.push_back(std::string(EscapeCodeName(code)) + " " + data);
+  };
+  // A chunk of any size is shown (a device hands over kilobytes at once).
+  const std::string chunk(1025, 'k');
+  t.RxBuf(nullptr, reinterpret_cast<const std::uint8_t*>(chunk.data()), int(chunk.size()));
+  EXPECT_EQ(t.Buffer().GetChar(1, 1).Ch, 'k');
+
+  t.ClearScreen();
+  t.AppendLF = true;
+  t.Force7Bit = true;
+  const std::string in = "a\r\xC2";  // bit 7 cleared: B
+  t.RxBuf(nullptr, reinterpret_cast<const std::uint8_t*>(in.data()), int(in.size()));
+  EXPECT_EQ(RowText(t, 1), "a");
+  EXPECT_EQ(RowText(t, 2), "B");
+
+  t.WriteStr("\x1b[1;1Hab\x1b[3;1Hc\x1b[q\x1bOB");
+  std::ostringstream saved;
+  t.SaveToStream(saved);
+  EXPECT_EQ(saved.str(), "ab\r\nB\r\nc");
+  EXPECT_EQ(unhandled, (std::vector<std::string>{"ecUnknown [q", "ecAppCursorDown OB"}));
+
+  std::istringstream loaded("\x1b[2J!");  // shown without the parser
+  t.LoadFromStream(loaded);
+  EXPECT_EQ(t.Buffer().GetChar(2, 3).Ch, '[');
+}
+
+TEST(Terminal, TypingAndAnswersGoToThePort) {
+  TFakePort port;
+  TTypingTerminal t;
+  t.SetComPort(&port);
+  port.Open();
+  t.LocalEcho = true;
+  t.SendLF = true;
+  std::string echoed;
+  t.OnChar = [&](TCustomComTerminal*, char c) { echoed += c; };
+  t.SendChar('\r');
+  EXPECT_EQ(echoed, "\r\n");  // once each
+  EXPECT_EQ(port.State->Output, "\r\n");
+  EXPECT_EQ(t.CaretCell(), QPoint(1, 2));
+
+  port.State->Output.clear();
+  t.WriteStr("\x1b[c\x1b[5n");  // identify and status: answered without echo
+  EXPECT_EQ(port.State->Output, "\x1b[?1;2c\x1b[0n");
+  port.Close();
+  t.SetComPort(nullptr);
+}
+
+TEST(Terminal, AnswersACursorPositionQueryOnAPseudoTerminal) {
+  SetMainThread();
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  TComPort port;
+  port.SetPort(name);
+  TComTerminal t;
+  t.SetComPort(&port);
+  port.Open();
+  ASSERT_EQ(write(master, "\x1b[5;7H\x1b[6n", 10), 10);
+  std::string answer;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (answer.find('R') == std::string::npos && std::chrono::steady_clock::now() < end) {
+    QTest::qWait(5);
+    char buf[64];
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 0) == 1) {
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0) answer.append(buf, std::size_t(n));
+    }
+  }
+  EXPECT_EQ(answer, "\x1b[5;7R");
+  port.Close();
+  t.SetComPort(nullptr);
+  close(master);
+  close(slave);
+}
