@@ -1,4 +1,5 @@
 #include "CPortTexts.h"
+#include "ComDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -120,3 +121,26 @@ void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot)
 std::string ComPortsSysfsRoot = "/sys";
 
 void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, ComPortsSysfsRoot); }
+
+std::string OpenFailureAdvice(const std::string& port, int osError) {
+  switch (osError) {
+    case EACCES:
+    case EPERM:
+      return "Permission denied: your user may not use " + port +
+             ". Serial devices belong to a group (on Debian usually \"dialout\"); join it with "
+             "\"sudo adduser $USER dialout\" and log in again.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "There is no device " + port + ": is the adapter plugged in, and is the name right?";
+    case EBUSY: return port + " is in use by another program.";
+    case ENOTTY: return port + " is not a serial device.";
+    default: return {};
+  }
+}
+
+std::string ComErrorText(const EComPort& error) {
+  const auto* ext = dynamic_cast<const EComPortExt*>(&error);
+  if (!ext || ext->PortErrorCode != CError_OpenFailed) return error.what();
+  const std::string advice = OpenFailureAdvice(ComDevicePath(ext->Port), ext->OsErrorCode);
+  return advice.empty() ? std::string(error.what()) : std::string(error.what()) + "\n" + advice;
+}

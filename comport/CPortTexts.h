@@ -21,6 +21,13 @@ std::string CharSettingToStr(char value);
 
 int BaudRateToInt(TBaudRate value);
 
+// Why a port could not be opened, for a user, with the usual cure: an empty
+// text for a system error that needs no advice.
+std::string OpenFailureAdvice(const std::string& port, int osError);
+// The message of a port error as a program shows it: the exception's text,
+// and for a failed open the advice above on a line of its own.
+std::string ComErrorText(const EComPort& error);
+
 TBaudRate StrToBaudRate(const std::string& text);          // else br9600
 TStopBits StrToStopBits(const std::string& text);          // else sbOneStopBit
 TDataBits StrToDataBits(const std::string& text);          // else dbEight

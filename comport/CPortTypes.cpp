@@ -45,6 +45,7 @@ EComPortExt::EComPortExt(const std::string& port, int code, int osCode)
     : EComPort("COM Port Error: " + ComErrorMessage(code) + " on " + port) {
   PortErrorCode = static_cast<std::uint8_t>(code);
   OsErrorCode = osCode;
+  Port = port;
 }
 
 std::string ComErrorsToStr(TComErrors errors) {

@@ -99,6 +99,7 @@ public:
   // "COM Port Error: <message of code> on <port>"
   EComPortExt(const std::string& port, int code, int osCode);
   std::int32_t OsErrorCode = 0;
+  std::string Port;  // the port it concerns
 };
 
 // "<Ok>" or "<ComError:Frame,Overrun>".

@@ -1,7 +1,14 @@
 // The escape-code parsers and the terminal's screen and data path, headless.
 #include "CPortTerm.h"
+#include "CPortTrmSet.h"
 #include "FakeComDevice.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QTimer>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -317,4 +324,195 @@ TEST(Terminal, AnswersACursorPositionQueryOnAPseudoTerminal) {
   t.SetComPort(nullptr);
   close(master);
   close(slave);
+}
+
+namespace {
+
+// A terminal that shows its window side to the tests.
+struct TWindowTerminal : TComTerminal {
+  using TCustomComTerminal::InitCaret;
+  using TCustomComTerminal::keyPressEvent;
+  std::vector<QPoint> Drawn;  // window cells DrawChar was asked for
+  void DrawChar(QPainter& painter, int column, int row, const TComTermChar& cell) override {
+    Drawn.push_back(QPoint(column, row));
+    TComTerminal::DrawChar(painter, column, row, cell);
+  }
+  void Key(int key, const QString& text = {}) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    keyPressEvent(&event);
+  }
+};
+
+}  // namespace
+
+TEST(TerminalWindow, PaintsOnlyTheCellsOfTheClipAndPlacesTheCaret) {
+  TWindowTerminal t;
+  t.WriteStr("abcdef\r\nghijkl\r\nmnopqr");
+  // The clip covers columns 2 to 3 of rows 2 to 3, cut mid-cell.
+  const QRect clip = t.CellRect(2, 2, 3, 3).adjusted(2, 2, -2, -2);
+  QImage image(t.viewport()->size(), QImage::Format_ARGB32);
+  t.Drawn.clear();
+  t.viewport()->render(&image, clip.topLeft(), QRegion(clip));
+  std::sort(t.Drawn.begin(), t.Drawn.end(), [](QPoint a, QPoint b) { return std::pair(a.y(), a.x()) < std::pair(b.y(), b.x()); });
+  EXPECT_EQ(t.Drawn, (std::vector<QPoint>{{2, 2}, {3, 2}, {2, 3}, {3, 3}}));
+  EXPECT_EQ(t.CellRect(2, 3, 2, 3), QRect(t.CellWidth(), 2 * t.CellHeight(), t.CellWidth(), t.CellHeight()));
+
+  // The caret: an underline is an eighth of a cell high at the cell's bottom.
+  t.SetCaret(tcUnderline);
+  t.InitCaret();
+  t.MoveCaret(4, 2);
+  EXPECT_EQ(t.CaretPixelHeight(), t.CellHeight() / 8);
+  EXPECT_EQ(t.CaretRect(), QRect(3 * t.CellWidth(), 2 * t.CellHeight() - t.CellHeight() / 8, t.CellWidth(),
+                                 t.CellHeight() / 8));
+  t.SetCaret(tcBlock);
+  t.InitCaret();
+  EXPECT_EQ(t.CaretRect().height(), t.CellHeight());
+  t.SetCaret(tcNone);
+  t.InitCaret();
+  EXPECT_FALSE(t.HasCaret());
+}
+
+TEST(TerminalWindow, SizeScrollBarsAndFonts) {
+  TComTerminal t;
+  t.SetAutoSize(true);
+  const int border = 2 * t.frameWidth();
+  EXPECT_EQ(t.size(), QSize(80 * t.CellWidth() + border, 24 * t.CellHeight() + border));
+
+  // 132 columns in a window 80 wide: the bar runs 0 to 52 and pages by 80.
+  t.SetAutoSize(false);
+  t.SetScrollBars(ssHorizontal);
+  t.SetColumns(132);
+  t.show();  // a hidden window gets its new size only when shown
+  t.resize(80 * t.CellWidth() + border, 30 * t.CellHeight());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(t.horizontalScrollBar()->maximum(), 52);
+  EXPECT_EQ(t.horizontalScrollBar()->pageStep(), 80);
+  t.horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(t.TopLeftCell().x(), 53);
+
+  // A proportional font falls back to the default face at the chosen size,
+  // without an underline.
+  QFont proportional("DejaVu Sans", 14);
+  proportional.setUnderline(true);
+  t.SetFont(proportional);
+  EXPECT_EQ(t.Font().family(), TCustomComTerminal::DefaultFont().family());
+  EXPECT_EQ(t.Font().pointSize(), 14);
+  EXPECT_FALSE(t.Font().underline());
+}
+
+TEST(TerminalWindow, ArrowKeysFollowTheModes) {
+  TFakePort port;
+  TWindowTerminal t;
+  t.SetComPort(&port);
+  port.Open();
+  t.Key(Qt::Key_Up);
+  EXPECT_EQ(port.State->Output, "\x1b[A");  // akTerminal: sent
+  port.State->Output.clear();
+  t.ArrowKeys = akWindows;
+  t.MoveCaret(5, 5);
+  t.Key(Qt::Key_Up);
+  EXPECT_EQ(port.State->Output, "");  // moved locally, nothing sent
+  EXPECT_EQ(t.CaretCell(), QPoint(5, 4));
+  t.WriteStr("\x1b[?1h");  // the host's application cursor mode
+  t.Key(Qt::Key_Up);
+  t.Key(Qt::Key_Home);
+  EXPECT_EQ(port.State->Output, "\x1bOA");
+  port.State->Output.clear();
+  t.Key(Qt::Key_A, "a");
+  t.Key(Qt::Key_Return, "\r");
+  EXPECT_EQ(port.State->Output, "a\r");
+  port.Close();
+  t.SetComPort(nullptr);
+}
+
+TEST(TerminalWindow, AScreenReaderReadsTheScreenLineByLine) {
+  TComTerminal t;
+  t.resize(400, 250);
+  t.WriteStr("first line\r\nsecond\r\n  third");
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&t);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->role(), QAccessible::Terminal);
+  QAccessibleTextInterface* text = a->textInterface();
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->text(0, text->characterCount()).startsWith("first line\nsecond\n  third"));
+  int start = 0, end = 0;
+  EXPECT_EQ(text->textAtOffset(12, QAccessible::LineBoundary, &start, &end), "second\n");
+  EXPECT_EQ(text->cursorPosition(), int(std::string("first line\nsecond\n  third").size()));
+}
+
+namespace {
+
+// Answers the next terminal setup dialog with answer(dialog), then OK or
+// Cancel.
+void WhenSetupOpens(std::function<void(TComTrmSetForm&)> answer, bool ok) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, ok] {
+    if (auto* dialog = dynamic_cast<TComTrmSetForm*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      answer(*dialog);
+      (ok ? dialog->Button1 : dialog->Button2)->click();
+    }
+  });
+  timer->start(5);
+}
+
+}  // namespace
+
+TEST(TerminalSetupDialog, ShowsTheTerminalAndWritesBackOnOK) {
+  TComTerminal t;
+  t.LocalEcho = true;
+  t.SetEmulation(teVT52);
+  t.WriteStr("keep me");
+  WhenSetupOpens(
+      [](TComTrmSetForm& d) {
+        EXPECT_TRUE(d.CheckBox1->isChecked());
+        EXPECT_FALSE(d.CheckBox2->isChecked());
+        EXPECT_EQ(d.ComboBox1->currentText(), "Block");
+        EXPECT_EQ(d.ComboBox2->currentText(), "VT52");
+        EXPECT_EQ(d.Edit1->text(), "80");
+        EXPECT_EQ(d.Edit2->text(), "24");
+        EXPECT_EQ(d.CheckBox1->text(), "Echo typed charachters locally");
+        // Every caption fits in its control.
+        for (QCheckBox* box : {d.CheckBox1, d.CheckBox2, d.CheckBox3, d.CheckBox4, d.CheckBox5})
+          EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
+      },
+      true);
+  t.ShowSetupDialog();
+  EXPECT_EQ(t.Buffer().GetLineLength(1), 7);  // OK without changes keeps the screen
+
+  WhenSetupOpens(
+      [](TComTrmSetForm& d) {
+        d.CheckBox3->setChecked(true);
+        d.ComboBox1->setCurrentIndex(1);
+        d.ComboBox2->setCurrentIndex(0);
+        d.Edit1->setText("100");
+        d.Edit2->setText("30");
+        d.ComboBox3->setCurrentIndex(1);
+      },
+      true);
+  t.ShowSetupDialog();
+  EXPECT_EQ(t.Columns(), 100);
+  EXPECT_EQ(t.Rows(), 30);
+  EXPECT_EQ(t.Buffer().GetLastLine(), 0);
+  EXPECT_TRUE(t.WrapLines);
+  EXPECT_EQ(t.Caret(), tcUnderline);
+  EXPECT_EQ(t.Emulation(), teVT100orANSI);
+  EXPECT_EQ(t.ArrowKeys, akWindows);
+
+  for (auto [typed, columns] : {std::pair{"abc", 80}, {"1000", 256}, {"1", 2}}) {
+    WhenSetupOpens([typed = QString(typed)](TComTrmSetForm& d) { d.Edit1->setText(typed); }, true);
+    t.ShowSetupDialog();
+    EXPECT_EQ(t.Columns(), columns) << typed;
+  }
+
+  WhenSetupOpens(
+      [](TComTrmSetForm& d) {
+        d.CheckBox1->setChecked(false);
+        d.Edit2->setText("50");
+      },
+      false);
+  t.ShowSetupDialog();
+  EXPECT_TRUE(t.LocalEcho);
+  EXPECT_EQ(t.Rows(), 30);
 }

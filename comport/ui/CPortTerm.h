@@ -146,6 +146,8 @@ public:
   void SetFont(const QFont& font) { SetFont(font, FFontColor); }
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool value);
+  // The size that shows the whole grid.
+  QSize sizeHint() const override;
 
   void ClearScreen();
   void MoveCaret(int column, int row);
@@ -240,7 +242,6 @@ protected:
   bool focusNextPrevChild(bool next) override;
   void scrollContentsBy(int dx, int dy) override;
   bool viewportEvent(QEvent* event) override;
-  QSize sizeHint() const override;
 
   // Painting, the caret and the scroll bars.
   virtual void PaintTerminal(QPainter& painter, QRect cells);

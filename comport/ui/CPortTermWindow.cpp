@@ -14,7 +14,11 @@
 
 #include <algorithm>
 
+// Makes screen readers see terminals as text (CPortTermAccess.cpp).
+void InstallTerminalAccessibility();
+
 TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+  InstallTerminalAccessibility();
   FLink.OnRxBuf = [this](TCustomComPort* Sender, const std::uint8_t* Buffer, int Count) { RxBuf(Sender, Buffer, Count); };
   FFont = DefaultFont();
   setFocusPolicy(Qt::StrongFocus);

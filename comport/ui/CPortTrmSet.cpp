@@ -77,6 +77,18 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent) : QDialog(parent) {
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
+  // The layout is drawn for the classic 8 point font; where the system's
+  // font needs more room for a caption, the dialog grows by that much.
+  int widest = 0;
+  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5})
+    widest = std::max(widest, box->sizeHint().width());
+  if (const int extra = std::max(0, widest - 265)) {
+    for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5}) box->resize(widest, box->height());
+    for (QGroupBox* group : {GroupBox1, GroupBox2}) group->resize(group->width() + extra, group->height());
+    for (QPushButton* button : {Button1, Button2}) button->move(button->x() + extra, button->y());
+    setFixedSize(width() + extra, height());
+  }
+
   // Tab order: the first group's boxes, the second group's lists and then
   // its edit boxes, OK, Cancel.
   QWidget* order[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, ComboBox1,

@@ -1,0 +1,69 @@
+// The serial terminal program's window: one terminal on one port, with a
+// toolbar, a row of signal lamps and a status bar.
+#pragma once
+
+#include "CPortCtl.h"
+#include "CPortDataPacket.h"
+#include "CPortTerm.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+class TTermForm : public QMainWindow {
+public:
+  explicit TTermForm(QWidget* parent = nullptr);
+  ~TTermForm() override;
+
+  // Where the port's and the terminal's settings are kept between runs.
+  static const char* const SettingsPath;
+  // Reads the settings of the last run; false when there are none.
+  bool LoadSettings();
+  void StoreSettings();
+
+  TComPort ComPort;
+  TCustomComTerminal* Terminal = nullptr;
+  TComLed* Leds[7] = {};  // Conn, CTS, DSR, CD, Ring, Rx, Tx
+  QAction* ConnectAction = nullptr;
+  QAction* LogAction = nullptr;
+  QLabel* PortLabel = nullptr;
+  QLabel* CountLabel = nullptr;
+
+  // The toolbar's commands.
+  void ConnectClick();
+  void PortSetupClick();
+  void TerminalSetupClick();
+  void FontClick();
+  void ClearClick();
+  void SaveScreenClick();
+  void LogClick();
+
+  // Starts or stops logging every received line to fileName (appended).
+  void StartLog(const QString& fileName);
+  void StopLog();
+  bool Logging() const { return LogFile != nullptr; }
+
+  std::uint64_t ReceivedBytes = 0;
+  std::uint64_t SentBytes = 0;
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void CreateForm();
+  void ShowPortState();
+  void ShowCounts();
+  void LogLine(const std::string& text, bool discarded);
+  void PortAfterClose();
+
+  TComLink Counter;  // counts what goes both ways
+  TComDataPacket LogLines;
+  std::FILE* LogFile = nullptr;
+  QString LogName;
+  bool PortLost = false;
+  QTimer CountTimer;
+};

@@ -1,0 +1,81 @@
+// The serial terminal program: a terminal window on one serial port.
+#include "CPortSetup.h"
+#include "CPortTexts.h"
+#include "Forms.h"
+#include "SysUtils.h"
+#include "TermForm.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* const Usage =
+    "Usage: hrvx3300-term [--port NAME] [--baud N]\n"
+    "A serial terminal (VT100/ANSI or VT52) for any device with a text console.\n"
+    "  --port NAME  the serial port: a device path such as /dev/ttyUSB0, a name\n"
+    "               under /dev such as ttyUSB0, or COMn for /dev/ttyS(n-1)\n"
+    "  --baud N     the line speed in bits per second (default 115200)\n"
+    "  --help       show this text\n"
+    "Without --port the port and settings of the last run are used; the first\n"
+    "time, the port setup dialog asks for them.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port, baud;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if ((arg == "--port" || arg == "--baud") && i + 1 < argc) {
+      (arg == "--port" ? port : baud) = argv[++i];
+    } else if (arg.rfind("--port=", 0) == 0) {
+      port = arg.substr(7);
+    } else if (arg.rfind("--baud=", 0) == 0) {
+      baud = arg.substr(7);
+    } else {
+      std::fprintf(stderr, "hrvx3300-term: unknown argument \"%s\"\n%s", argv[i], Usage);
+      return 64;
+    }
+  }
+  int rate = 0;
+  if (!baud.empty() && (!TryStrToInt(baud, rate) || rate <= 0)) {
+    std::fprintf(stderr, "hrvx3300-term: \"%s\" is not a line speed\n", baud.c_str());
+    return 64;
+  }
+
+  TApplication app(argc, argv);
+  app.SetTitle("HRVX3300 Terminal");
+  RegisterComSetupDialog();
+  try {
+    TTermForm form;
+    bool known = false;
+    try {
+      known = form.LoadSettings();
+    } catch (const Exception& e) {
+      app.MessageBox(QString::fromStdString(std::string(e.what()) + "\nThe default settings are used."));
+    }
+    if (!port.empty()) form.ComPort.SetPort(port);
+    if (rate > 0) {
+      // A rate of the table by its name, any other as a custom rate.
+      const TBaudRate named = StrToBaudRate(baud);
+      if (BaudRateToInt(named) == rate) {
+        form.ComPort.SetBaudRate(named);
+      } else {
+        form.ComPort.SetCustomBaudRate(rate);
+        form.ComPort.SetBaudRate(brCustom);
+      }
+    }
+    form.show();
+    if (!known && port.empty()) form.PortSetupClick();
+    CallGuarded([&] { form.ConnectClick(); });
+    app.exec();
+  } catch (...) {
+    app.HandleException(std::current_exception());
+  }
+  return 0;
+}
