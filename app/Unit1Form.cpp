@@ -1,6 +1,7 @@
 // The form description of the main window: every control with its form name,
 // caption or default text, list items, colours and place.
 #include "Unit1.h"
+#include "Unit1Items.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,39 +27,17 @@ const QColor Red(192, 0, 0);
 const QColor Lime(0, 128, 0);
 const QColor Fuchsia(160, 0, 160);
 
-struct TRowCaption {
-  const char* Caption;
-  QColor Color;
-};
+// The colours of the channel rows' captions, top to bottom.
+const QColor RowColors[] = {Blue, {}, Lime, Blue, {}, {}, Red, Lime, {}, Blue, {}, Blue, {}, Fuchsia, {}, Fuchsia, {}, Fuchsia, {}};
 
-const TRowCaption RowCaptions[] = {
-    {"Point Name", Blue},
-    {"Used/Not Used", {}},
-    {"Input Type", Lime},
-    {"Sync Type", Blue},
-    {"Engineering Unit", {}},
-    {"Voltage Check", {}},
-    {"Alarm Setting Danger", Red},
-    {"Alarm Setting Alert", Lime},
-    {"Relay Type(NE/NDE)", {}},
-    {"Alarm Operating Type", Blue},
-    {"Alarm Delay Time(Sec)", {}},
-    {"Alert Operating Type", Blue},
-    {"Alert Delay Time(Sec)", {}},
-    {"Signal Full Scale  Max", Fuchsia},
-    {"Signal Full Scale  Min", {}},
-    {"View Scale  Max", Fuchsia},
-    {"View Scale  Min", {}},
-    {"Scale(4~20mA)Max", Fuchsia},
-    {"Scale(4~20mA)Min", {}},
-};
+QString RowCaption(int row) { return QString::fromStdString(ChannelRowCaptions()[std::size_t(row)]); }
 
-const QStringList UnitItems = {
-    "mm/s R", "in/s R",  "g R",      "m/s2 R",  "mm/s P",   "in/s P",   "g P",      "m/s2 P",   "mm/s PP",  "in/s PP",
-    "g PP",   "m/s2 PP", "in/s2",    "um",      "mm",       "mils",     "C(PT100)", "C(10mV)",  "Bar",      "Kg_cm2",
-    "mV",     "V",       "gE",       "mm/s(DC)", "in/s(DC)", "g(DC)",   "m/s2(DC)", "C(DC)"};
-const QStringList UsedItems = {"Used", "Not Used"};
-const QStringList OperatingItems = {"NonLatch", "Latch", "ByPass"};
+// The items of a list, by its form name.
+QStringList Items(const QString& control) {
+  QStringList items;
+  for (const std::string& item : ListItems(control.toStdString())) items << QString::fromStdString(item);
+  return items;
+}
 
 QFont VerdanaFont(int pixels, bool bold = false) {
   QFont font("Verdana");
@@ -160,23 +139,23 @@ void NewChannelColumn(QWidget* panel, int n, int left) {
   const QString d = QString::number(n);
   const QString ch = "CH" + d + " ";
   auto* group = NewGroup(panel, qPrintable("GroupBox" + d), " CH" + d, QRect(left, 12, 105, 581));
-  const auto caption = [](int row) { return QString(RowCaptions[row].Caption); };
+  const auto caption = [](int row) { return RowCaption(row); };
   const auto full = [](int row, int x = 6, int w = 93) { return QRect(x, RowY(row), w, RowHeight); };
 
   LimitTyping(NewEdit(group, "Edit_Name_Ch" + d, "Test ch" + d, full(0), ch + caption(0), Blue));
-  NewList(group, "ComboBox_Used_Ch" + d, UsedItems, "Used", full(1), ch + caption(1));
+  NewList(group, "ComboBox_Used_Ch" + d, Items("ComboBox_Used_Ch" + d), "Used", full(1), ch + caption(1));
   NewCheck(group, "CheckBox_Inp_Type" + d, "4~20mA IN", full(2), ch + caption(2), Lime);
   NewCheck(group, "CheckBox_SS_Ch" + d, "Speed Sync", full(3), ch + caption(3), Blue);
-  SetTag(NewList(group, "ComboBox_Unit_Ch" + d, UnitItems, "mm/s R", full(4), ch + caption(4)), n - 1);
-  NewList(group, "ComboBox_VChk_Ch" + d, {"Check", "No Check"}, "Check", full(5), ch + caption(5));
+  SetTag(NewList(group, "ComboBox_Unit_Ch" + d, Items("ComboBox_Unit_Ch" + d), "mm/s R", full(4), ch + caption(4)), n - 1);
+  NewList(group, "ComboBox_VChk_Ch" + d, Items("ComboBox_VChk_Ch" + d), "Check", full(5), ch + caption(5));
   NewLabel(group, "T1", QRect(4, RowY(6) + 3, 18, RowHeight - 4), Red);
   NewEdit(group, "Edit_Damger_Ch" + d, "8.0", full(6, 24, 75), ch + caption(6), Red);
   NewLabel(group, "T1", QRect(4, RowY(7) + 3, 18, RowHeight - 4), Lime);
   NewEdit(group, "Edit_Alert_Ch" + d, "5.0", full(7, 24, 75), ch + caption(7), Lime);
-  NewList(group, "ComboBox_Relay_Ch" + d, {"NE", "NDE"}, "NE", full(8), ch + caption(8));
-  NewList(group, "ComboBox_Atype_Ch" + d, OperatingItems, "NonLatch", full(9), ch + caption(9), Blue);
+  NewList(group, "ComboBox_Relay_Ch" + d, Items("ComboBox_Relay_Ch" + d), "NE", full(8), ch + caption(8));
+  NewList(group, "ComboBox_Atype_Ch" + d, Items("ComboBox_Atype_Ch" + d), "NonLatch", full(9), ch + caption(9), Blue);
   NewEdit(group, "Edit_Dtyme_Ch" + d, "0.0", full(10), ch + caption(10));
-  NewList(group, "ComboBox_Ttype_Ch" + d, OperatingItems, "NonLatch", full(11), ch + caption(11), Blue);
+  NewList(group, "ComboBox_Ttype_Ch" + d, Items("ComboBox_Ttype_Ch" + d), "NonLatch", full(11), ch + caption(11), Blue);
   NewEdit(group, "Edit_Ttyme_Ch" + d, "0.0", full(12), ch + caption(12));
   NewEdit(group, "Edit_Max_Ch" + d, "25.0", full(13), ch + caption(13), Fuchsia);
   NewEdit(group, "Edit_Min_Ch" + d, "0.0", full(14), ch + caption(14));
@@ -205,7 +184,7 @@ void TForm1::CreateForm() {
   // Row captions and the version.
   auto* captions = NewGroup(Panel1, "GroupBox8", QString(), QRect(8, 12, 161, 581));
   for (int row = 0; row < 19; ++row)
-    NewLabel(captions, RowCaptions[row].Caption, QRect(8, RowY(row) + 2, 150, RowHeight - 2), RowCaptions[row].Color);
+    NewLabel(captions, RowCaption(row), QRect(8, RowY(row) + 2, 150, RowHeight - 2), RowColors[row]);
   auto* version = new TPanel(captions);
   version->setObjectName("Panel2");
   version->setFrameShape(QFrame::Panel);
@@ -222,19 +201,19 @@ void TForm1::CreateForm() {
   auto* aux = NewGroup(Panel1, "GroupBox13", " AUX", QRect(624, 12, 145, 293));
   auto* temperature = NewGroup(aux, "GroupBox9", "Temperature", QRect(8, 18, 129, 74));
   ComboBox_Used_Temp =
-      NewList(temperature, "ComboBox_Used_Temp", UsedItems, "Used", QRect(8, 20, 113, RowHeight), "AUX Temperature Used/Not Used");
+      NewList(temperature, "ComboBox_Used_Temp", Items("ComboBox_Used_Temp"), "Used", QRect(8, 20, 113, RowHeight), "AUX Temperature Used/Not Used");
   CheckBox1 = NewCheck(temperature, "CheckBox1", QString::fromUtf8("10mV/℃"), QRect(8, 46, 113, RowHeight),
                        QString::fromUtf8("AUX Temperature 10mV/℃"));
   auto* speed = NewGroup(aux, "GroupBox10", "Speed", QRect(8, 96, 129, 128));
-  ComboBox_Used_Rpm = NewList(speed, "ComboBox_Used_Rpm", UsedItems, "Used", QRect(8, 20, 113, RowHeight), "AUX Speed Used/Not Used");
-  ComboBox_Cnt_Rpm = NewList(speed, "ComboBox_Cnt_Rpm", {"1", "2", "3", "4", "5", "6", "7", "8"}, "1",
+  ComboBox_Used_Rpm = NewList(speed, "ComboBox_Used_Rpm", Items("ComboBox_Used_Rpm"), "Used", QRect(8, 20, 113, RowHeight), "AUX Speed Used/Not Used");
+  ComboBox_Cnt_Rpm = NewList(speed, "ComboBox_Cnt_Rpm", Items("ComboBox_Cnt_Rpm"), "1",
                              QRect(8, 46, 113, RowHeight), "AUX Speed Pulses per Turn");
   NewLabel(speed, "H1", QRect(8, 75, 22, RowHeight - 4), Red);
   Edit_Speed_H1 = NewEdit(speed, "Edit_Speed_H1", "10.0", QRect(32, 72, 89, RowHeight), "AUX Speed H1", Red);
   NewLabel(speed, "L1", QRect(8, 101, 22, RowHeight - 4), Lime);
   Edit_Speed_L1 = NewEdit(speed, "Edit_Speed_L1", "5.0", QRect(32, 98, 89, RowHeight), "AUX Speed L1", Lime);
   NewLabel(aux, "Ev.Cnt", QRect(12, 233, 48, RowHeight - 4));
-  ComboBox_EvCnt = NewList(aux, "ComboBox_EvCnt", {"1", "2", "3", "4", "5"}, QString(), QRect(64, 230, 73, RowHeight), "AUX Ev.Cnt");
+  ComboBox_EvCnt = NewList(aux, "ComboBox_EvCnt", Items("ComboBox_EvCnt"), QString(), QRect(64, 230, 73, RowHeight), "AUX Ev.Cnt");
   Button_Send.at(4) = NewSpeedButton(aux, "Button_Send5", "Send Set Aux", QRect(8, 258, 129, 28), "Send Set Aux", VerdanaFont(11, true));
   SetTag(Button_Send[4], 5);
 
@@ -246,13 +225,13 @@ void TForm1::CreateForm() {
   modbusLabel(0, "Slave No.");
   Edit_Node1 = NewEdit(modbus, "Edit_Node1", "1", modbusRow(0), "SYSTEM Slave No.");
   modbusLabel(1, "Baud");
-  ComboBox_Com_Baud_S1 = NewList(modbus, "ComboBox_Com_Baud_S1", {"b9600", "b4800", "b2400", "b1200"}, QString(), modbusRow(1), "SYSTEM Baud");
+  ComboBox_Com_Baud_S1 = NewList(modbus, "ComboBox_Com_Baud_S1", Items("ComboBox_Com_Baud_S1"), QString(), modbusRow(1), "SYSTEM Baud");
   modbusLabel(2, "Data");
-  ComboBox_Com_Data_S1 = NewList(modbus, "ComboBox_Com_Data_S1", {"d8", "d7"}, QString(), modbusRow(2), "SYSTEM Data");
+  ComboBox_Com_Data_S1 = NewList(modbus, "ComboBox_Com_Data_S1", Items("ComboBox_Com_Data_S1"), QString(), modbusRow(2), "SYSTEM Data");
   modbusLabel(3, "Stop");
-  ComboBox_Com_Stop_S1 = NewList(modbus, "ComboBox_Com_Stop_S1", {"s1", "s0.5", "s2", "s1.5"}, QString(), modbusRow(3), "SYSTEM Stop");
+  ComboBox_Com_Stop_S1 = NewList(modbus, "ComboBox_Com_Stop_S1", Items("ComboBox_Com_Stop_S1"), QString(), modbusRow(3), "SYSTEM Stop");
   modbusLabel(4, "Parity");
-  ComboBox_Com_Parity_S1 = NewList(modbus, "ComboBox_Com_Parity_S1", {"NON", "ODD", "EVEN"}, QString(), modbusRow(4), "SYSTEM Parity");
+  ComboBox_Com_Parity_S1 = NewList(modbus, "ComboBox_Com_Parity_S1", Items("ComboBox_Com_Parity_S1"), QString(), modbusRow(4), "SYSTEM Parity");
   Label6 = new TClickLabel("SN:", sys);
   Label6->setObjectName("Label6");
   Label6->setGeometry(10, 185, 28, RowHeight - 4);

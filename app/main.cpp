@@ -1,41 +1,66 @@
-// Program entry: the application object, its title, the main window, the loop.
+// Program entry: the window, or the command line's batch mode when one of
+// --read, --write or --compare is given.
+#include "Batch.h"
 #include "Forms.h"
 #include "Unit1.h"
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 namespace {
 
 const char* const Usage =
     "Usage: hrvx3300 [--port NAME]\n"
-    "Configures an HRVX3300 monitoring module over a serial line.\n"
-    "  --port NAME  the serial port to use (default COM1): a device path such as\n"
-    "               /dev/ttyUSB0, a name under /dev such as ttyUSB0, or COMn\n"
-    "               for /dev/ttyS(n-1)\n"
-    "  --help       show this text\n";
+    "       hrvx3300 --port NAME [--port NAME ...] --read FILE.dat\n"
+    "       hrvx3300 --port NAME [--port NAME ...] --write FILE.dat [--no-verify] [--set-clock] [--with-address]\n"
+    "       hrvx3300 --port NAME [--port NAME ...] --compare FILE.dat\n"
+    "Configures HRVX3300 monitoring modules over a serial line: in a window, or,\n"
+    "with --read, --write or --compare, from the command line without one.\n"
+    "  --port NAME       the serial port: a device path such as /dev/ttyUSB0, a\n"
+    "                    name under /dev such as ttyUSB0, or COMn for /dev/ttyS(n-1);\n"
+    "                    the window's default is COM1. Several ports work on their\n"
+    "                    modules in parallel.\n"
+    "  --read FILE       save each module's whole configuration, with its IP and MAC\n"
+    "                    addresses, to FILE (with several ports, FILE-<port>.dat)\n"
+    "  --write FILE      send the file's four channels, AUX and SYSTEM, then read the\n"
+    "                    module back and check it holds them (the module keeps its\n"
+    "                    own serial number)\n"
+    "    --no-verify     leave out the reading back\n"
+    "    --set-clock     also set the module's clock to this computer's\n"
+    "    --with-address  also set the IP and MAC addresses of the file\n"
+    "  --compare FILE    list every field in which a module differs from the file\n"
+    "  --json            one JSON object per port instead of lines of text\n"
+    "  --help            show this text\n"
+    "Exit status: 0 every module succeeded; 1 a module answered but differs or\n"
+    "refused (verification failed, short answer); 2 a port or file error (cannot\n"
+    "open, no answer, device vanished); 64 a usage error.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string port;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
       std::fputs(Usage, stdout);
       return 0;
     }
-    if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-      port = argv[++i];
-    } else if (std::strncmp(argv[i], "--port=", 7) == 0) {
-      port = argv[i] + 7;
-    }
   }
+  TBatchOptions options;
+  try {
+    options = ParseBatchOptions(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hrvx3300: %s\n%s", e.what(), Usage);
+    return bsUsage;
+  }
+  if (options.Action != baNone) return RunBatch(options, std::cout);
+
   TApplication app(argc, argv);
   app.SetTitle("HRVX3300");
   try {
     TForm1 Form1;
-    if (!port.empty()) Form1.ComPort1->SetPort(port);
+    if (!options.Ports.empty()) Form1.ComPort1->SetPort(options.Ports[0]);
     Form1.show();
     app.exec();
   } catch (...) {

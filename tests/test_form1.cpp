@@ -1,5 +1,7 @@
 #include "MessageRecorder.h"
+#include "ConfigFile.h"
 #include "Unit1.h"
+#include "Unit1Items.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -381,4 +383,18 @@ TEST_F(Form1Test, CancelledOrUnusableFilesChangeNothing) {
   }
   ASSERT_EQ(recorder.Messages.size(), 2);
   EXPECT_TRUE(recorder.Messages[1].startsWith("Cannot save \"" + folder + "\": No such file or directory"));
+}
+
+TEST(Form1Texts, TheCommandLineNamesFieldsAndItemsAsTheWindowShowsThem) {
+  // The command line describes fields by the captions and list items the
+  // window has: both come from one place, and this keeps them together.
+  TForm1 form;
+  for (const TConfigLine& line : ConfigLayout()) {
+    QWidget* control = form.findChild<QWidget*>(QString::fromStdString(line.Control));
+    ASSERT_NE(control, nullptr) << line.Control;
+    EXPECT_EQ(control->accessibleName().toStdString(), ControlCaption(line.Control)) << line.Control;
+    if (auto* list = qobject_cast<QComboBox*>(control)) {
+      EXPECT_EQ(std::size_t(list->count()), ListItems(line.Control).size()) << line.Control;
+    }
+  }
 }

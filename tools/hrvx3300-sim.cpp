@@ -3,15 +3,13 @@
 // without hardware. It keeps a configuration, answers the load command with
 // the 464-byte image, takes the records that follow the send commands, and
 // logs every exchange in hex on stderr.
-#include "ConfigFile.h"
-#include "DeviceRecords.h"
+#include "Configuration.h"
 #include "SysUtils.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -46,12 +44,6 @@ struct TOptions {
   int ExitAfter = -1;
 };
 
-struct TModule {
-  TLoadImage Image{};
-  TNetRecord Net{};
-  TMacRecord Mac{};
-};
-
 bool Quiet = false;
 
 void Log(const char* direction, const std::string& bytes, const char* what = "") {
@@ -65,79 +57,10 @@ void Log(const char* direction, const std::string& bytes, const char* what = "")
   std::fprintf(stderr, "%s %s(%zu) %s\n", direction, what, bytes.size(), hex.c_str());
 }
 
-// A configuration as the .dat file holds it: each control's value by name.
-using TConfigValues = std::map<std::string, TConfigValue>;
-
-TChannelControls ChannelFrom(const TConfigValues& v, int ch) {
-  const std::string d = std::to_string(ch);
-  const auto text = [&](const char* prefix) { return v.at(prefix + d).Text; };
-  const auto number = [&](const char* prefix) { return v.at(prefix + d).Number; };
-  TChannelControls c;
-  c.Name = text("Edit_Name_Ch");
-  c.Used = number("ComboBox_Used_Ch");
-  c.InpType = number("CheckBox_Inp_Type") != 0;
-  c.SpeedSync = number("CheckBox_SS_Ch") != 0;
-  c.Unit = number("ComboBox_Unit_Ch");
-  c.VChk = number("ComboBox_VChk_Ch");
-  c.Danger = text("Edit_Damger_Ch");
-  c.Alert = text("Edit_Alert_Ch");
-  c.Relay = number("ComboBox_Relay_Ch");
-  c.Atype = number("ComboBox_Atype_Ch");
-  c.Dtyme = text("Edit_Dtyme_Ch");
-  c.Ttype = number("ComboBox_Ttype_Ch");
-  c.Ttyme = text("Edit_Ttyme_Ch");
-  c.Max = text("Edit_Max_Ch");
-  c.Min = text("Edit_Min_Ch");
-  c.Scale = text("Edit_Scale_Ch");
-  c.Offset = text("Edit_Offset_Ch");
-  c.CurrMax = text("Edit_Curr_Max_Ch");
-  c.CurrMin = text("Edit_Curr_Min_Ch");
-  return c;
-}
-
-// The module's configuration from the values of a .dat file.
-TModule ModuleFrom(const TConfigValues& v) {
-  const auto text = [&](const std::string& name) { return v.at(name).Text; };
-  const auto number = [&](const std::string& name) { return v.at(name).Number; };
-  TModule m;
-  for (int ch = 0; ch < 4; ++ch) {
-    TChannelRecord r{};
-    TChannelControls c = ChannelFrom(v, ch + 1);
-    EncodeChannelRecord(c, r);
-    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * ch);
-  }
-  TAuxControls aux;
-  aux.UsedTemp = number("ComboBox_Used_Temp");
-  aux.UsedRpm = number("ComboBox_Used_Rpm");
-  aux.CntRpm = number("ComboBox_Cnt_Rpm");
-  aux.SpeedH1 = text("Edit_Speed_H1");
-  aux.SpeedL1 = text("Edit_Speed_L1");
-  aux.EvCnt = number("ComboBox_EvCnt");
-  TAuxRecord ar{};
-  EncodeAuxRecord(aux, ar);
-  std::copy(ar.begin(), ar.end(), m.Image.begin() + LoadAuxOffset);
-  TSystemControls sys;
-  sys.Node = text("Edit_Node1");
-  sys.Baud = number("ComboBox_Com_Baud_S1");
-  sys.Data = number("ComboBox_Com_Data_S1");
-  sys.Stop = number("ComboBox_Com_Stop_S1");
-  sys.Parity = number("ComboBox_Com_Parity_S1");
-  sys.SerialEnabled = true;
-  sys.Serial = text("Edit_Serial_Nu_Ch1");
-  TSystemRecord sr{};
-  EncodeSystemRecord(sys, sr);
-  std::copy(sr.begin(), sr.end(), m.Image.begin() + LoadSystemOffset);
-  std::string ip[4], mac[6];
-  for (int k = 0; k < 4; ++k) ip[k] = text("Edit_Src_Ip" + std::to_string(k + 1));
-  for (int k = 0; k < 6; ++k) mac[k] = text("Edit_Mac" + std::to_string(k + 1));
-  EncodeNetRecord(ip, m.Net);
-  EncodeMacRecord(mac, m.Mac);
-  return m;
-}
-
 // A plausible module: a motor and a pump, each with two bearings.
-TModule DefaultModule() {
-  TConfigValues v;
+TModuleImage DefaultModule() {
+  TConfiguration config;
+  auto& v = config.Values;
   const auto text = [&](const std::string& name, const std::string& value) { v[name].Text = value; };
   const auto number = [&](const std::string& name, int value) { v[name].Number = value; };
   const char* names[] = {"Motor DE", "Motor NDE", "Pump DE", "Pump NDE"};
@@ -181,12 +104,12 @@ TModule DefaultModule() {
   for (int k = 0; k < 4; ++k) text("Edit_Src_Ip" + std::to_string(k + 1), ip[k]);
   const char* mac[] = {"00", "1A", "2B", "3C", "4D", "EE"};
   for (int k = 0; k < 6; ++k) text("Edit_Mac" + std::to_string(k + 1), mac[k]);
-  return ModuleFrom(v);
+  return config.ToModule();
 }
 
 class TSimulator {
 public:
-  TSimulator(int fd, TModule module, const TOptions& options) : Fd(fd), Module(module), Options(options) {}
+  TSimulator(int fd, TModuleImage module, const TOptions& options) : Fd(fd), Module(module), Options(options) {}
 
   int Run() {
     int commands = 0;
@@ -268,6 +191,10 @@ private:
         return;
       }
       std::copy(record.begin() + 1, record.end(), Module.Image.begin() + LoadChannelOffset + 96 * (channel - 1));
+    } else if (command == 0x25 && record[0] == 0) {
+      // An empty serial number (the window's SN box left locked) keeps the
+      // module's own.
+      std::copy(record.begin() + TextFieldSize, record.end(), Module.Image.begin() + offset + TextFieldSize);
     } else if (command != 0x40) {
       std::copy(record.begin(), record.end(), Module.Image.begin() + offset);
     }
@@ -319,7 +246,7 @@ private:
   }
 
   int Fd;
-  TModule Module;
+  TModuleImage Module;
   TOptions Options;
   std::mt19937 Random{12345};
 };
@@ -365,21 +292,15 @@ int main(int argc, char** argv) {
   }
   Quiet = o.Quiet;
 
-  TModule module = DefaultModule();
+  TModuleImage module = DefaultModule();
   if (!o.Config.empty()) {
-    // Lines the file lacks (the addresses may be missing) keep the defaults.
-    TConfigValues values;
-    int read = 0;
+    // Address lines the file lacks keep the defaults.
     try {
-      LoadConfigFile(o.Config, [&](const TConfigLine& line, const TConfigValue& v) {
-        values[line.Control] = v;
-        ++read;
-      });
-      if (read < ConfigOptionalFrom)
-        throw Exception("\"" + o.Config + "\" holds only " + std::to_string(read) + " of its 98 lines");
-      for (int k = 0; k < 4; ++k) values.emplace("Edit_Src_Ip" + std::to_string(k + 1), TConfigValue{"0", 0});
-      for (int k = 0; k < 6; ++k) values.emplace("Edit_Mac" + std::to_string(k + 1), TConfigValue{"00", 0});
-      module = ModuleFrom(values);
+      TConfiguration config = TConfiguration::Load(o.Config);
+      const TModuleImage defaults = module;
+      module = config.ToModule();
+      if (!config.Values.count("Edit_Src_Ip1")) module.Net = defaults.Net;
+      if (!config.Values.count("Edit_Mac1")) module.Mac = defaults.Mac;
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;

@@ -1,0 +1,219 @@
+#include "Configuration.h"
+
+#include "SysUtils.h"
+#include "Unit1Items.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string Digit(int n) { return std::to_string(n); }
+
+// The index a list shows: one outside the list shows no selection.
+int ShownIndex(const std::string& control, int index) {
+  const std::size_t count = ListItems(control).size();
+  return index >= 0 && std::size_t(index) < count ? index : -1;
+}
+
+}  // namespace
+
+TConfiguration TConfiguration::Load(const std::string& path) {
+  TConfiguration config;
+  int read = 0;
+  LoadConfigFile(path, [&](const TConfigLine& line, const TConfigValue& value) {
+    config.Values[line.Control] = value;
+    ++read;
+  });
+  if (read < ConfigOptionalFrom)
+    throw Exception("\"" + path + "\" is not a whole configuration: it holds " + std::to_string(read) + " of its " +
+                    std::to_string(ConfigLayout().size()) + " lines");
+  return config;
+}
+
+void TConfiguration::Save(const std::string& path) const {
+  SaveConfigFile(path, [this](const TConfigLine& line) { return At(line.Control); });
+}
+
+const TConfigValue& TConfiguration::At(const std::string& control) const {
+  const auto it = Values.find(control);
+  if (it == Values.end()) throw Exception("The configuration has no value for " + ControlCaption(control));
+  return it->second;
+}
+
+TChannelControls TConfiguration::Channel(int ch) const {
+  const std::string d = Digit(ch);
+  const auto text = [&](const char* prefix) { return At(prefix + d).Text; };
+  const auto number = [&](const char* prefix) { return At(prefix + d).Number; };
+  TChannelControls c;
+  c.Name = text("Edit_Name_Ch");
+  c.Used = number("ComboBox_Used_Ch");
+  c.InpType = number("CheckBox_Inp_Type") != 0;
+  c.SpeedSync = number("CheckBox_SS_Ch") != 0;
+  c.Unit = number("ComboBox_Unit_Ch");
+  c.VChk = number("ComboBox_VChk_Ch");
+  c.Danger = text("Edit_Damger_Ch");
+  c.Alert = text("Edit_Alert_Ch");
+  c.Relay = number("ComboBox_Relay_Ch");
+  c.Atype = number("ComboBox_Atype_Ch");
+  c.Dtyme = text("Edit_Dtyme_Ch");
+  c.Ttype = number("ComboBox_Ttype_Ch");
+  c.Ttyme = text("Edit_Ttyme_Ch");
+  c.Max = text("Edit_Max_Ch");
+  c.Min = text("Edit_Min_Ch");
+  c.Scale = text("Edit_Scale_Ch");
+  c.Offset = text("Edit_Offset_Ch");
+  c.CurrMax = text("Edit_Curr_Max_Ch");
+  c.CurrMin = text("Edit_Curr_Min_Ch");
+  return c;
+}
+
+TChannelRecord TConfiguration::ChannelRecord(int channel) const {
+  TChannelRecord record{};
+  TChannelControls c = Channel(channel);
+  EncodeChannelRecord(c, record);
+  return record;
+}
+
+TAuxRecord TConfiguration::AuxRecord() const {
+  TAuxControls aux;
+  aux.UsedTemp = At("ComboBox_Used_Temp").Number;
+  aux.UsedRpm = At("ComboBox_Used_Rpm").Number;
+  aux.CntRpm = At("ComboBox_Cnt_Rpm").Number;
+  aux.SpeedH1 = At("Edit_Speed_H1").Text;
+  aux.SpeedL1 = At("Edit_Speed_L1").Text;
+  aux.EvCnt = At("ComboBox_EvCnt").Number;
+  TAuxRecord record{};
+  EncodeAuxRecord(aux, record);
+  return record;
+}
+
+TSystemRecord TConfiguration::SystemRecord(bool serial) const {
+  TSystemControls sys;
+  sys.Node = At("Edit_Node1").Text;
+  sys.Baud = At("ComboBox_Com_Baud_S1").Number;
+  sys.Data = At("ComboBox_Com_Data_S1").Number;
+  sys.Stop = At("ComboBox_Com_Stop_S1").Number;
+  sys.Parity = At("ComboBox_Com_Parity_S1").Number;
+  sys.SerialEnabled = serial;
+  sys.Serial = At("Edit_Serial_Nu_Ch1").Text;
+  TSystemRecord record{};
+  EncodeSystemRecord(sys, record);
+  return record;
+}
+
+TNetRecord TConfiguration::NetRecord() const {
+  std::string ip[4];
+  for (int k = 0; k < 4; ++k) ip[k] = At("Edit_Src_Ip" + Digit(k + 1)).Text;
+  TNetRecord record{};
+  EncodeNetRecord(ip, record);
+  return record;
+}
+
+TMacRecord TConfiguration::MacRecord() const {
+  std::string mac[6];
+  for (int k = 0; k < 6; ++k) mac[k] = At("Edit_Mac" + Digit(k + 1)).Text;
+  TMacRecord record{};
+  EncodeMacRecord(mac, record);
+  return record;
+}
+
+TModuleImage TConfiguration::ToModule(bool serial) const {
+  TModuleImage m;
+  for (int ch = 1; ch <= 4; ++ch) {
+    const TChannelRecord r = ChannelRecord(ch);
+    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * (ch - 1));
+  }
+  const TAuxRecord aux = AuxRecord();
+  std::copy(aux.begin(), aux.end(), m.Image.begin() + LoadAuxOffset);
+  const TSystemRecord sys = SystemRecord(serial);
+  std::copy(sys.begin(), sys.end(), m.Image.begin() + LoadSystemOffset);
+  if (Values.count("Edit_Src_Ip1")) m.Net = NetRecord();
+  if (Values.count("Edit_Mac1")) m.Mac = MacRecord();
+  return m;
+}
+
+TConfiguration TConfiguration::FromModule(const TModuleImage& m) {
+  TConfiguration config;
+  const auto text = [&](const std::string& control, const std::string& value) { config.Values[control].Text = value; };
+  const auto index = [&](const std::string& control, int value) {
+    config.Values[control].Number = ShownIndex(control, value);
+  };
+  const auto check = [&](const std::string& control, bool value) { config.Values[control].Number = value ? 1 : 0; };
+  for (int ch = 1; ch <= 4; ++ch) {
+    const std::string d = Digit(ch);
+    const TChannelControls c = DecodeChannelRecord(m.Image.data() + LoadChannelOffset + 96 * (ch - 1));
+    text("Edit_Name_Ch" + d, c.Name);
+    index("ComboBox_Used_Ch" + d, c.Used);
+    check("CheckBox_Inp_Type" + d, c.InpType);
+    check("CheckBox_SS_Ch" + d, c.SpeedSync);
+    index("ComboBox_Unit_Ch" + d, c.Unit);
+    index("ComboBox_VChk_Ch" + d, c.VChk);
+    text("Edit_Damger_Ch" + d, c.Danger);
+    text("Edit_Alert_Ch" + d, c.Alert);
+    index("ComboBox_Relay_Ch" + d, c.Relay);
+    index("ComboBox_Atype_Ch" + d, c.Atype);
+    text("Edit_Dtyme_Ch" + d, c.Dtyme);
+    index("ComboBox_Ttype_Ch" + d, c.Ttype);
+    text("Edit_Ttyme_Ch" + d, c.Ttyme);
+    text("Edit_Max_Ch" + d, c.Max);
+    text("Edit_Min_Ch" + d, c.Min);
+    text("Edit_Scale_Ch" + d, c.Scale);
+    text("Edit_Offset_Ch" + d, c.Offset);
+    text("Edit_Curr_Max_Ch" + d, c.CurrMax);
+    text("Edit_Curr_Min_Ch" + d, c.CurrMin);
+  }
+  const TAuxControls aux = DecodeAuxRecord(m.Image.data() + LoadAuxOffset);
+  index("ComboBox_Used_Temp", aux.UsedTemp);
+  index("ComboBox_Used_Rpm", aux.UsedRpm);
+  index("ComboBox_Cnt_Rpm", aux.CntRpm);
+  text("Edit_Speed_H1", aux.SpeedH1);
+  text("Edit_Speed_L1", aux.SpeedL1);
+  index("ComboBox_EvCnt", aux.EvCnt);
+  const TSystemControls sys = DecodeSystemRecord(m.Image.data() + LoadSystemOffset);
+  text("Edit_Node1", sys.Node);
+  index("ComboBox_Com_Baud_S1", sys.Baud);
+  index("ComboBox_Com_Data_S1", sys.Data);
+  index("ComboBox_Com_Stop_S1", sys.Stop);
+  index("ComboBox_Com_Parity_S1", sys.Parity);
+  text("Edit_Serial_Nu_Ch1", sys.Serial);
+  const auto ip = DecodeNetAddress(m.Net);
+  for (int k = 0; k < 4; ++k) text("Edit_Src_Ip" + Digit(k + 1), ip[std::size_t(k)]);
+  const auto mac = DecodeMacAddress(m.Mac);
+  for (int k = 0; k < 6; ++k) text("Edit_Mac" + Digit(k + 1), mac[std::size_t(k)]);
+  return config;
+}
+
+std::string TConfiguration::Shown(const TConfigLine& line) const {
+  const TConfigValue& v = At(line.Control);
+  switch (line.Kind) {
+    case ckText: return v.Text;
+    case ckCheck: return v.Number ? "checked" : "not checked";
+    case ckIndex: {
+      const int index = ShownIndex(line.Control, v.Number);
+      return index < 0 ? "(none)" : ListItems(line.Control)[std::size_t(index)];
+    }
+  }
+  return {};
+}
+
+std::vector<TDifference> Compare(const TConfiguration& file, const TModuleImage& module, TCompareScope scope) {
+  const bool addresses = scope != csSent;
+  if (scope != csAll && addresses && !file.Values.count("Edit_Src_Ip1"))
+    throw Exception("The configuration has no IP and MAC address lines");
+  // Both sides as the module holds them: the file's values through the
+  // records, then shown as the window shows a loaded module.
+  const TConfiguration expected = TConfiguration::FromModule(file.ToModule(true));
+  const TConfiguration actual = TConfiguration::FromModule(module);
+  std::vector<TDifference> differences;
+  const auto& layout = ConfigLayout();
+  for (std::size_t i = 0; i < layout.size(); ++i) {
+    const TConfigLine& line = layout[i];
+    const bool isAddress = int(i) >= ConfigOptionalFrom;
+    if (!file.Values.count(line.Control)) continue;  // a file without address lines
+    if (isAddress && !addresses) continue;
+    if (scope != csAll && line.Control == "Edit_Serial_Nu_Ch1") continue;  // a write leaves the serial number
+    if (expected.Shown(line) == actual.Shown(line)) continue;
+    differences.push_back({ControlCaption(line.Control), file.Shown(line), actual.Shown(line)});
+  }
+  return differences;
+}

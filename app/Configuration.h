@@ -1,0 +1,75 @@
+// A whole module configuration held by control name, as the .dat file and
+// the window's controls hold it, and its conversion to and from what the
+// module keeps (the load image and the two address records). The command
+// line and the simulator work on it; the window keeps its own handlers.
+#pragma once
+
+#include "ConfigFile.h"
+#include "DeviceRecords.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+// What a module keeps, as the protocol reads it.
+struct TModuleImage {
+  TLoadImage Image{};
+  TNetRecord Net{};
+  TMacRecord Mac{};
+};
+
+class TConfiguration {
+public:
+  std::map<std::string, TConfigValue> Values;  // by control name
+
+  // Reads a .dat file with the window's rules; a file that lacks any of its
+  // first 88 lines is refused (the window would stop reading there).
+  static TConfiguration Load(const std::string& path);
+  // Writes the 98 lines as the window's Save does (atomically).
+  void Save(const std::string& path) const;
+
+  // The configuration the window shows after a Connect, a Net Config Load
+  // and a MAC Load of a module holding image (a list index outside its list
+  // shows as no selection).
+  static TConfiguration FromModule(const TModuleImage& image);
+  // What a module holds once it has taken this configuration: the records
+  // the window's send commands build. A text that does not convert raises
+  // the conversion error; the serial number goes out only with serial.
+  TModuleImage ToModule(bool serial = true) const;
+
+  // The records one at a time (channel from 1 to 4).
+  TChannelRecord ChannelRecord(int channel) const;
+  TAuxRecord AuxRecord() const;
+  TSystemRecord SystemRecord(bool serial) const;
+  TNetRecord NetRecord() const;
+  TMacRecord MacRecord() const;
+
+  // A value as the window shows it: the text, the list item ("(none)" for
+  // no selection), or "checked" / "not checked".
+  std::string Shown(const TConfigLine& line) const;
+
+private:
+  const TConfigValue& At(const std::string& control) const;
+  TChannelControls Channel(int channel) const;
+};
+
+// One field that differs between a file and a module.
+struct TDifference {
+  std::string Caption;  // "CH2 Alarm Setting Danger"
+  std::string File;     // as the window shows the file's value
+  std::string Module;   // as the window shows the module's value
+};
+
+// Which fields a comparison looks at.
+enum TCompareScope {
+  csAll,            // every line of the file
+  csSent,           // what a write sends: channels, AUX, SYSTEM without the serial number
+  csSentAddresses,  // the same and the IP and MAC addresses
+};
+
+// The fields where the module differs from the file, in file order. Both
+// sides are taken as the module would hold them (so a float that only
+// differs below the "0.0" pattern, or a name beyond its 10 bytes, is no
+// difference); the file's side raises the conversion error of a value that
+// does not convert.
+std::vector<TDifference> Compare(const TConfiguration& file, const TModuleImage& module, TCompareScope scope);
