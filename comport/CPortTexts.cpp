@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <strings.h>
@@ -140,7 +141,11 @@ std::string OpenFailureAdvice(const std::string& port, int osError) {
 
 std::string ComErrorText(const EComPort& error) {
   const auto* ext = dynamic_cast<const EComPortExt*>(&error);
-  if (!ext || ext->PortErrorCode != CError_OpenFailed) return error.what();
-  const std::string advice = OpenFailureAdvice(ComDevicePath(ext->Port), ext->OsErrorCode);
-  return advice.empty() ? std::string(error.what()) : std::string(error.what()) + "\n" + advice;
+  if (!ext || ext->OsErrorCode == 0) return error.what();
+  std::string reason;
+  if (ext->PortErrorCode == CError_OpenFailed) reason = OpenFailureAdvice(ComDevicePath(ext->Port), ext->OsErrorCode);
+  else if (ext->OsErrorCode == EIO || ext->OsErrorCode == ENXIO || ext->OsErrorCode == ENODEV)
+    reason = "The device went away (an adapter pulled out, or the far end of the line closed).";
+  if (reason.empty() && ext->OsErrorCode > 0) reason = std::string("The system says: ") + std::strerror(ext->OsErrorCode) + ".";
+  return reason.empty() ? std::string(error.what()) : std::string(error.what()) + "\n" + reason;
 }
