@@ -3,10 +3,13 @@
 // 80 x 24 screen, fed the same 32 MiB in 4 KiB chunks in the same run:
 //   terminal_mb_s plain <ours> <libvterm> attrs <ours> <libvterm> escapes <ours> <libvterm>
 //   terminal_ratio plain <ours/libvterm> attrs <...> escapes <...>
+//   terminal_vt102_mb_s plain <n> attrs <n> escapes <n>
+//   terminal_vt102_vs_vt100 plain <extended/specified> attrs <...> escapes <...>
 // plain: lines of 70 characters with CR LF, so the grid scrolls; attrs: the
 // same with a bold change and a cursor move every 10 characters; escapes:
 // ESC[12;34H over and over.
 #include "CPortTerm.h"
+#include "CPortTermVT102.h"
 #include "Forms.h"
 
 #include <vterm.h>
@@ -62,8 +65,9 @@ double Seconds(const std::function<void()>& run) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+template <class Terminal>
 double OursMbPerSecond(const std::string& input) {
-  TComTerminal terminal;
+  Terminal terminal;
   return Total / 1e6 / Seconds([&] {
     for (std::size_t i = 0; i < input.size(); i += Chunk) terminal.WriteStr(input.substr(i, Chunk));
   });
@@ -90,14 +94,18 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication app(argc, argv);
   const std::string inputs[] = {Plain(), Attributed(), Escapes()};
-  double ours[3], theirs[3];
+  double ours[3], theirs[3], extended[3];
   for (int k = 0; k < 3; ++k) {
-    ours[k] = OursMbPerSecond(inputs[k]);
+    ours[k] = OursMbPerSecond<TComTerminal>(inputs[k]);
     theirs[k] = VtermMbPerSecond(inputs[k]);
+    extended[k] = OursMbPerSecond<TComTerminalVT102>(inputs[k]);
   }
   std::printf("terminal_mb_s plain %.1f %.1f attrs %.1f %.1f escapes %.1f %.1f\n", ours[0], theirs[0], ours[1],
               theirs[1], ours[2], theirs[2]);
   std::printf("terminal_ratio plain %.2f attrs %.2f escapes %.2f\n", ours[0] / theirs[0], ours[1] / theirs[1],
               ours[2] / theirs[2]);
+  std::printf("terminal_vt102_mb_s plain %.1f attrs %.1f escapes %.1f\n", extended[0], extended[1], extended[2]);
+  std::printf("terminal_vt102_vs_vt100 plain %.2f attrs %.2f escapes %.2f\n", extended[0] / ours[0],
+              extended[1] / ours[1], extended[2] / ours[2]);
   return 0;
 }

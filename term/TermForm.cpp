@@ -5,7 +5,11 @@
 #include "Forms.h"
 #include "Registry.h"
 
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QStatusBar>
@@ -93,12 +97,8 @@ void TTermForm::CreateForm() {
   lamps->addStretch();
   layout->addLayout(lamps);
 
-  Terminal = new TComTerminal(central);
-  Terminal->setObjectName("Terminal");
-  Terminal->setAccessibleName("Terminal screen");
-  Terminal->SetComPort(&ComPort);
-  layout->addWidget(Terminal, 1);
   setCentralWidget(central);
+  UseTerminal(true);
 
   auto* tools = addToolBar("Commands");
   tools->setObjectName("Commands");
@@ -124,9 +124,12 @@ void TTermForm::CreateForm() {
   action("Font", "Choose the terminal's font", QKeySequence("Ctrl+Shift+F"), &TTermForm::FontClick);
   action("Clear", "Clear the screen", QKeySequence("Ctrl+Shift+L"), &TTermForm::ClearClick);
   action("Save screen", "Save the screen as a text file", QKeySequence("Ctrl+Shift+S"), &TTermForm::SaveScreenClick);
+  action("Paste", "Paste the clipboard's text to the host", QKeySequence("Ctrl+Shift+V"), &TTermForm::PasteClick);
   LogAction = action("Log to file", "Log every received line to a file, with the time", QKeySequence("Ctrl+Shift+G"),
                      &TTermForm::LogClick);
   LogAction->setCheckable(true);
+
+  CreateMenus();
 
   PortLabel = new QLabel(this);
   PortLabel->setAccessibleName("Port and settings");
@@ -174,6 +177,91 @@ void TTermForm::FontClick() {
 }
 
 void TTermForm::ClearClick() { Terminal->ClearScreen(); }
+
+void TTermForm::PasteClick() { Terminal->PasteText(QApplication::clipboard()->text()); }
+
+// ------------------------------------------------------- the terminal kind
+
+void TTermForm::CreateMenus() {
+  QMenu* menu = menuBar()->addMenu("&Terminal");
+  auto* kinds = new QActionGroup(this);
+  ExtendedAction = menu->addAction("&VT102 with colours");
+  PlainAction = menu->addAction("ANSI/VT&100 (plain)");
+  menu->addSeparator();
+  Utf8Action = menu->addAction("&UTF-8 text");
+  menu->addSeparator();
+  auto* schemes = new QActionGroup(this);
+  DarkAction = menu->addAction("&Dark colours");
+  LightAction = menu->addAction("&Light colours");
+  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, DarkAction, LightAction}) a->setCheckable(true);
+  kinds->addAction(ExtendedAction);
+  kinds->addAction(PlainAction);
+  schemes->addAction(DarkAction);
+  schemes->addAction(LightAction);
+  connect(ExtendedAction, &QAction::triggered, this, Guarded([this] { UseTerminal(true); }));
+  connect(PlainAction, &QAction::triggered, this, Guarded([this] { UseTerminal(false); }));
+  connect(Utf8Action, &QAction::triggered, this, Guarded([this](bool on) { SetUtf8(on); }));
+  connect(DarkAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csDark); }));
+  connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
+  ShowTerminalChoice();
+}
+
+void TTermForm::ShowTerminalChoice() {
+  if (!ExtendedAction) return;
+  ExtendedAction->setChecked(Extended());
+  PlainAction->setChecked(!Extended());
+  Utf8Action->setChecked(Utf8);
+  DarkAction->setChecked(Scheme == csDark);
+  LightAction->setChecked(Scheme == csLight);
+  for (QAction* a : {Utf8Action, DarkAction, LightAction}) a->setEnabled(Extended());
+}
+
+// A new terminal of the kind asked for takes the old one's place and
+// settings; the screen starts empty.
+void TTermForm::UseTerminal(bool extended) {
+  if (Terminal && Extended() == extended) return;
+  TCustomComTerminal* old = Terminal;
+  TCustomComTerminal* terminal = extended ? static_cast<TCustomComTerminal*>(new TComTerminalVT102(centralWidget()))
+                                         : new TComTerminal(centralWidget());
+  terminal->setObjectName("Terminal");
+  terminal->setAccessibleName("Terminal screen");
+  if (old) {
+    terminal->LocalEcho = old->LocalEcho;
+    terminal->SendLF = old->SendLF;
+    terminal->AppendLF = old->AppendLF;
+    terminal->Force7Bit = old->Force7Bit;
+    terminal->WrapLines = old->WrapLines;
+    terminal->ArrowKeys = old->ArrowKeys;
+    terminal->SetCaret(old->Caret());
+    terminal->SetEmulation(old->Emulation());
+    terminal->SetColumns(old->Columns());
+    terminal->SetRows(old->Rows());
+    terminal->SetFont(old->Font());
+    old->SetComPort(nullptr);
+  }
+  Terminal = terminal;
+  if (auto* vt = dynamic_cast<TComTerminalVT102*>(terminal)) {
+    vt->SetColorScheme(Scheme);
+    vt->SetUtf8(Utf8);
+  }
+  terminal->SetComPort(&ComPort);
+  static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(terminal, 1);
+  delete old;
+  terminal->setFocus();
+  ShowTerminalChoice();
+}
+
+void TTermForm::SetUtf8(bool value) {
+  Utf8 = value;
+  if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->SetUtf8(value);
+  ShowTerminalChoice();
+}
+
+void TTermForm::SetColorScheme(TVtColorScheme value) {
+  Scheme = value;
+  if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->SetColorScheme(value);
+  ShowTerminalChoice();
+}
 
 void TTermForm::SaveScreenClick() {
   TFileDialog dialog(TFileDialog::dkSave, this);
@@ -307,6 +395,12 @@ bool TTermForm::LoadSettings() {
     QFont font;
     if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
   }
+  bool extended = true, utf8 = false;
+  flag("Extended", extended);
+  flag("Utf8", utf8);
+  SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
+  SetUtf8(utf8);
+  UseTerminal(extended);
   return true;
 }
 
@@ -326,4 +420,7 @@ void TTermForm::StoreSettings() {
   reg.WriteString("Rows", std::to_string(t.Rows()));
   reg.WriteString("ArrowKeys", std::to_string(t.ArrowKeys));
   reg.WriteString("Font", t.Font().toString().toStdString());
+  reg.WriteString("Extended", YesNoToStr(Extended()));
+  reg.WriteString("Utf8", YesNoToStr(Utf8));
+  reg.WriteString("ColorScheme", std::to_string(Scheme));
 }

@@ -5,6 +5,7 @@
 #include "CPortCtl.h"
 #include "CPortDataPacket.h"
 #include "CPortTerm.h"
+#include "CPortTermVT102.h"
 
 #include <QAction>
 #include <QLabel>
@@ -27,9 +28,21 @@ public:
 
   TComPort ComPort;
   TCustomComTerminal* Terminal = nullptr;
+  // The terminal in use: the extended VT102 with colours (the default), or
+  // the component set's VT100 as it is specified.
+  bool Extended() const { return dynamic_cast<TComTerminalVT102*>(Terminal) != nullptr; }
+  void UseTerminal(bool extended);
+  // The extended terminal's options (kept for the next one as well).
+  void SetUtf8(bool value);
+  void SetColorScheme(TVtColorScheme value);
   TComLed* Leds[7] = {};  // Conn, CTS, DSR, CD, Ring, Rx, Tx
   QAction* ConnectAction = nullptr;
   QAction* LogAction = nullptr;
+  QAction* ExtendedAction = nullptr;
+  QAction* PlainAction = nullptr;
+  QAction* Utf8Action = nullptr;
+  QAction* DarkAction = nullptr;
+  QAction* LightAction = nullptr;
   QLabel* PortLabel = nullptr;
   QLabel* CountLabel = nullptr;
 
@@ -41,6 +54,7 @@ public:
   void ClearClick();
   void SaveScreenClick();
   void LogClick();
+  void PasteClick();
 
   // Starts or stops logging every received line to fileName (appended).
   void StartLog(const QString& fileName);
@@ -59,11 +73,15 @@ private:
   void ShowCounts();
   void LogLine(const std::string& text, bool discarded);
   void PortAfterClose();
+  void CreateMenus();
+  void ShowTerminalChoice();
 
   TComLink Counter;  // counts what goes both ways
   TComDataPacket LogLines;
   std::FILE* LogFile = nullptr;
   QString LogName;
   bool PortLost = false;
+  bool Utf8 = false;
+  TVtColorScheme Scheme = csDark;
   QTimer CountTimer;
 };

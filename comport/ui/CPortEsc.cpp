@@ -180,36 +180,18 @@ TEscapeCode TEscapeCodesVT100::DetectShort() {
 
 void TEscapeCodesVT100::SplitParameters(TStrings& params) const {
   // Between the "[" and the final letter. A ";" ends a parameter that has
-  // something in it; one that starts a parameter stays in it. Each
-  // parameter's number is worked out on the way.
+  // something in it; one that starts a parameter stays in it.
   const std::uint32_t size = std::uint32_t(SequenceText.size()) - 2;
   const char* text = SequenceText.data() + 1;
   params.SetText(std::string_view(text, size));
   std::uint32_t start = 0;
-  unsigned value = 0;  // wraps on a long run of digits, which is no number anyway
-  bool number = true;
-  const auto add = [&](std::uint32_t end) {
-    const std::uint32_t length = end - start;
-    const bool signed_ = text[start] == '-' || text[start] == '+';
-    const bool isNumber = number && length > std::uint32_t(signed_) && length - signed_ <= 9;
-    params.AddPiece(start, length, text[start] == '-' ? -int(value) : int(value), isNumber);
-  };
   for (std::uint32_t i = 0; i < size; ++i) {
-    const char c = text[i];
-    if (c == ';' && i > start) {
-      add(i);
+    if (text[i] == ';' && i > start) {
+      params.AddPiece(start, i - start);
       start = i + 1;
-      value = 0;
-      number = true;
-      continue;
     }
-    const unsigned digit = unsigned(c - '0');
-    if (digit <= 9)
-      value = value * 10 + digit;
-    else if (!(i == start && (c == '-' || c == '+')))
-      number = false;
   }
-  if (size > start) add(size);
+  if (size > start) params.AddPiece(start, size - start);
 }
 
 TEscapeCode TEscapeCodesVT100::DetectBracketed() {

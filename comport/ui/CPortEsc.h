@@ -54,10 +54,6 @@ public:
   void AddPiece(std::uint32_t offset, std::uint32_t length) {
     FItems.push_back(Item(std::string_view(FText.data() + offset, length), offset));
   }
-  // An entry whose number the caller has worked out already.
-  void AddPiece(std::uint32_t offset, std::uint32_t length, int value, bool isNumber) {
-    FItems.push_back(TItem{offset, length, value, isNumber});
-  }
   void clear() {
     FText.clear();
     FItems.clear();
@@ -76,20 +72,22 @@ private:
     int Value;
     bool IsNumber;
   };
+  // An optional sign and decimal digits; leading zeros do not count, so a
+  // number has at most nine digits that do (more is beyond any count here).
   static TItem Item(std::string_view s, std::uint32_t offset) {
     TItem item{offset, std::uint32_t(s.size()), 0, false};
-    const std::size_t first = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-    if (first < s.size() && s.size() - first <= 9) {  // longer is beyond what a count needs
-      int value = 0;
-      std::size_t i = first;
-      for (; i < s.size(); ++i) {
-        const unsigned digit = unsigned(s[i] - '0');
-        if (digit > 9) break;
-        value = value * 10 + int(digit);
-      }
-      item.IsNumber = i == s.size();
-      item.Value = s[0] == '-' ? -value : value;
+    std::size_t i = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return item;
+    while (i + 1 < s.size() && s[i] == '0') ++i;
+    if (s.size() - i > 9) return item;
+    int value = 0;
+    for (; i < s.size(); ++i) {
+      const unsigned digit = unsigned(s[i] - '0');
+      if (digit > 9) return item;
+      value = value * 10 + int(digit);
     }
+    item.IsNumber = true;
+    item.Value = s[0] == '-' ? -value : value;
     return item;
   }
   std::string FText;
@@ -117,7 +115,7 @@ public:
   // The bytes that send Code with Params (none: nullptr).
   virtual std::string EscCodeToStr(TEscapeCode Code, const TStrings* Params) = 0;
   // Parameter Num (from 1) as a decimal integer; 1 when there is none or it
-  // is not a number.
+  // is not a number (leading zeros are allowed).
   static int GetParam(int Num, const TStrings* Params);
 
   // A sequence is never longer than this: at this many bytes after the ESC
@@ -172,7 +170,7 @@ protected:
   virtual TEscapeCode DetectBracketed();
   virtual TEscapeCode DetectShort();
   // Splits the bytes between "[" and the final letter into parameters.
-  void SplitParameters(TStrings& params) const;
+  virtual void SplitParameters(TStrings& params) const;
   // Everything but plain text and parameter bytes.
   [[gnu::noinline]] TEscapeResult ProcessSequenceChar(char Ch);
   bool Collecting = false;

@@ -63,6 +63,7 @@ void TCustomComTerminal::SetRows(int value) {
 // next move.
 void TCustomComTerminal::ApplyGridSize() {
   FBuffer.Init();
+  GridInitialized();
   AdjustSize();
   UpdateScrollRange();
   InvalidateGrid();
@@ -94,6 +95,7 @@ void TCustomComTerminal::CreateEscapeCodes() {
 void TCustomComTerminal::ClearScreen() {
   TPaintBatch batch(this);
   FBuffer.Init();
+  GridInitialized();
   InvalidateGrid();
   MoveCaret(1, 1);
 }
@@ -318,45 +320,15 @@ void TCustomComTerminal::WriteStr(const std::string& Str) {
     TEscapeCodes* codes = FEscapeCodes.get();
     if (!codes)
       PutChar(Str[i++]);
-    else if (typeid(*codes) == typeid(TEscapeCodesVT100))
-      i = Feed(static_cast<TEscapeCodesVT100&>(*codes), Str, i);
-    else if (typeid(*codes) == typeid(TEscapeCodesVT52))
-      i = Feed(static_cast<TEscapeCodesVT52&>(*codes), Str, i);
     else
-      i = Feed(*codes, Str, i);
+      i = FeedParser(*codes, Str, i);
   }
 }
 
-template <class Parser>
-std::size_t TCustomComTerminal::Feed(Parser& codes, const std::string& Str, std::size_t index) {
-  const auto process = [&codes](char ch) {
-    if constexpr (std::is_same_v<Parser, TEscapeCodes>)
-      return codes.ProcessChar(ch);
-    else
-      return codes.Parser::ProcessChar(ch);
-  };
-  while (index < Str.size()) {
-    TEscapeResult result = process(Str[index++]);
-    if constexpr (std::is_same_v<Parser, TEscapeCodesVT100>) {
-      // The rest of a sequence in one go.
-      if (result == erNothing) {
-        std::size_t taken = 0;
-        result = codes.ContinueSequence(Str.data() + index, Str.size() - index, taken);
-        index += taken;
-      }
-    }
-    switch (result) {
-      case erChar: PutChar(codes.LastChar); break;
-      case erNothing: continue;
-      case erCode:
-        if (!PutEscapeCode(codes.LastCode, codes.Parameters)) DoUnhandledCode(codes.LastCode, codes.SequenceText);
-        codes.Parameters.clear();
-        break;
-    }
-    // A handler may have changed the emulation, and with it the parser.
-    if (FEscapeCodes.get() != &codes) break;
-  }
-  return index;
+std::size_t TCustomComTerminal::FeedParser(TEscapeCodes& codes, const std::string& Str, std::size_t index) {
+  if (typeid(codes) == typeid(TEscapeCodesVT100)) return Feed(static_cast<TEscapeCodesVT100&>(codes), Str, index);
+  if (typeid(codes) == typeid(TEscapeCodesVT52)) return Feed(static_cast<TEscapeCodesVT52&>(codes), Str, index);
+  return Feed(codes, Str, index);
 }
 
 void TCustomComTerminal::RxBuf(TCustomComPort*, const std::uint8_t* Buffer, int Count) {
@@ -381,6 +353,13 @@ void TCustomComTerminal::StringReceived(std::string Str) {
 }
 
 // --------------------------------------------------------------- sending
+
+void TCustomComTerminal::PasteText(const QString& text) {
+  for (const QChar ch : text) {
+    if (ch == '\n') SendChar(13);  // a pasted line ends as a typed one does
+    else if (ch.unicode() <= 255) SendChar(char(ch.unicode()));
+  }
+}
 
 void TCustomComTerminal::SendChar(char Ch) {
   TPaintBatch batch(this);

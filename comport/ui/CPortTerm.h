@@ -15,6 +15,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 // One cell of the grid; Ch 0 marks an empty cell.
@@ -158,6 +159,10 @@ public:
   void LoadFromStream(std::istream& Stream);
   void SelectFont();
   void ShowSetupDialog();
+  // Sends text as if typed, character by character (one byte each).
+  virtual void PasteText(const QString& text);
+  // The text one grid cell shows (column, row from 1).
+  virtual QString CellText(int column, int row) const;
 
   // The state the screen model keeps.
   QPoint CaretCell() const { return FCaretCell; }
@@ -221,8 +226,13 @@ protected:
   // runs (a received chunk, say) and done once at its end.
   void InvalidateCells(int left, int top, int right, int bottom);
   void InvalidateGrid();
-  // The picture of the grid moved by one row (up: the grid scrolled down).
-  void GridScrolled(bool up);
+  // Hooks for descendants that keep more per cell than the grid does: the
+  // grid scrolled by one row (up: ScrollDown, its first row left), and the
+  // grid was made anew (all cells empty).
+  virtual void GridScrolled(bool up);
+  virtual void GridInitialized() {}
+  // Whether the window caret shows at all (a host may hide it).
+  virtual bool CaretWanted() const { return true; }
   class TPaintBatch {
   public:
     explicit TPaintBatch(TCustomComTerminal* terminal);
@@ -257,14 +267,18 @@ protected:
   bool CalculateMetrics();
   void AdjustSize();
 
-private:
-  friend class TComTermBuffer;
-  void PortDestroyed(TCustomComPort* port) override;
   // Feeds Str from index on through codes until the end, or until a handler
   // replaced the parser; returns where it stopped. Parser is the exact type
   // of codes when the terminal knows it, so that no byte costs a virtual call.
   template <class Parser>
   std::size_t Feed(Parser& codes, const std::string& Str, std::size_t index);
+  // Feeds Str through the parser; a descendant with a parser of its own
+  // type runs it without a virtual call per byte.
+  virtual std::size_t FeedParser(TEscapeCodes& codes, const std::string& Str, std::size_t index);
+
+private:
+  friend class TComTermBuffer;
+  void PortDestroyed(TCustomComPort* port) override;
   void FlushPaint();
   void PlaceCaret();
   void ApplyGridSize();
@@ -307,3 +321,35 @@ class TComTerminal : public TCustomComTerminal {
 public:
   using TCustomComTerminal::TCustomComTerminal;
 };
+
+template <class Parser>
+inline std::size_t TCustomComTerminal::Feed(Parser& codes, const std::string& Str, std::size_t index) {
+  const auto process = [&codes](char ch) {
+    if constexpr (std::is_same_v<Parser, TEscapeCodes>)
+      return codes.ProcessChar(ch);
+    else
+      return codes.Parser::ProcessChar(ch);
+  };
+  while (index < Str.size()) {
+    TEscapeResult result = process(Str[index++]);
+    if constexpr (std::is_same_v<Parser, TEscapeCodesVT100>) {
+      // The rest of a sequence in one go.
+      if (result == erNothing) {
+        std::size_t taken = 0;
+        result = codes.ContinueSequence(Str.data() + index, Str.size() - index, taken);
+        index += taken;
+      }
+    }
+    switch (result) {
+      case erChar: PutChar(codes.LastChar); break;
+      case erNothing: continue;
+      case erCode:
+        if (!PutEscapeCode(codes.LastCode, codes.Parameters)) DoUnhandledCode(codes.LastCode, codes.SequenceText);
+        codes.Parameters.clear();
+        break;
+    }
+    // A handler may have changed the emulation, and with it the parser.
+    if (FEscapeCodes.get() != &codes) break;
+  }
+  return index;
+}

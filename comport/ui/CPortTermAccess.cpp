@@ -115,10 +115,7 @@ private:
     for (int r = topLeft.y(); r < topLeft.y() + rows && r <= grid.Rows(); ++r) {
       QString line;
       const int last = std::min(grid.GetLineLength(r), topLeft.x() + columns - 1);
-      for (int c = topLeft.x(); c <= last; ++c) {
-        const char ch = grid.GetChar(c, r).Ch;
-        line += ch ? QChar(uchar(ch)) : QChar(' ');
-      }
+      for (int c = topLeft.x(); c <= last; ++c) line += Terminal->CellText(c, r);
       lines << line;
     }
     return lines;

@@ -107,7 +107,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* event) {
   const int top = clip.top() / FCellHeight + 1;
   const int bottom = std::min(clip.bottom() / FCellHeight + 1, FRows);
   PaintTerminal(painter, QRect(QPoint(left, top), QPoint(right, bottom)));
-  if (FHasCaret && FCaretShown && FCaretBlinkOn) {
+  if (FHasCaret && FCaretShown && FCaretBlinkOn && CaretWanted()) {
     // The caret inverts what is under it, as a system caret does.
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     painter.fillRect(CaretRect(), Qt::white);
@@ -140,6 +140,11 @@ void TCustomComTerminal::DrawChar(QPainter& painter, int column, int row, const 
   // Bytes show as 8-bit characters.
   painter.drawText(rect.left(), rect.top() + FCellAscent, QString(QChar(uchar(cell.Ch))));
   if (cell.Underline) painter.setFont(FFont);
+}
+
+QString TCustomComTerminal::CellText(int column, int row) const {
+  const char ch = FBuffer.GetChar(column, row).Ch;
+  return ch ? QString(QChar(uchar(ch))) : QString(QChar(' '));
 }
 
 // ------------------------------------------------------------------ caret

@@ -1,0 +1,128 @@
+// The extended terminal: a VT102 with ANSI colours, built on the terminal
+// of the component set without changing it. It adds scroll regions and
+// origin mode, index and reverse index, inserting and deleting lines and
+// characters, erasing parts of lines and screens, absolute columns and rows,
+// 16 and 256 colours, faint and reverse, auto-wrap with the VT100's pending
+// wrap, the alternate screen, bracketed paste, the DEC line-drawing set, and
+// UTF-8 text when asked.
+#pragma once
+
+#include "CPortEscVT102.h"
+#include "CPortTerm.h"
+
+#include <array>
+#include <vector>
+
+// What a cell of the extended terminal holds beyond the grid's byte.
+struct TVtCell {
+  char32_t Ch = 0;        // 0: empty
+  std::int16_t Fg = -1;   // colour index 0-255, -1: the default
+  std::int16_t Bg = -1;
+  std::uint8_t Flags = 0;  // TVtFlag bits
+};
+
+enum TVtFlag : std::uint8_t { vfBold = 1, vfFaint = 2, vfUnderline = 4, vfReverse = 8 };
+
+// The eight basic colours and their bright forms, in a dark and a light
+// scheme; the 256-colour forms add the colour cube and the grey ramp.
+enum TVtColorScheme { csDark, csLight };
+
+class TComTerminalVT102 : public TCustomComTerminal {
+public:
+  explicit TComTerminalVT102(QWidget* parent = nullptr);
+
+  // Bytes arriving are UTF-8 text (off: each byte is an 8-bit character).
+  bool Utf8() const { return FUtf8; }
+  void SetUtf8(bool value);
+  TVtColorScheme ColorScheme() const { return FScheme; }
+  void SetColorScheme(TVtColorScheme value);
+  // A colour of the palette (0-255) in the current scheme.
+  QRgb PaletteColor(int index) const;
+
+  // The state the tests look at.
+  const TVtCell& Cell(int column, int row) const;
+  int ScrollTop() const { return FTop; }
+  int ScrollBottom() const { return FBottom; }
+  bool OriginMode() const { return FOrigin; }
+  bool InsertMode() const { return FInsert; }
+  bool WrapPending() const { return FWrapPending; }
+  bool CaretVisible() const { return FCaretVisible; }
+  bool AlternateScreen() const { return FAlternate; }
+  bool BracketedPaste() const { return FBracketedPaste; }
+
+  void PasteText(const QString& text) override;
+  QString CellText(int column, int row) const override;
+
+protected:
+  void PutChar(char Ch) override;
+  bool PutEscapeCode(TEscapeCode Code, const TStrings& Params) override;
+  void SetAttributes(const TStrings& Params) override;
+  void SetMode(const TStrings& Params, bool OnOff) override;
+  void CreateEscapeCodes() override;
+  std::size_t FeedParser(TEscapeCodes& codes, const std::string& Str, std::size_t index) override;
+  void GridScrolled(bool up) override;
+  void GridInitialized() override;
+  bool CaretWanted() const override { return FCaretVisible; }
+  void PaintTerminal(QPainter& painter, QRect cells) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+private:
+  // The screen model.
+  void Print(char32_t ch);
+  void LineFeed();
+  void ReverseLineFeed();
+  void MoveTo(int column, int row);  // clears a pending wrap
+  void MoveInRegion(int column, int row);  // a row counted from the region's top in origin mode
+  // Rows top to bottom move up (down) by n; rows coming in are empty.
+  void ScrollRegion(int top, int bottom, int n, bool up);
+  void InsertBlankChars(int column, int row, int n);
+  void DeleteChars(int column, int row, int n);
+  void EraseCells(int fromColumn, int fromRow, int toColumn, int toRow);
+  void SetCell(int column, int row, const TVtCell& cell);
+  void CopyRow(int from, int to);
+  void EmptyRow(int row);
+  void SwitchScreen(bool alternate, bool saveCaret);
+  void SaveCursor();
+  void RestoreCursor();
+  void SendAnswer(const std::string& bytes);
+  void SendText(const QString& text);
+  char32_t Translate(std::uint8_t byte) const;
+
+  std::vector<TVtCell> FCells;  // in the grid's row ring, so that full scrolls rotate alike
+  int FRing = 0;                // the ring index of row 1
+  int FGridColumns = 0, FGridRows = 0;
+  TVtCell& At(int column, int row) {
+    int physical = FRing + row - 1;
+    if (physical >= FGridRows) physical -= FGridRows;
+    return FCells[std::size_t(physical) * std::size_t(FGridColumns) + std::size_t(column - 1)];
+  }
+  const TVtCell& At(int column, int row) const { return const_cast<TComTerminalVT102*>(this)->At(column, row); }
+
+  TVtCell FPen;  // the attributes new characters get
+  int FTop = 1, FBottom = 1;
+  bool FOrigin = false;
+  bool FInsert = false;
+  bool FWrapPending = false;
+  bool FCaretVisible = true;
+  bool FBracketedPaste = false;
+  bool FScreenReverse = false;  // the whole screen in reverse video (?5)
+  bool FAlternate = false;
+  bool FUtf8 = false;
+  std::uint32_t FUtf8Code = 0;  // a UTF-8 character under way
+  int FUtf8Left = 0;
+  bool FGraphics[2] = {false, false};  // G0 and G1 hold the line-drawing set
+  int FShift = 0;                      // 0: G0 in use (SI), 1: G1 (SO)
+  TVtColorScheme FScheme = csDark;
+
+  struct TSaved {
+    QPoint Caret{1, 1};
+    TVtCell Pen;
+    bool Origin = false;
+    bool Graphics[2] = {false, false};
+    int Shift = 0;
+  } FSaved;
+  // The main screen while the alternate one shows.
+  std::vector<TComTermChar> FMainGrid;
+  std::vector<TVtCell> FMainCells;
+  QPoint FMainCaret{1, 1};
+};

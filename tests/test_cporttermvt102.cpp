@@ -1,0 +1,152 @@
+// The extended (VT102 with colours) terminal, headless.
+#include "CPortTermVT102.h"
+#include "FakeComDevice.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The rows of a terminal as text, trailing blanks cut.
+std::vector<std::string> Rows(const TCustomComTerminal& t, int count) {
+  std::vector<std::string> rows;
+  for (int r = 1; r <= count; ++r) {
+    std::string row;
+    for (int c = 1; c <= t.Columns(); ++c) row += t.CellText(c, r).toStdString();
+    row.erase(row.find_last_not_of(' ') + 1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+using Lines = std::vector<std::string>;
+
+struct TSmall : TComTerminalVT102 {
+  TSmall() {
+    SetColumns(10);
+    SetRows(6);
+  }
+};
+
+}  // namespace
+
+TEST(ExtendedTerminal, EditingSequences) {
+  struct TCase {
+    const char* Name;
+    std::string Input;
+    Lines Screen;  // the first four rows
+    QPoint Caret;
+  } cases[] = {
+      {"index and reverse index", "a\x1b" "Db\x1bMc", {"a c", " b", "", ""}, {4, 1}},
+      {"next line", "ab\x1b" "Ec", {"ab", "c", "", ""}, {2, 2}},
+      {"insert and delete characters", "abcdef\r\x1b[2C\x1b[2@XY\x1b[3P", {"abXYf", "", "", ""}, {5, 1}},
+      {"insert mode", "abc\r\x1b[4hXY\x1b[4lZ", {"XYZbc", "", "", ""}, {4, 1}},
+      {"erase characters", "abcdef\r\x1b[C\x1b[3X", {"a   ef", "", "", ""}, {2, 1}},
+      {"erase to the start of line and screen", "abcd\r\nefgh\x1b[2D\x1b[1K\x1b[A\x1b[1J",
+       {"   d", "   h", "", ""}, {3, 1}},
+      {"erase the whole line and screen keeping the caret", "abc\r\ndef\x1b[2K", {"abc", "", "", ""}, {4, 2}},
+      {"absolute columns and rows", "\x1b[3dx\x1b[7Gy\x1b[2`z", {"", "", "xz    y", ""}, {3, 3}},
+      {"next and previous line", "\x1b[5Ga\x1b[2Eb\x1b[Fc", {"    a", "c", "b", ""}, {2, 2}},
+      {"insert and delete lines", "1\r\n2\r\n3\r\n4\x1b[2;1H\x1b[L\x1b[3;1H\x1b[2M", {"1", "", "4", ""}, {1, 3}},
+      {"line drawing", "\x1b(0lqk\x0ex\x0fx\x1b(Bq", {"\u250c\u2500\u2510x\u2502q", "", "", ""}, {7, 1}},
+  };
+  for (const TCase& c : cases) {
+    TSmall t;
+    t.WriteStr(c.Input);
+    Lines screen = Rows(t, 4);
+    EXPECT_EQ(screen, c.Screen) << c.Name;
+    EXPECT_EQ(t.CaretCell(), c.Caret) << c.Name;
+  }
+}
+
+TEST(ExtendedTerminal, ScrollRegionsAndOriginMode) {
+  TSmall t;
+  t.WriteStr("1\r\n2\r\n3\r\n4\r\n5\r\n6");
+  t.WriteStr("\x1b[2;4r");  // rows 2 to 4; the caret goes home
+  EXPECT_EQ(t.CaretCell(), QPoint(1, 1));
+  t.WriteStr("\x1b[4;1H\nX");  // a line feed at the bottom margin scrolls the region only
+  EXPECT_EQ(Rows(t, 6), (Lines{"1", "3", "4", "X", "5", "6"}));
+  t.WriteStr("\x1b[2;1H\x1bMY");  // reverse index at the top margin
+  EXPECT_EQ(Rows(t, 6), (Lines{"1", "Y", "3", "4", "5", "6"}));
+  t.WriteStr("\x1b[5;1H\x1b[L");  // insert lines outside the region: nothing
+  EXPECT_EQ(Rows(t, 6), (Lines{"1", "Y", "3", "4", "5", "6"}));
+  t.WriteStr("\x1b[3;1H\x1b[L");  // inside: the region's last row falls out
+  EXPECT_EQ(Rows(t, 6), (Lines{"1", "Y", "", "3", "5", "6"}));
+  t.WriteStr("\x1b[6;1H\n");  // a line feed below the region on the last row: nothing moves
+  EXPECT_EQ(Rows(t, 6), (Lines{"1", "Y", "", "3", "5", "6"}));
+
+  // Origin mode counts rows from the region's top and keeps the caret in it;
+  // the position report says so too.
+  t.WriteStr("\x1b[?6h\x1b[2;3HO\x1b[9;1HP");
+  EXPECT_EQ(t.Cell(3, 3).Ch, U'O');
+  EXPECT_EQ(t.Cell(1, 4).Ch, U'P');
+  auto state = std::make_shared<TFakeState>();
+  TComPort port;
+  port.SetPort("/dev/fake0");
+  port.SetDeviceFactory([state] { return std::make_unique<TFakeComDevice>(state); });
+  t.SetComPort(&port);
+  port.Open();
+  t.WriteStr("\x1b[6n\x1b[c");
+  EXPECT_EQ(state->Output, "\x1b[3;2R\x1b[?6c");
+  port.Close();
+  t.SetComPort(nullptr);
+}
+
+TEST(ExtendedTerminal, PendingWrapAlternateScreenAndColours) {
+  TSmall t;
+  t.WriteStr("0123456789");
+  EXPECT_EQ(t.CaretCell(), QPoint(10, 1));  // stays in the last column...
+  EXPECT_TRUE(t.WrapPending());
+  t.WriteStr("A");  // ...until the next character
+  EXPECT_EQ(Rows(t, 2), (Lines{"0123456789", "A"}));
+  EXPECT_EQ(t.CaretCell(), QPoint(2, 2));
+  t.WriteStr("B");
+  t.WriteStr("\x1b[?7l\r\n0123456789XY");  // no wrap: the last column is overwritten
+  EXPECT_EQ(Rows(t, 3)[2], "012345678Y");
+
+  t.WriteStr("\x1b[?1049h");
+  EXPECT_TRUE(t.AlternateScreen());
+  EXPECT_EQ(Rows(t, 3), (Lines{"", "", ""}));
+  t.WriteStr("\x1b[Halt");
+  t.WriteStr("\x1b[?1049l");
+  EXPECT_EQ(Rows(t, 3), (Lines{"0123456789", "AB", "012345678Y"}));
+  EXPECT_EQ(t.CaretCell(), QPoint(10, 3));  // back where it was
+
+  t.ClearScreen();
+  t.WriteStr("\x1b[31;44ma\x1b[1;38;5;200mb\x1b[2;7mc\x1b[22;27;39;49md\x1b[97;101me\x1b[48;5;255mf\x1b[0mg");
+  EXPECT_EQ(t.Cell(1, 1).Fg, 1);
+  EXPECT_EQ(t.Cell(1, 1).Bg, 4);
+  EXPECT_EQ(t.Cell(2, 1).Fg, 200);
+  EXPECT_EQ(t.Cell(2, 1).Flags, vfBold);
+  EXPECT_EQ(t.Cell(3, 1).Flags, vfBold | vfFaint | vfReverse);
+  EXPECT_EQ(t.Cell(4, 1).Fg, -1);
+  EXPECT_EQ(t.Cell(4, 1).Bg, -1);
+  EXPECT_EQ(t.Cell(4, 1).Flags, 0);
+  EXPECT_EQ(t.Cell(5, 1).Fg, 15);
+  EXPECT_EQ(t.Cell(5, 1).Bg, 9);
+  EXPECT_EQ(t.Cell(6, 1).Bg, 255);
+  EXPECT_EQ(t.Cell(7, 1).Bg, -1);
+  EXPECT_EQ(t.PaletteColor(255), qRgb(238, 238, 238));
+  EXPECT_EQ(t.PaletteColor(16 + 36 * 5), qRgb(255, 0, 0));
+
+  // UTF-8 when asked; a cut character shows as the replacement.
+  t.SetUtf8(true);
+  t.WriteStr("\r\x1b[2B\xc3\xa9\xe2\x82\xac\xe2\x82z");
+  EXPECT_EQ(t.CellText(1, 3), QString::fromUtf8("\xc3\xa9"));
+  EXPECT_EQ(t.CellText(2, 3), QString::fromUtf8("\xe2\x82\xac"));
+  EXPECT_EQ(t.Cell(3, 3).Ch, char32_t(0xFFFD));
+  EXPECT_EQ(t.CellText(4, 3), "z");
+}
+
+TEST(ExtendedTerminal, TheSpecifiedTerminalStillIgnoresWhatItIgnored) {
+  // The same bytes to the specified terminal: the new sequences remain
+  // unhandled codes, and its screen is what it always was.
+  TComTerminal t;
+  std::vector<std::string> unhandled;
+  t.OnUnhandledCode = [&](TCustomComTerminal*, TEscapeCode, const std::string& text) { unhandled.push_back(text); };
+  t.WriteStr("ab\x1b[2;4r\x1b[L\x1b[P\x1b[1K\x1b[31mc\x1b" "D\x1b(0q");
+  EXPECT_EQ(unhandled, (std::vector<std::string>{"[2;4r", "[L", "[P", "[1K", "D", "("}));
+  EXPECT_EQ(t.Buffer().GetChar(3, 1).Ch, 'c');
+  EXPECT_EQ(t.Buffer().GetChar(4, 1).Ch, '0');
+  EXPECT_EQ(t.Buffer().GetChar(5, 1).Ch, 'q');
+  EXPECT_EQ(t.Buffer().GetChar(3, 1).FrontColor, t.FontColor());  // no colour
+}
