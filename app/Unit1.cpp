@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "CPortSetup.h"
+#include "CPortTexts.h"
 #include "ConfigFile.h"
 #include "Forms.h"
 
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
 
@@ -29,6 +31,11 @@ T* Lookup(const QObject* owner, const char* prefix, int number) {
 // Files and records carry 8-bit characters, one byte a character.
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
 QString FromBytes(const std::string& bytes) { return QString::fromLatin1(bytes.data(), qsizetype(bytes.size())); }
+
+// Numbers travel as the digits alone; a conversion message quotes anything
+// else as typed, so those texts go as UTF-8, the encoding of messages.
+std::string NumberText(const QString& text) { return text.toUtf8().toStdString(); }
+QString FromNumberText(const std::string& text) { return QString::fromStdString(text); }
 
 // An index outside the list leaves it with no selection.
 void SetIndex(TComboBox* list, int index) { list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1); }
@@ -116,8 +123,16 @@ void TForm1::BindEvents() {
   onClick(Button_NLoadClick, &TForm1::Button_NLoadClickClick);
   onClick(Button_M_SetClick, &TForm1::Button_M_SetClickClick);
   onClick(Button_M_Load, &TForm1::Button_M_LoadClick);
-  onClick(Button_Connect, &TForm1::Button_ConnectClick);
-  onClick(Button_DisCon, &TForm1::Button_DisConClick);
+  // Connect and Dis Con latch: whatever presses one down (mouse, Space, an
+  // assistive tool's toggle) runs its handler; the program setting the
+  // real state does not.
+  const auto onLatch = [this](QAbstractButton* button, void (TForm1::*handler)(QObject*)) {
+    connect(button, &QAbstractButton::toggled, this, Guarded([this, button, handler](bool down) {
+              if (down && !ShowingLinkState) (this->*handler)(button);
+            }));
+  };
+  onLatch(Button_Connect, &TForm1::Button_ConnectClick);
+  onLatch(Button_DisCon, &TForm1::Button_DisConClick);
   onClick(Button_SetCon, &TForm1::Button_SetConClick);
   onClick(SpeedButton2, &TForm1::SpeedButton_SaveClick);
   onClick(SpeedButton3, &TForm1::SpeedButton1_LoadClick);
@@ -139,7 +154,16 @@ void TForm1::BindEvents() {
 void TForm1::ComboBox_Unit_Ch1Change(QObject* Sender) {
   const int c = Tag(Sender) & 0xFF;
   if (c > 3) return;
-  const QString unit = ComboBox_Unit_Ch[c]->currentText();
+  TComboBox* list = ComboBox_Unit_Ch[c];
+  const QString unit = list->currentText();
+  // Typed text that names a unit selects it, so Send Set sends what is shown.
+  const int named = list->findText(unit, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (named >= 0 && named != list->currentIndex()) {
+    const QSignalBlocker quiet(list);
+    const int cursor = list->lineEdit()->cursorPosition();
+    list->setCurrentIndex(named);
+    list->lineEdit()->setCursorPosition(cursor);
+  }
   if (unit == "C(PT100)") {
     SetLocked(Edit_Max_Ch[c], true, "127");
     SetLocked(Edit_Min_Ch[c], true, "-41");
@@ -192,21 +216,30 @@ void TForm1::SpeedButton1_LoadClick(QObject*) {
 
 // ------------------------------------------------------------ the link
 
+// The pressed button shows the port's real state, also when opening fails.
+void TForm1::ShowLinkState() {
+  const bool open = ComPort1->Connected();
+  const bool before = std::exchange(ShowingLinkState, true);
+  (open ? Button_Connect : Button_DisCon)->setChecked(true);
+  ShowingLinkState = before;
+}
+
 void TForm1::Button_ConnectClick(QObject*) {
-  // The pressed button shows the port's real state, also when opening fails.
-  Button_DisCon->setChecked(!ComPort1->Connected());
-  Button_Connect->setChecked(ComPort1->Connected());
+  ShowLinkState();
   if (ComPort1->Connected()) return;
   ComPort1->SetCustomBaudRate(115200);
-  ComPort1->Open();
-  Button_Connect->setChecked(ComPort1->Connected());
+  try {
+    ComPort1->Open();
+  } catch (const EComPort& e) {
+    throw Exception(ComErrorText(e));  // with the reason and the usual cure
+  }
+  ShowLinkState();
   if (ComPort1->Connected()) Button_All_LoadClick(Button_All_Load);
 }
 
 void TForm1::Button_DisConClick(QObject*) {
-  Button_DisCon->setChecked(true);
-  if (!ComPort1->Connected()) return;
-  ComPort1->Close();
+  if (ComPort1->Connected()) ComPort1->Close();
+  ShowLinkState();
 }
 
 void TForm1::ComPort1Error(TCustomComPort*, TComErrors Errors) {
@@ -217,9 +250,9 @@ void TForm1::ComPort1Error(TCustomComPort*, TComErrors Errors) {
 // window shows it closed and no answer is awaited any more. A lost device
 // also ends an All Send sequence: one message says what happened.
 void TForm1::ComPort1AfterClose(TCustomComPort*) {
+  if (!ComPort1) return;  // the window is closing the port on its way out
   Timer1->stop();
-  Button_Connect->setChecked(false);
-  Button_DisCon->setChecked(true);
+  ShowLinkState();
   QPalette palette = Button_Connect->palette();
   palette.setColor(QPalette::ButtonText, QApplication::palette(Button_Connect).color(QPalette::ButtonText));
   Button_Connect->setPalette(palette);
@@ -345,19 +378,19 @@ TChannelControls TForm1::ChannelControls(int c) const {
   v.SpeedSync = CheckBox_SS_Ch[c]->isChecked();
   v.Unit = ComboBox_Unit_Ch[c]->currentIndex();
   v.VChk = ComboBox_VChk_Ch[c]->currentIndex();
-  v.Danger = ToBytes(Edit_Damger_Ch[c]->text());
-  v.Alert = ToBytes(Edit_Alert_Ch[c]->text());
+  v.Danger = NumberText(Edit_Damger_Ch[c]->text());
+  v.Alert = NumberText(Edit_Alert_Ch[c]->text());
   v.Relay = ComboBox_Relay_Ch[c]->currentIndex();
   v.Atype = ComboBox_Atype_Ch[c]->currentIndex();
-  v.Dtyme = ToBytes(Edit_Dtyme_Ch[c]->text());
+  v.Dtyme = NumberText(Edit_Dtyme_Ch[c]->text());
   v.Ttype = ComboBox_Ttype_Ch[c]->currentIndex();
-  v.Ttyme = ToBytes(Edit_Ttyme_Ch[c]->text());
-  v.Max = ToBytes(Edit_Max_Ch[c]->text());
-  v.Min = ToBytes(Edit_Min_Ch[c]->text());
-  v.Scale = ToBytes(Edit_Scale_Ch[c]->text());
-  v.Offset = ToBytes(Edit_Offset_Ch[c]->text());
-  v.CurrMax = ToBytes(Edit_Curr_Max_Ch[c]->text());
-  v.CurrMin = ToBytes(Edit_Curr_Min_Ch[c]->text());
+  v.Ttyme = NumberText(Edit_Ttyme_Ch[c]->text());
+  v.Max = NumberText(Edit_Max_Ch[c]->text());
+  v.Min = NumberText(Edit_Min_Ch[c]->text());
+  v.Scale = NumberText(Edit_Scale_Ch[c]->text());
+  v.Offset = NumberText(Edit_Offset_Ch[c]->text());
+  v.CurrMax = NumberText(Edit_Curr_Max_Ch[c]->text());
+  v.CurrMin = NumberText(Edit_Curr_Min_Ch[c]->text());
   return v;
 }
 
@@ -408,7 +441,7 @@ void TForm1::Button_Send1Click(QObject* Sender) {
   const int c = Tag(Sender) & 0xFF;
   TChannelControls values = ChannelControls(c);
   EncodeChannelRecord(values, ChannelRecord);
-  Edit_Curr_Min_Ch[c]->setText(FromBytes(values.CurrMin));  // the range rule may have corrected it
+  Edit_Curr_Min_Ch[c]->setText(FromNumberText(values.CurrMin));  // the range rule may have corrected it
   if (!ComPort1->Connected()) {
     ShowMessage(" Com Port Not Connect ");
     return;
@@ -423,8 +456,8 @@ void TForm1::Button_Send5Click(QObject*) {
   v.TempMillivolt = CheckBox1->isChecked();
   v.UsedRpm = ComboBox_Used_Rpm->currentIndex();
   v.CntRpm = ComboBox_Cnt_Rpm->currentIndex();
-  v.SpeedH1 = ToBytes(Edit_Speed_H1->text());
-  v.SpeedL1 = ToBytes(Edit_Speed_L1->text());
+  v.SpeedH1 = NumberText(Edit_Speed_H1->text());
+  v.SpeedL1 = NumberText(Edit_Speed_L1->text());
   v.EvCnt = ComboBox_EvCnt->currentIndex();
   EncodeAuxRecord(v, AuxRecord);
   if (!StartTransaction("\x26", 2)) ShowMessage(" Com Port Not Connect ");
@@ -434,7 +467,7 @@ void TForm1::Button_Send6Click(QObject*) {
   TSystemControls v;
   v.SerialEnabled = Edit_Serial_Nu_Ch1->isEnabled();
   v.Serial = ToBytes(Edit_Serial_Nu_Ch1->text());
-  v.Node = ToBytes(Edit_Node1->text());
+  v.Node = NumberText(Edit_Node1->text());
   v.Baud = ComboBox_Com_Baud_S1->currentIndex();
   v.Data = ComboBox_Com_Data_S1->currentIndex();
   v.Stop = ComboBox_Com_Stop_S1->currentIndex();
@@ -456,8 +489,8 @@ void TForm1::Button_All_LoadClick(QObject*) {
 }
 
 void TForm1::Button_NSetClickClick(QObject*) {
-  const std::string ip[4] = {ToBytes(Edit_Src_Ip1->text()), ToBytes(Edit_Src_Ip2->text()),
-                             ToBytes(Edit_Src_Ip3->text()), ToBytes(Edit_Src_Ip4->text())};
+  const std::string ip[4] = {NumberText(Edit_Src_Ip1->text()), NumberText(Edit_Src_Ip2->text()),
+                             NumberText(Edit_Src_Ip3->text()), NumberText(Edit_Src_Ip4->text())};
   EncodeNetRecord(ip, NetRecord);
   StartTransaction(AddressFrame(FrameNetAddress, NetRecord.data(), int(NetRecord.size())), 20);
 }
@@ -465,8 +498,8 @@ void TForm1::Button_NSetClickClick(QObject*) {
 void TForm1::Button_NLoadClickClick(QObject*) { StartTransaction(std::string("\x06\x81", 2), 21); }
 
 void TForm1::Button_M_SetClickClick(QObject*) {
-  const std::string mac[6] = {ToBytes(Edit_Mac1->text()), ToBytes(Edit_Mac2->text()), ToBytes(Edit_Mac3->text()),
-                              ToBytes(Edit_Mac4->text()), ToBytes(Edit_Mac5->text()), ToBytes(Edit_Mac6->text())};
+  const std::string mac[6] = {NumberText(Edit_Mac1->text()), NumberText(Edit_Mac2->text()), NumberText(Edit_Mac3->text()),
+                              NumberText(Edit_Mac4->text()), NumberText(Edit_Mac5->text()), NumberText(Edit_Mac6->text())};
   EncodeMacRecord(mac, MacRecord);
   StartTransaction(AddressFrame(FrameMacAddress, MacRecord.data(), int(MacRecord.size())), 22);
 }
@@ -485,4 +518,12 @@ void TForm1::ShowMacAddress() {
   for (int k = 0; k < 6; ++k) boxes[k]->setText(QString::fromStdString(texts[k]));
 }
 
-void TForm1::Button_SetConClick(QObject*) { ComPort1->ShowSetupDialog(); }
+void TForm1::Button_SetConClick(QObject*) {
+  try {
+    ComPort1->ShowSetupDialog();  // reopens an open port with the new settings
+  } catch (const EComPort& e) {
+    ShowLinkState();
+    throw Exception(ComErrorText(e));
+  }
+  ShowLinkState();
+}

@@ -66,6 +66,8 @@ public:
   std::string RecvBuffer;
   // The port reported that its device went away; its close says so.
   bool PortLost = false;
+  // Set while the program latches Connect or Dis Con to the port's state.
+  bool ShowingLinkState = false;
 
   // The control tables: entries 0 to 3 are channels 1 to 4; the send-button
   // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM).
@@ -131,6 +133,7 @@ public:
   void ComPort1RxChar(TCustomComPort* Sender, int Count);
   void ComPort1Error(TCustomComPort* Sender, TComErrors Errors);
   void ComPort1AfterClose(TCustomComPort* Sender);
+  void ShowLinkState();
 
   // Shows the load image in every control.
   void load_disp();

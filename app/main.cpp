@@ -56,6 +56,13 @@ int main(int argc, char** argv) {
   }
   if (options.Action != baNone) return RunBatch(options, std::cout);
 
+  if (const std::string missing = MissingDisplay(argc, argv); !missing.empty()) {
+    std::fprintf(stderr,
+                 "hrvx3300: %s; without a display, use the command line "
+                 "(--port NAME with --read, --write or --compare FILE.dat; see --help)\n",
+                 missing.c_str());
+    return 2;
+  }
   TApplication app(argc, argv);
   app.SetTitle("HRVX3300");
   try {

@@ -4,8 +4,56 @@
 
 #include <QMessageBox>
 
+#include <cstdlib>
+#include <sstream>
+#include <sys/stat.h>
+
 namespace {
 TApplication* TheApplication = nullptr;
+}
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// An X display on this machine (":0", "unix:1.0") needs its socket; one on
+// another host is trusted.
+bool XDisplayReachable(const std::string& display) {
+  if (display.empty()) return false;
+  const auto colon = display.rfind(':');
+  if (colon == std::string::npos) return false;
+  const std::string host = display.substr(0, colon);
+  if (!host.empty() && host != "unix" && host != "localhost") return true;
+  const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+  struct stat info {};
+  return stat(("/tmp/.X11-unix/X" + number).c_str(), &info) == 0;
+}
+
+bool WaylandReachable() { return !Env("WAYLAND_DISPLAY").empty(); }
+
+}  // namespace
+
+std::string MissingDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "-platform") return {};  // the user chose one
+  const std::string chosen = Env("QT_QPA_PLATFORM");
+  if (chosen.empty()) {
+    if (XDisplayReachable(Env("DISPLAY")) || WaylandReachable()) return {};
+    return Env("DISPLAY").empty() ? "a display is needed, and neither DISPLAY nor WAYLAND_DISPLAY is set"
+                                  : "a display is needed, and the X display " + Env("DISPLAY") + " is not there";
+  }
+  // A list of platforms to try in turn, each with optional arguments.
+  std::istringstream platforms(chosen);
+  for (std::string entry; std::getline(platforms, entry, ';');) {
+    const std::string name = entry.substr(0, entry.find(':'));
+    if (name == "xcb" ? XDisplayReachable(Env("DISPLAY"))
+                      : name.rfind("wayland", 0) == 0 ? WaylandReachable() : !name.empty())
+      return {};
+  }
+  return "a display is needed, and the platform QT_QPA_PLATFORM=" + chosen + " finds none";
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <functional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -18,13 +19,20 @@ public:
   virtual void Show(const QString& text) = 0;
 };
 
+// Why no window can be shown here (no display to draw on), or an empty text
+// when one can. Checked before the application object exists: Qt aborts with
+// a core dump when its platform finds no display.
+std::string MissingDisplay(int argc, char** argv);
+
 class TApplication : public QApplication {
 public:
   TApplication(int& argc, char** argv);
   ~TApplication() override;
 
-  QString Title() const { return applicationDisplayName(); }
-  void SetTitle(const QString& title) { setApplicationDisplayName(title); }
+  // The caption of message boxes. Kept apart from Qt's display name, which
+  // the window system would append to every window's caption.
+  QString Title() const { return TitleText; }
+  void SetTitle(const QString& title) { TitleText = title; }
 
   // Shows text in a modal message box (one OK button, the title as caption).
   void MessageBox(const QString& text);
@@ -41,6 +49,7 @@ public:
 
 private:
   TMessageSink* Sink = nullptr;
+  QString TitleText;
 };
 
 // The one application object, as created by the program entry or a test.

@@ -75,16 +75,18 @@ bool TryStrToInt(std::string_view text, int& value) {
   }
   if (i == text.size()) return false;
   // Accumulate the magnitude in 64 bits and stop as soon as it leaves the
-  // 32-bit range, so that no length of digits can wrap.
+  // 32-bit range, so that no length of digits can wrap. Hexadecimal is a
+  // 32-bit pattern ($FFFFFFFF is -1); decimal must fit the signed range.
   std::int64_t magnitude = 0;
-  const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT_MIN) : INT_MAX;
+  const std::int64_t limit = base == 16 ? std::int64_t(UINT32_MAX) : negative ? -std::int64_t(INT_MIN) : INT_MAX;
   for (; i < text.size(); ++i) {
     const int d = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
     if (d < 0) return false;
     magnitude = magnitude * base + d;
     if (magnitude > limit) return false;
   }
-  value = static_cast<int>(negative ? -magnitude : magnitude);
+  const auto bits = static_cast<std::uint32_t>(magnitude);
+  value = static_cast<std::int32_t>(negative ? 0u - bits : bits);
   return true;
 }
 
@@ -100,7 +102,8 @@ bool TryStrToFloat(std::string_view text, double& value) {
   while (b < e && IsBlank(text[b])) ++b;
   while (e > b && IsBlank(text[e - 1])) --e;
   std::string_view body = text.substr(b, e - b);
-  if (!body.empty() && body[0] == '+') body.remove_prefix(1);
+  const bool plus = !body.empty() && body[0] == '+';
+  if (plus) body.remove_prefix(1);
   if (body.empty()) return false;
   // Only plain decimal texts: from_chars would also take "inf", "nan" and hex.
   bool digit = false;
@@ -111,7 +114,7 @@ bool TryStrToFloat(std::string_view text, double& value) {
     } else if (c == 'e' || c == 'E') {
       if (!digit) return false;
       break;  // from_chars checks the exponent itself
-    } else if (c != '.' && !(c == '-' && i == 0)) {
+    } else if (c != '.' && !(c == '-' && i == 0 && !plus)) {  // one sign at most
       return false;
     }
   }

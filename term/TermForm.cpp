@@ -161,7 +161,12 @@ void TTermForm::ConnectClick() {
 }
 
 void TTermForm::PortSetupClick() {
-  ComPort.ShowSetupDialog();
+  try {
+    ComPort.ShowSetupDialog();  // reopens an open port with the new settings
+  } catch (const EComPort& e) {
+    ShowPortState();
+    throw Exception(ComErrorText(e));
+  }
   ShowPortState();
   StoreSettings();
 }

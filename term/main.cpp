@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     return 64;
   }
 
+  if (const std::string missing = MissingDisplay(argc, argv); !missing.empty()) {
+    std::fprintf(stderr, "hrvx3300-term: %s (the terminal is a window)\n", missing.c_str());
+    return 2;
+  }
   TApplication app(argc, argv);
   app.SetTitle("HRVX3300 Terminal");
   RegisterComSetupDialog();

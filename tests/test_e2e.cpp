@@ -3,6 +3,7 @@
 #include "Simulator.h"
 #include "Unit1.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -237,6 +238,37 @@ TEST_F(EndToEnd, AVanishedModuleEndsInOneClearMessageAndCanComeBack) {
   form.Button_Connect->click();
   EXPECT_TRUE(Saw(" Load OK "));
   unlink(link.c_str());
+}
+
+// A screen reader offers one action on a latching button: "Toggle".
+static void Toggle(QWidget* button) {
+  QAccessibleInterface* access = QAccessible::queryAccessibleInterface(button);
+  ASSERT_TRUE(access && access->actionInterface());
+  ASSERT_TRUE(access->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+  access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+TEST_F(EndToEnd, LatchingButtonsRunTheirHandlerHoweverTheyAreToggled) {
+  TForm1 form;
+  form.ComPort1->SetPort("/dev/hrvx3300-no-such-port");
+  Toggle(form.Button_Connect);  // the handler runs: the port cannot open, and says why
+  ASSERT_EQ(Recorder.Messages.size(), 1);
+  EXPECT_TRUE(Recorder.Messages[0].contains("There is no device /dev/hrvx3300-no-such-port")) << Recorder.Messages[0].toStdString();
+  EXPECT_TRUE(form.Button_DisCon->isChecked());  // the real state: closed
+  EXPECT_FALSE(form.Button_Connect->isChecked());
+
+  TSimulator sim({});
+  form.ComPort1->SetPort(sim.Path);
+  Recorder.Messages.clear();
+  Toggle(form.Button_Connect);
+  EXPECT_TRUE(form.ComPort1->Connected());
+  EXPECT_TRUE(form.Button_Connect->isChecked());
+  EXPECT_TRUE(Saw(" Load OK "));
+  Toggle(form.Button_DisCon);
+  EXPECT_FALSE(form.ComPort1->Connected());
+  EXPECT_TRUE(form.Button_DisCon->isChecked());
+  QTest::keyClick(form.Button_Connect, Qt::Key_Space);  // and from the keyboard
+  EXPECT_TRUE(form.ComPort1->Connected());
 }
 
 TEST(EndToEndBoxes, TheSequenceGoesOnWhileAMessageBoxIsOpen) {

@@ -187,6 +187,11 @@ TEST_F(Form1Test, TypingTheUnitTextActsAsPickingIt) {
   QTest::keyClicks(unit->lineEdit(), ")");
   EXPECT_FALSE(form.Edit_Max_Ch[3]->isEnabled());
   EXPECT_EQ(form.Edit_Curr_Max_Ch[3]->text(), "20.8");
+  EXPECT_EQ(unit->currentIndex(), 16);  // what is shown is what Send Set sends
+  EXPECT_EQ(unit->lineEdit()->text(), "C(PT100)");
+  QTest::keyClicks(unit->lineEdit(), "x");  // no unit of that name: the selection stays
+  EXPECT_EQ(unit->currentIndex(), 16);
+  EXPECT_TRUE(form.Edit_Max_Ch[3]->isEnabled());
   EXPECT_EQ(unit->count(), 28);  // typed text is never added to the list
 }
 
@@ -209,6 +214,14 @@ TEST_F(Form1Test, UnitsSetByTheProgramDoNotRunTheRule) {
   EXPECT_TRUE(form.Edit_Max_Ch[0]->isEnabled());
   EXPECT_EQ(form.ComboBox_Unit_Ch[2]->currentText(), "mm/s R");
   EXPECT_FALSE(form.Edit_Max_Ch[2]->isEnabled());
+}
+
+TEST_F(Form1Test, ConversionMessagesQuoteTheTextAsTyped) {
+  TMessageRecorder recorder;
+  TForm1 form;
+  form.Edit_Damger_Ch[0]->setText(QString::fromUtf8("8,5 \u00b0C \u20ac"));
+  form.Button_Send[0]->click();
+  EXPECT_EQ(recorder.Messages, QStringList{QString::fromUtf8("'8,5 \u00b0C \u20ac' is not a valid floating point value")});
 }
 
 TEST_F(Form1Test, NamesTakeTenTypedCharactersButKeepLongerLoadedTexts) {

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
-TEST(Application, TitleIsTheMessageCaption) { EXPECT_EQ(Application()->Title(), "HRVX3300"); }
+TEST(Application, TitleIsTheMessageCaptionButNoWindowCaptionSuffix) {
+  EXPECT_EQ(Application()->Title(), "HRVX3300");
+  // Qt appends a display name, once set, to every window caption.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+}
 
 TEST(Application, AThrowingHandlerIsStoppedShownAndTheLoopCarriesOn) {
   TMessageRecorder recorder;

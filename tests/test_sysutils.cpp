@@ -46,6 +46,9 @@ TEST(StrToInt, ReadsEveryHexadecimalPrefix) {
   EXPECT_EQ(StrToInt("0XaB"), 0xAB);
   EXPECT_EQ(StrToInt(" -$10"), -16);
   EXPECT_EQ(StrToInt("$7FFFFFFF"), 0x7FFFFFFF);
+  EXPECT_EQ(StrToInt("x80000000"), std::numeric_limits<int>::min());  // a 32-bit pattern, as MAC boxes need
+  EXPECT_EQ(StrToInt("xFFFFFFFF"), -1);
+  EXPECT_EQ(StrToInt("xFFFFFFFF") & 0xFF, 0xFF);
   EXPECT_EQ(StrToInt("0"), 0);  // a lone zero is not a cut-off "0x"
 }
 
@@ -65,7 +68,7 @@ TEST(StrToInt, RefusesWithTheExactMessage) {
 TEST(StrToInt, OverflowIsAnErrorNotAWrap) {
   EXPECT_EQ(IntError("2147483648"), "'2147483648' is not a valid integer value");
   EXPECT_EQ(IntError("-2147483649"), "'-2147483649' is not a valid integer value");
-  EXPECT_EQ(IntError("$80000000"), "'$80000000' is not a valid integer value");
+  EXPECT_EQ(IntError("$100000000"), "'$100000000' is not a valid integer value");
   EXPECT_EQ(IntError("99999999999999999999999999"), "'99999999999999999999999999' is not a valid integer value");
   EXPECT_EQ(IntError("$FFFFFFFFFFFFFFFF1"), "'$FFFFFFFFFFFFFFFF1' is not a valid integer value");
 }
@@ -96,6 +99,7 @@ TEST(StrToFloat, RefusesWithTheExactMessage) {
   EXPECT_EQ(FloatError("e5"), "'e5' is not a valid floating point value");
   EXPECT_EQ(FloatError("1e999"), "'1e999' is not a valid floating point value");
   EXPECT_EQ(FloatError("--1"), "'--1' is not a valid floating point value");
+  EXPECT_EQ(FloatError("+-42"), "'+-42' is not a valid floating point value");
   EXPECT_EQ(FloatError("1-"), "'1-' is not a valid floating point value");
 }
 
