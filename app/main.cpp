@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
   }
   TApplication app(argc, argv);
   app.SetTitle("HRVX3300");
+  app.SetDesktopIdentity("org.hrvx3300.Configuration");
   try {
     TForm1 Form1;
     if (!options.Ports.empty()) Form1.ComPort1->SetPort(options.Ports[0]);

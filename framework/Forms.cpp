@@ -2,6 +2,7 @@
 
 #include "Threads.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdlib>
@@ -68,6 +69,13 @@ TApplication::~TApplication() {
   SetWakeMainThread(nullptr);
   SetThreadExceptionHandler(nullptr);
   if (TheApplication == this) TheApplication = nullptr;
+}
+
+void TApplication::SetDesktopIdentity(const QString& desktopId) {
+  setDesktopFileName(desktopId);
+  QIcon icon;
+  for (int size : {16, 32, 48, 256}) icon.addFile(QString(":/icons/%1x%1/%2.png").arg(size).arg(desktopId));
+  setWindowIcon(QIcon::fromTheme(desktopId, icon));
 }
 
 void TApplication::MessageBox(const QString& text) {

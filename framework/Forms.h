@@ -34,6 +34,10 @@ public:
   QString Title() const { return TitleText; }
   void SetTitle(const QString& title) { TitleText = title; }
 
+  // Names the desktop entry the windows belong to, and takes its icon from
+  // the desktop's theme or else from the program's resources.
+  void SetDesktopIdentity(const QString& desktopId);
+
   // Shows text in a modal message box (one OK button, the title as caption).
   void MessageBox(const QString& text);
   // Replaces the sink behind MessageBox; nullptr restores the default.

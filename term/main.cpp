@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   }
   TApplication app(argc, argv);
   app.SetTitle("HRVX3300 Terminal");
+  app.SetDesktopIdentity("org.hrvx3300.Terminal");
   RegisterComSetupDialog();
   try {
     TTermForm form;
