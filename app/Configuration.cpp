@@ -40,23 +40,27 @@ const TConfigValue& TConfiguration::At(const std::string& control) const {
   return it->second;
 }
 
+// A list's index as the window holds it after opening the file, and sends.
+int TConfiguration::Index(const std::string& control) const { return ShownIndex(control, At(control).Number); }
+
 TChannelControls TConfiguration::Channel(int ch) const {
   const std::string d = Digit(ch);
   const auto text = [&](const char* prefix) { return At(prefix + d).Text; };
   const auto number = [&](const char* prefix) { return At(prefix + d).Number; };
+  const auto index = [&](const char* prefix) { return Index(prefix + d); };
   TChannelControls c;
   c.Name = text("Edit_Name_Ch");
-  c.Used = number("ComboBox_Used_Ch");
+  c.Used = index("ComboBox_Used_Ch");
   c.InpType = number("CheckBox_Inp_Type") != 0;
   c.SpeedSync = number("CheckBox_SS_Ch") != 0;
-  c.Unit = number("ComboBox_Unit_Ch");
-  c.VChk = number("ComboBox_VChk_Ch");
+  c.Unit = index("ComboBox_Unit_Ch");
+  c.VChk = index("ComboBox_VChk_Ch");
   c.Danger = text("Edit_Damger_Ch");
   c.Alert = text("Edit_Alert_Ch");
-  c.Relay = number("ComboBox_Relay_Ch");
-  c.Atype = number("ComboBox_Atype_Ch");
+  c.Relay = index("ComboBox_Relay_Ch");
+  c.Atype = index("ComboBox_Atype_Ch");
   c.Dtyme = text("Edit_Dtyme_Ch");
-  c.Ttype = number("ComboBox_Ttype_Ch");
+  c.Ttype = index("ComboBox_Ttype_Ch");
   c.Ttyme = text("Edit_Ttyme_Ch");
   c.Max = text("Edit_Max_Ch");
   c.Min = text("Edit_Min_Ch");
@@ -76,12 +80,12 @@ TChannelRecord TConfiguration::ChannelRecord(int channel) const {
 
 TAuxRecord TConfiguration::AuxRecord() const {
   TAuxControls aux;
-  aux.UsedTemp = At("ComboBox_Used_Temp").Number;
-  aux.UsedRpm = At("ComboBox_Used_Rpm").Number;
-  aux.CntRpm = At("ComboBox_Cnt_Rpm").Number;
+  aux.UsedTemp = Index("ComboBox_Used_Temp");
+  aux.UsedRpm = Index("ComboBox_Used_Rpm");
+  aux.CntRpm = Index("ComboBox_Cnt_Rpm");
   aux.SpeedH1 = At("Edit_Speed_H1").Text;
   aux.SpeedL1 = At("Edit_Speed_L1").Text;
-  aux.EvCnt = At("ComboBox_EvCnt").Number;
+  aux.EvCnt = Index("ComboBox_EvCnt");
   TAuxRecord record{};
   EncodeAuxRecord(aux, record);
   return record;
@@ -90,10 +94,10 @@ TAuxRecord TConfiguration::AuxRecord() const {
 TSystemRecord TConfiguration::SystemRecord(bool serial) const {
   TSystemControls sys;
   sys.Node = At("Edit_Node1").Text;
-  sys.Baud = At("ComboBox_Com_Baud_S1").Number;
-  sys.Data = At("ComboBox_Com_Data_S1").Number;
-  sys.Stop = At("ComboBox_Com_Stop_S1").Number;
-  sys.Parity = At("ComboBox_Com_Parity_S1").Number;
+  sys.Baud = Index("ComboBox_Com_Baud_S1");
+  sys.Data = Index("ComboBox_Com_Data_S1");
+  sys.Stop = Index("ComboBox_Com_Stop_S1");
+  sys.Parity = Index("ComboBox_Com_Parity_S1");
   sys.SerialEnabled = serial;
   sys.Serial = At("Edit_Serial_Nu_Ch1").Text;
   TSystemRecord record{};

@@ -50,6 +50,7 @@ public:
 
 private:
   const TConfigValue& At(const std::string& control) const;
+  int Index(const std::string& control) const;
   TChannelControls Channel(int channel) const;
 };
 

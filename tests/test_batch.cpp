@@ -149,3 +149,14 @@ TEST(BatchOptions, UsageErrors) {
   EXPECT_EQ(FileForPort("module", "/dev/ttyUSB1", true), "module-ttyUSB1");
   EXPECT_EQ(FileForPort("module.dat", "/dev/ttyUSB1", false), "module.dat");
 }
+
+TEST(Configuration, AListIndexOutsideItsListIsSentAsNoSelectionAsTheWindowWould) {
+  TConfiguration file = TConfiguration::FromModule(TModuleImage{});
+  file.Values["ComboBox_Cnt_Rpm"].Number = 9;  // 8 items
+  file.Values["ComboBox_Unit_Ch2"].Number = 99;
+  file.Values["ComboBox_Unit_Ch3"].Number = 16;
+  const TModuleImage sent = file.ToModule();
+  EXPECT_EQ(sent.Image[LoadAuxOffset], 0);  // pulses are sent as index + 1
+  EXPECT_EQ(sent.Image[LoadChannelOffset + 96 + 13], 0xFF);
+  EXPECT_EQ(sent.Image[LoadChannelOffset + 2 * 96 + 13], 16);
+}
