@@ -19,7 +19,7 @@ const char* const Usage =
     "  --baud N     the line speed in bits per second (default 115200)\n"
     "  --help       show this text\n"
     "Without --port the port and settings of the last run are used; the first\n"
-    "time, the port setup dialog asks for them.\n";
+    "time, the port setup dialog asks for them (Cancel: no connection).\n";
 
 }  // namespace
 
@@ -76,8 +76,11 @@ int main(int argc, char** argv) {
       }
     }
     form.show();
-    if (!known && port.empty()) form.PortSetupClick();
-    CallGuarded([&] { form.ConnectClick(); });
+    // The first time, the user picks the port; one who cancels that is not
+    // connected to a default port they did not choose.
+    bool connect = true;
+    if (!known && port.empty()) connect = EditComPort(form.ComPort);
+    if (connect) CallGuarded([&] { form.ConnectClick(); });
     app.exec();
   } catch (...) {
     app.HandleException(std::current_exception());

@@ -159,7 +159,7 @@ TEST(SetupDialog, LayoutAndPreselection) {
     QTest::keyClick(&dialog, Qt::Key_Escape);
     cancelled = true;
   });
-  EditComPort(port);
+  EXPECT_FALSE(EditComPort(port));
   EXPECT_TRUE(cancelled);
   EXPECT_EQ(shown, (QStringList{"/dev/fake0", "115200", "8", "1", "None", "None"}));
   EXPECT_EQ(port.BaudRate(), br115200);
@@ -180,7 +180,7 @@ TEST(SetupDialog, OkOnAnOpenPortAppliesTheLineOnceWithoutReopening) {
     Pick(*dialog.Combo2, 12);  // 57600
     dialog.Button1->click();
   });
-  EditComPort(port);
+  EXPECT_TRUE(EditComPort(port));
   EXPECT_EQ(port.BaudRate(), br57600);
   EXPECT_TRUE(events.empty());
   std::vector<std::string> calls;

@@ -47,7 +47,7 @@ TComComboBox* TComSetupFrm::Combo(int index) const {
   return combos[index];
 }
 
-void EditComPort(TCustomComPort& port) {
+bool EditComPort(TCustomComPort& port) {
   TComSetupFrm dialog(QApplication::activeWindow());
   // A port outside the machine's list (a pseudo-terminal, a socat link) is
   // offered too, so that OK keeps it instead of leaving the port nameless.
@@ -55,7 +55,7 @@ void EditComPort(TCustomComPort& port) {
   if (!current.isEmpty() && dialog.Combo1->findText(current, Qt::MatchFixedString) < 0) dialog.Combo1->addItem(current);
   for (int i = 0; i < 6; ++i) dialog.Combo(i)->SetComPort(&port);
   for (int i = 0; i < 6; ++i) dialog.Combo(i)->UpdateSettings();
-  if (dialog.exec() != QDialog::Accepted) return;
+  if (dialog.exec() != QDialog::Accepted) return false;
   port.BeginUpdate();
   try {
     for (int i = 0; i < 6; ++i) dialog.Combo(i)->ApplySettings();
@@ -64,6 +64,9 @@ void EditComPort(TCustomComPort& port) {
     throw;
   }
   port.EndUpdate();
+  return true;
 }
 
-void RegisterComSetupDialog() { TCustomComPort::SetupDialog = EditComPort; }
+void RegisterComSetupDialog() {
+  TCustomComPort::SetupDialog = [](TCustomComPort& port) { EditComPort(port); };
+}

@@ -22,8 +22,8 @@ public:
 };
 
 // Shows the dialog for port and applies the choice on OK, inside one
-// BeginUpdate/EndUpdate.
-void EditComPort(TCustomComPort& port);
+// BeginUpdate/EndUpdate. True when the user chose OK.
+bool EditComPort(TCustomComPort& port);
 
 // Makes TCustomComPort::ShowSetupDialog show this dialog.
 void RegisterComSetupDialog();
