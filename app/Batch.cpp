@@ -70,7 +70,7 @@ const char* ResultName(const TPortResult& r) {
   return "differs";
 }
 
-TModuleImage Verified(TModuleLink& link, bool addresses) {
+TModuleImage LoadModule(TModuleLink& link, bool addresses) {
   TModuleImage image = link.LoadAll();
   if (addresses) link.LoadAddresses(image);
   return image;
@@ -83,9 +83,7 @@ void RunPort(const TBatchOptions& o, const TConfiguration* file, TPortResult& r)
     TModuleLink link(r.Port);
     switch (o.Action) {
       case baRead: {
-        TModuleImage image = link.LoadAll();
-        link.LoadAddresses(image);
-        TConfiguration::FromModule(image).Save(r.File);
+        TConfiguration::FromModule(LoadModule(link, true)).Save(r.File);
         r.Summary = "read the module into " + r.File;
         break;
       }
@@ -109,7 +107,7 @@ void RunPort(const TBatchOptions& o, const TConfiguration* file, TPortResult& r)
           r.Summary = "wrote " + r.File + " (not verified)";
           break;
         }
-        r.Differences = Compare(*file, Verified(link, o.WithAddress), o.WithAddress ? csSentAddresses : csSent);
+        r.Differences = Compare(*file, LoadModule(link, o.WithAddress), o.WithAddress ? csSentAddresses : csSent);
         if (r.Differences.empty()) {
           r.Summary = "wrote " + r.File + " and verified it";
         } else {
@@ -120,7 +118,7 @@ void RunPort(const TBatchOptions& o, const TConfiguration* file, TPortResult& r)
         break;
       }
       case baCompare: {
-        r.Differences = Compare(*file, Verified(link, true), csAll);
+        r.Differences = Compare(*file, LoadModule(link, true), csAll);
         if (r.Differences.empty()) {
           r.Summary = "the module equals " + r.File;
         } else {
@@ -146,6 +144,8 @@ void RunPort(const TBatchOptions& o, const TConfiguration* file, TPortResult& r)
 }
 
 void Report(const TBatchOptions& o, const TPortResult& r, std::ostream& out) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", r.Seconds);
   if (o.Json) {
     out << "{\"port\":" << JsonText(r.Port) << ",\"action\":\"" << ActionName(o.Action) << "\",\"file\":" << JsonText(r.File)
         << ",\"result\":\"" << ResultName(r) << "\",\"status\":" << r.Status << ",\"differences\":[";
@@ -155,8 +155,6 @@ void Report(const TBatchOptions& o, const TPortResult& r, std::ostream& out) {
           << ",\"module\":" << JsonText(d.Module) << "}";
     }
     out << "],\"error\":" << (r.Error.empty() ? "null" : JsonText(r.Error));
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.2f", r.Seconds);
     out << ",\"seconds\":" << seconds << "}\n";
     return;
   }
@@ -166,8 +164,6 @@ void Report(const TBatchOptions& o, const TPortResult& r, std::ostream& out) {
     for (std::string line; std::getline(lines, line);) out << r.Port << ": error: " << line << "\n";
     return;
   }
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", r.Seconds);
   out << r.Port << ": " << r.Summary << " in " << seconds << " s\n";
   for (const TDifference& d : r.Differences)
     out << r.Port << ": " << d.Caption << ": file " << d.File << ", module " << d.Module << "\n";
@@ -269,7 +265,7 @@ struct TModuleLink::TPort {
   TComPort Port;
 };
 
-TModuleLink::TModuleLink(const std::string& port) : FPort(new TPort) {
+TModuleLink::TModuleLink(const std::string& port) : FPort(std::make_unique<TPort>()) {
   TComPort& p = FPort->Port;
   p.SetPort(port);
   p.SetBaudRate(br115200);  // the module's line, as the window sets it
@@ -277,12 +273,7 @@ TModuleLink::TModuleLink(const std::string& port) : FPort(new TPort) {
   p.SetStopBits(sbOneStopBit);
   p.Parity().SetBits(prNone);
   p.SetEvents({});  // no event thread: the exchanges read on their own
-  try {
-    p.Open();
-  } catch (...) {
-    delete FPort;
-    throw;
-  }
+  p.Open();
 }
 
 TModuleLink::~TModuleLink() {
@@ -290,7 +281,6 @@ TModuleLink::~TModuleLink() {
     FPort->Port.Close();
   } catch (...) {
   }
-  delete FPort;
 }
 
 std::string TModuleLink::Exchange(const std::string& command, std::size_t want, const char* what) {

@@ -6,6 +6,7 @@
 #include "Configuration.h"
 #include "SysUtils.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -52,8 +53,8 @@ public:
   explicit TModuleLink(const std::string& port);
   ~TModuleLink();
 
-  TModuleImage LoadAll();  // the load image, and the addresses when asked
-  void LoadAddresses(TModuleImage& image);
+  TModuleImage LoadAll();                   // the load image
+  void LoadAddresses(TModuleImage& image);  // adds the IP and MAC records
   void SendChannel(int channel, const TChannelRecord& record);
   void SendAux(const TAuxRecord& record);
   void SendSystem(const TSystemRecord& record);
@@ -67,7 +68,7 @@ private:
   std::string Exchange(const std::string& command, std::size_t want, const char* what);
   void Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what);
   struct TPort;
-  TPort* FPort;
+  std::unique_ptr<TPort> FPort;
 };
 
 // A failure of one module, with the exit status it stands for.

@@ -179,6 +179,11 @@ public:
   virtual void PortDestroyed(TCustomComPort* port) = 0;
 };
 
+// Moves a port-bound component from the port in bound to port: the old port
+// forgets its watcher (and link, when it has one), the new one learns them.
+// False when port is already the bound one.
+bool BindComPort(TCustomComPort*& bound, TCustomComPort* port, TComFreeNotify* watcher, TComLink* link = nullptr);
+
 class TIniFile;
 class TRegistry;
 enum TStoreType { stRegistry, stIniFile };

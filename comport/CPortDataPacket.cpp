@@ -34,18 +34,7 @@ TComDataPacket::TComDataPacket() {
 
 TComDataPacket::~TComDataPacket() { SetComPort(nullptr); }
 
-void TComDataPacket::SetComPort(TCustomComPort* port) {
-  if (port == FComPort) return;
-  if (FComPort) {
-    FComPort->UnRegisterLink(&FLink);
-    FComPort->RemoveFreeNotification(this);
-  }
-  FComPort = port;
-  if (port) {
-    port->FreeNotification(this);
-    port->RegisterLink(&FLink);
-  }
-}
+void TComDataPacket::SetComPort(TCustomComPort* port) { BindComPort(FComPort, port, this, &FLink); }
 
 void TComDataPacket::PortDestroyed(TCustomComPort* port) {
   if (port == FComPort) SetComPort(nullptr);

@@ -27,6 +27,20 @@ void TCustomComPort::UnRegisterLink(TComLink* link) {
   FHasLink = HasRxBuf(FLinks);
 }
 
+bool BindComPort(TCustomComPort*& bound, TCustomComPort* port, TComFreeNotify* watcher, TComLink* link) {
+  if (port == bound) return false;
+  if (bound) {
+    if (link) bound->UnRegisterLink(link);
+    bound->RemoveFreeNotification(watcher);
+  }
+  bound = port;
+  if (port) {
+    port->FreeNotification(watcher);
+    if (link) port->RegisterLink(link);
+  }
+  return true;
+}
+
 bool TCustomComPort::IsLinked(TComLink* link) const {
   return std::find(FLinks.begin(), FLinks.end(), link) != FLinks.end();
 }

@@ -178,6 +178,15 @@ private:
   bool IsOpenFlag = false;
 };
 
+// A port on the scripted device, so that nothing real is touched.
+struct TFakePort : TComPort {
+  TFakePort() {
+    SetPort("/dev/fake0");
+    SetDeviceFactory([this] { return std::make_unique<TFakeComDevice>(State); });
+  }
+  std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
+};
+
 // Runs the calls queued for the UI thread until done() or the time is up.
 template <class F>
 bool PumpUntil(F done, int timeoutMs = 3000) {

@@ -21,15 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A port on the scripted device, so that applying settings touches nothing real.
-struct TFakePort : TComPort {
-  TFakePort() {
-    SetPort("/dev/fake0");
-    SetDeviceFactory([this] { return std::make_unique<TFakeComDevice>(State); });
-  }
-  std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
-};
-
 QStringList Entries(const QComboBox& box) {
   QStringList items;
   for (int i = 0; i < box.count(); ++i) items << box.itemText(i);

@@ -10,14 +10,6 @@
 
 namespace {
 
-struct TFakePort : TComPort {
-  TFakePort() {
-    SetPort("/dev/fake0");
-    SetDeviceFactory([this] { return std::make_unique<TFakeComDevice>(State); });
-  }
-  std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
-};
-
 // An LED on a port, with every state it was set to.
 struct TWatchedLed {
   TWatchedLed() {

@@ -58,14 +58,6 @@ std::string RowText(const TCustomComTerminal& t, int row) {
   return s;
 }
 
-struct TFakePort : TComPort {
-  TFakePort() {
-    SetPort("/dev/fake0");
-    SetDeviceFactory([this] { return std::make_unique<TFakeComDevice>(State); });
-  }
-  std::shared_ptr<TFakeState> State = std::make_shared<TFakeState>();
-};
-
 // A terminal that lets tests type.
 struct TTypingTerminal : TComTerminal {
   using TComTerminal::SendChar;

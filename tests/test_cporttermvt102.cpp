@@ -79,14 +79,11 @@ TEST(ExtendedTerminal, ScrollRegionsAndOriginMode) {
   t.WriteStr("\x1b[?6h\x1b[2;3HO\x1b[9;1HP");
   EXPECT_EQ(t.Cell(3, 3).Ch, U'O');
   EXPECT_EQ(t.Cell(1, 4).Ch, U'P');
-  auto state = std::make_shared<TFakeState>();
-  TComPort port;
-  port.SetPort("/dev/fake0");
-  port.SetDeviceFactory([state] { return std::make_unique<TFakeComDevice>(state); });
+  TFakePort port;
   t.SetComPort(&port);
   port.Open();
   t.WriteStr("\x1b[6n\x1b[c");
-  EXPECT_EQ(state->Output, "\x1b[3;2R\x1b[?6c");
+  EXPECT_EQ(port.State->Output, "\x1b[3;2R\x1b[?6c");
   port.Close();
   t.SetComPort(nullptr);
 }

@@ -74,14 +74,6 @@ void TComSelect::ApplySettings() {
   }
 }
 
-bool TComSelect::Bind(TCustomComPort* port, TComFreeNotify* watcher) {
-  if (port == ComPort) return false;
-  if (ComPort) ComPort->RemoveFreeNotification(watcher);
-  ComPort = port;
-  if (port) port->FreeNotification(watcher);
-  return true;
-}
-
 void TComSelect::UpdateSettings(int& itemIndex) {
   if (!ComPort || ComProperty == cpNone) return;
   std::string text;
@@ -104,10 +96,10 @@ TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
   connect(this, &QComboBox::activated, this, Guarded([this](int) { FSelect.Change(Text()); }));
 }
 
-TComComboBox::~TComComboBox() { FSelect.Bind(nullptr, this); }
+TComComboBox::~TComComboBox() { BindComPort(FSelect.ComPort, nullptr, this); }
 
 void TComComboBox::SetComPort(TCustomComPort* port) {
-  if (FSelect.Bind(port, this) && port) UpdateSettings();
+  if (BindComPort(FSelect.ComPort, port, this) && port) UpdateSettings();
 }
 
 void TComComboBox::SetComProperty(TComProperty value) {
@@ -144,7 +136,7 @@ TComRadioGroup::TComRadioGroup(const QString& caption, QWidget* parent) : QGroup
   connect(&FButtons, &QButtonGroup::idClicked, this, Guarded([this](int) { Clicked(); }));
 }
 
-TComRadioGroup::~TComRadioGroup() { FSelect.Bind(nullptr, this); }
+TComRadioGroup::~TComRadioGroup() { BindComPort(FSelect.ComPort, nullptr, this); }
 
 void TComRadioGroup::Clear() {
   for (QAbstractButton* b : FButtons.buttons()) {
@@ -174,7 +166,7 @@ void TComRadioGroup::SetItemIndex(int index) {
 }
 
 void TComRadioGroup::SetComPort(TCustomComPort* port) {
-  if (FSelect.Bind(port, this) && port) UpdateSettings();
+  if (BindComPort(FSelect.ComPort, port, this) && port) UpdateSettings();
 }
 
 void TComRadioGroup::SetComProperty(TComProperty value) {
@@ -254,18 +246,11 @@ TComLed::~TComLed() {
 }
 
 void TComLed::SetComPort(TCustomComPort* port) {
-  if (port == FComPort) return;
-  if (FComPort) {
-    FComPort->UnRegisterLink(&FLink);
-    FComPort->RemoveFreeNotification(this);
-  }
-  FComPort = port;
+  if (!BindComPort(FComPort, port, this, &FLink)) return;
   if (!port) {
     ApplyState(lsOff);
     return;
   }
-  port->FreeNotification(this);
-  port->RegisterLink(&FLink);
   if (!port->Connected() || FLoading) return;
   switch (FLedSignal) {
     case lsConn: ApplyState(lsOn); break;

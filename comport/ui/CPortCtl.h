@@ -43,9 +43,6 @@ public:
   void Change(const QString& text);
   void ApplySettings();
   void UpdateSettings(int& itemIndex);
-  // Binds port, moving watcher's free notification along; false when it
-  // was already the bound one.
-  bool Bind(TCustomComPort* port, TComFreeNotify* watcher);
 
 private:
   void Take(const QString& text);

@@ -16,18 +16,7 @@ TCustomComTerminal::TPaintBatch::~TPaintBatch() {
   if (--Terminal->FBatchDepth == 0) Terminal->FlushPaint();
 }
 
-void TCustomComTerminal::SetComPort(TCustomComPort* port) {
-  if (port == FComPort) return;
-  if (FComPort) {
-    FComPort->UnRegisterLink(&FLink);
-    FComPort->RemoveFreeNotification(this);
-  }
-  FComPort = port;
-  if (port) {
-    port->FreeNotification(this);
-    port->RegisterLink(&FLink);
-  }
-}
+void TCustomComTerminal::SetComPort(TCustomComPort* port) { BindComPort(FComPort, port, this, &FLink); }
 
 void TCustomComTerminal::PortDestroyed(TCustomComPort* port) {
   if (port == FComPort) SetComPort(nullptr);
@@ -308,13 +297,7 @@ void TCustomComTerminal::Write(const void* Buffer, int Count) {
 
 void TCustomComTerminal::WriteStr(const std::string& Str) {
   TPaintBatch batch(this);
-  // The caret is hidden while the screen changes, also when a handler
-  // raises.
-  struct THidden {
-    TCustomComTerminal* Terminal;
-    ~THidden() { Terminal->ShowCaret(); }
-  } hidden{this};
-  HideCaret();
+  TCaretHidden hidden(this);
   std::size_t i = 0;
   while (i < Str.size()) {
     TEscapeCodes* codes = FEscapeCodes.get();
@@ -401,11 +384,7 @@ void TCustomComTerminal::SaveToStream(std::ostream& Stream) const {
 
 void TCustomComTerminal::LoadFromStream(std::istream& Stream) {
   TPaintBatch batch(this);
-  struct THidden {
-    TCustomComTerminal* Terminal;
-    ~THidden() { Terminal->ShowCaret(); }
-  } hidden{this};
-  HideCaret();
+  TCaretHidden hidden(this);
   for (std::istreambuf_iterator<char> it(Stream), end; it != end; ++it) PutChar(*it);
 }
 

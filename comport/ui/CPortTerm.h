@@ -241,6 +241,15 @@ protected:
   private:
     TCustomComTerminal* Terminal;
   };
+  // Hides the caret while the screen changes, also when a handler raises.
+  class TCaretHidden {
+  public:
+    explicit TCaretHidden(TCustomComTerminal* terminal) : Terminal(terminal) { Terminal->HideCaret(); }
+    ~TCaretHidden() { Terminal->ShowCaret(); }
+
+  private:
+    TCustomComTerminal* Terminal;
+  };
 
   // The window side (events of the control).
   void paintEvent(QPaintEvent* event) override;
