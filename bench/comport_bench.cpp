@@ -1,28 +1,40 @@
-// The serial port component against a raw poll/read loop on the same
-// pseudo-terminal pair, in one run:
-//   throughput_ratio <component MB/s divided by raw MB/s>
-//   throughput_mb_s <component> <raw>
-//   latency_us p50 <n> p99 <n>
-//   idle_wakeups <n>   (the port's event and driver threads, 5 s without traffic)
+// The serial port component against the baselines on pseudo-terminal pairs,
+// all in one run, every byte checked:
+//   raw         a poll/read loop on the main thread
+//   raw_thread  the same loop on a reader thread
+//   ours        TComPort, smThreadSync, OnRxChar in the Qt event loop (as the
+//               window uses it)
+//   qserialport Qt's QSerialPort, readyRead in the same event loop
+// One writer sends a counter pattern; the readers take turns (the order
+// rotates each repeat), five repeats, medians with their spread. It prints:
+//   serial_mb_s ours X qserialport Y raw Z raw_thread W
+//   serial_latency_us ours p50 A p99 B qserialport p50 C p99 D raw p50 E p99 F
+//   serial_cpu_s_per_mb ours E qserialport F raw G raw_thread H
+//   idle_wakeups N      (the port's own threads, 3 s without traffic)
+// and a line of spread for each figure. Exits 1 when any byte was wrong.
 #include "CPort.h"
 #include "Forms.h"
 
+#include <QSerialPort>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <mutex>
+#include <functional>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,16 +42,94 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t Total = 64u << 20;
+constexpr int Repeats = 5;
+constexpr int Rounds = 4000;  // one-byte round trips per repeat
+bool Corrupt = false;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-// The far end: writes Total bytes into the master as fast as it can.
-std::thread StartWriter(int master) {
-  return std::thread([master] {
-    std::vector<char> chunk(65536, 'x');
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// ------------------------------------------------------------ the pattern
+
+// A multiplicative hash of the position: a dropped, doubled or reordered
+// byte shows almost everywhere after it. It repeats after a prime period,
+// and the table carries one chunk more so that any chunk compares in one go.
+constexpr std::size_t Period = 65521;
+constexpr std::size_t MaxChunk = 65536;
+
+const std::vector<std::uint8_t>& Pattern() {
+  static const std::vector<std::uint8_t> table = [] {
+    std::vector<std::uint8_t> t(Period + MaxChunk);
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = std::uint8_t(std::uint32_t(i % Period) * 2654435761u >> 24);
+    return t;
+  }();
+  return table;
+}
+
+struct TChecker {
+  std::size_t Got = 0;
+  void Check(const void* data, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (n > 0) {
+      const std::size_t k = std::min(n, MaxChunk);
+      if (Got + k > Total || std::memcmp(p, Pattern().data() + Got % Period, k) != 0) Corrupt = true;
+      Got += k;
+      p += k;
+      n -= k;
+    }
+  }
+  bool Done() const { return Got >= Total; }
+};
+
+// ------------------------------------------------------------ a pty pair
+
+struct TPty {
+  int Master = -1;
+  std::string Slave;
+  int SlaveFd = -1;  // held open so the pair lives while readers come and go
+  TPty() {
+    char name[256];
+    if (openpty(&Master, &SlaveFd, name, nullptr, nullptr) != 0) {
+      std::perror("openpty");
+      std::exit(2);
+    }
+    Slave = name;
+    termios t{};
+    tcgetattr(Master, &t);
+    cfmakeraw(&t);
+    tcsetattr(Master, TCSANOW, &t);
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+  }
+  ~TPty() {
+    close(SlaveFd);
+    close(Master);
+  }
+};
+
+int OpenRaw(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 1;
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+// The far end: writes Total bytes of the pattern; its own CPU time goes
+// into writerCpu so that it can be taken off the reader's.
+std::thread StartWriter(int master, double& writerCpu) {
+  return std::thread([master, &writerCpu] {
+    const double cpu0 = CpuSeconds(RUSAGE_THREAD);
     std::size_t done = 0;
     while (done < Total) {
-      const ssize_t n = write(master, chunk.data(), std::min(chunk.size(), Total - done));
+      const std::size_t k = std::min(MaxChunk, Total - done);
+      const ssize_t n = write(master, Pattern().data() + done % Period, k);
       if (n > 0) {
         done += std::size_t(n);
       } else {
@@ -47,105 +137,191 @@ std::thread StartWriter(int master) {
         poll(&p, 1, 100);
       }
     }
+    writerCpu = CpuSeconds(RUSAGE_THREAD) - cpu0;
   });
 }
 
-double RawMbPerSecond(int master, const char* slavePath) {
-  const int fd = open(slavePath, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  t.c_cc[VMIN] = 1;
-  tcsetattr(fd, TCSANOW, &t);
-  std::vector<char> buffer(65536);
+// ------------------------------------------------------------ the readers
+
+struct TSample {
+  double MbPerSecond = 0;
+  double CpuPerMb = 0;
+};
+
+// Runs one throughput sample: read(pty, checker) must return once the
+// checker is done.
+TSample Throughput(const std::function<void(TPty&, TChecker&)>& read) {
+  TPty pty;
+  TChecker checker;
+  double writerCpu = 0;
+  const double cpu0 = CpuSeconds(RUSAGE_SELF);
   const auto start = Clock::now();
-  std::thread writer = StartWriter(master);
-  std::size_t got = 0;
-  while (got < Total) {
+  std::thread writer = StartWriter(pty.Master, writerCpu);
+  read(pty, checker);
+  const auto end = Clock::now();
+  writer.join();
+  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0 - writerCpu;
+  if (!checker.Done()) Corrupt = true;
+  return {Total / 1e6 / Seconds(start, end), cpu / (Total / 1e6)};
+}
+
+void RawLoop(const std::string& path, TChecker& checker) {
+  const int fd = OpenRaw(path);
+  std::vector<char> buffer(MaxChunk);
+  while (!checker.Done()) {
     pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 1000);
+    if (poll(&p, 1, 2000) <= 0) break;
     const ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n > 0) got += std::size_t(n);
+    if (n > 0) checker.Check(buffer.data(), std::size_t(n));
   }
-  const auto end = Clock::now();
-  writer.join();
   close(fd);
-  return Total / 1e6 / Seconds(start, end);
 }
 
-double PortMbPerSecond(TApplication& app, int master, const char* slavePath) {
+void Raw(TPty& pty, TChecker& checker) { RawLoop(pty.Slave, checker); }
+
+void RawThread(TPty& pty, TChecker& checker) {
+  std::thread reader([&] { RawLoop(pty.Slave, checker); });
+  reader.join();
+}
+
+void Ours(TPty& pty, TChecker& checker) {
   TComPort port;
-  port.SetPort(slavePath);
+  port.SetPort(pty.Slave);
   port.SetBaudRate(br115200);
-  std::size_t got = 0;
   std::string s;
   port.OnRxChar = [&](TCustomComPort*, int count) {
-    got += std::size_t(port.ReadStr(s, count));
-    if (got >= Total) app.quit();
-  };
-  port.Open();
-  const auto start = Clock::now();
-  std::thread writer = StartWriter(master);
-  app.exec();
-  const auto end = Clock::now();
-  writer.join();
-  port.Close();
-  return Total / 1e6 / Seconds(start, end);
-}
-
-// One byte from the far end to the start of OnRxChar, round after round.
-std::vector<double> LatenciesUs(TApplication& app, int master, const char* slavePath, int rounds) {
-  TComPort port;
-  port.SetPort(slavePath);
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool handled = true;
-  std::atomic<std::int64_t> sentNs{0};
-  std::vector<double> latencies;
-  latencies.reserve(std::size_t(rounds));
-  std::string s;
-  port.OnRxChar = [&](TCustomComPort*, int count) {
-    const auto now = Clock::now().time_since_epoch().count();
-    latencies.push_back((now - sentNs.load()) / 1000.0);
     port.ReadStr(s, count);
-    {
-      std::lock_guard lock(mutex);
-      handled = true;
-    }
-    cv.notify_one();
-    if (int(latencies.size()) >= rounds) app.quit();
+    checker.Check(s.data(), s.size());
+    if (checker.Done()) qApp->quit();
   };
+  QTimer watchdog;
+  QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
+  watchdog.start(30000);
   port.Open();
-  std::thread far([&] {
-    for (int i = 0; i < rounds; ++i) {
-      std::unique_lock lock(mutex);
-      cv.wait(lock, [&] { return handled; });
-      handled = false;
-      lock.unlock();
-      sentNs = Clock::now().time_since_epoch().count();
-      [[maybe_unused]] auto n = write(master, "a", 1);
-    }
-  });
-  app.exec();
-  far.join();
+  qApp->exec();
   port.Close();
-  return latencies;
 }
 
-// Context switches of the thread called name: each one is a wake-up.
-long ThreadSwitches(const char* name) {
+void QtPort(QSerialPort& port, const std::string& path) {
+  port.setPortName(QString::fromStdString(path));
+  if (!port.open(QIODevice::ReadWrite)) {
+    std::fprintf(stderr, "QSerialPort: %s\n", port.errorString().toUtf8().constData());
+    std::exit(2);
+  }
+  port.setBaudRate(115200);
+}
+
+void QtSerial(TPty& pty, TChecker& checker) {
+  QSerialPort port;
+  QtPort(port, pty.Slave);
+  QObject::connect(&port, &QSerialPort::readyRead, [&] {
+    const QByteArray bytes = port.readAll();
+    checker.Check(bytes.constData(), std::size_t(bytes.size()));
+    if (checker.Done()) qApp->quit();
+  });
+  QTimer watchdog;
+  QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
+  watchdog.start(30000);
+  qApp->exec();
+  port.close();
+}
+
+// ------------------------------------------------------- round-trip latency
+
+// The far end sends one byte, waits for it to come back and notes the time;
+// echo runs the reader that sends every byte back. Microseconds, sorted.
+std::vector<double> RoundTrips(const std::function<void(TPty&, std::atomic<bool>& done)>& echo) {
+  TPty pty;
+  std::atomic<bool> done{false};
+  std::vector<double> us;
+  us.reserve(Rounds);
+  std::thread far([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader opens its port
+    for (int i = 0; i < Rounds; ++i) {
+      const std::uint8_t out = Pattern()[std::size_t(i) % Period];
+      const auto t0 = Clock::now();
+      if (write(pty.Master, &out, 1) != 1) Corrupt = true;
+      std::uint8_t in = 0;
+      for (;;) {
+        pollfd p{pty.Master, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0) {
+          Corrupt = true;
+          break;
+        }
+        if (read(pty.Master, &in, 1) == 1) break;
+      }
+      us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+      if (in != out) Corrupt = true;
+    }
+    done = true;
+  });
+  echo(pty, done);
+  far.join();
+  std::sort(us.begin(), us.end());
+  return us;
+}
+
+void QuitWhenDone(std::atomic<bool>& done) {
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, [&done, timer] {
+    if (!done) return;
+    timer->deleteLater();
+    qApp->quit();
+  });
+  timer->start(20);
+}
+
+void EchoRaw(TPty& pty, std::atomic<bool>& done) {
+  const int fd = OpenRaw(pty.Slave);
+  char c;
+  while (!done) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    if (read(fd, &c, 1) == 1) [[maybe_unused]] auto n = write(fd, &c, 1);
+  }
+  close(fd);
+}
+
+void EchoOurs(TPty& pty, std::atomic<bool>& done) {
+  TComPort port;
+  port.SetPort(pty.Slave);
+  std::string s;
+  port.OnRxChar = [&](TCustomComPort*, int count) {
+    port.ReadStr(s, count);
+    port.WriteStr(s);
+  };
+  port.Open();
+  QuitWhenDone(done);
+  qApp->exec();
+  port.Close();
+}
+
+void EchoQt(TPty& pty, std::atomic<bool>& done) {
+  QSerialPort port;
+  QtPort(port, pty.Slave);
+  QObject::connect(&port, &QSerialPort::readyRead, [&] {
+    port.write(port.readAll());
+    port.flush();
+  });
+  QuitWhenDone(done);
+  qApp->exec();
+  port.close();
+}
+
+// ------------------------------------------------------------ idle wake-ups
+
+// Context switches of the threads called name: each one is a wake-up.
+long ThreadSwitches(const std::vector<std::string>& names) {
   DIR* tasks = opendir("/proc/self/task");
-  long switches = -1;
+  long switches = 0;
   while (dirent* e = readdir(tasks)) {
     if (e->d_name[0] == '.') continue;
     const std::string dir = std::string("/proc/self/task/") + e->d_name;
     std::string comm;
     std::getline(std::ifstream(dir + "/comm"), comm);
-    if (comm != name) continue;
+    if (std::find(names.begin(), names.end(), comm) == names.end()) continue;
     std::ifstream status(dir + "/status");
-    std::string line;
-    switches = 0;
-    while (std::getline(status, line))
+    for (std::string line; std::getline(status, line);)
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
         switches += std::stol(line.substr(line.find(':') + 1));
   }
@@ -153,45 +329,88 @@ long ThreadSwitches(const char* name) {
   return switches;
 }
 
-long IdleWakeups(TApplication& app, const char* slavePath) {
+long IdleWakeups() {
+  TPty pty;
   TComPort port;
-  port.SetPort(slavePath);
+  port.SetPort(pty.Slave);
   port.OnRxChar = [](TCustomComPort*, int) {};
   port.Open();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the threads settle in their waits
-  const auto switches = [] { return ThreadSwitches("ComThread") + ThreadSwitches("ComDriver"); };
-  const long before = switches();
-  QTimer::singleShot(5000, &app, &QCoreApplication::quit);
-  app.exec();
-  const long after = switches();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the threads settle in their waits
+  const std::vector<std::string> ours = {"ComThread", "ComDriver"};
+  const long before = ThreadSwitches(ours);
+  QTimer::singleShot(3000, qApp, &QCoreApplication::quit);
+  qApp->exec();
+  const long after = ThreadSwitches(ours);
   port.Close();
   return after - before;
 }
+
+// ------------------------------------------------------------ statistics
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+std::string Spread(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f..%.1f", v.front(), v.back());
+  return text;
+}
+
+std::string Spread3(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4f..%.4f", v.front(), v.back());
+  return text;
+}
+
+double Percentile(const std::vector<double>& sorted, int p) { return sorted[sorted.size() * std::size_t(p) / 100]; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication app(argc, argv);
-  int master = -1, slave = -1;
-  char name[256];
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-    std::perror("openpty");
-    return 1;
+
+  struct TReader {
+    const char* Name;
+    std::function<void(TPty&, TChecker&)> Read;
+    std::function<void(TPty&, std::atomic<bool>&)> Echo;  // none: no latency figure
+  };
+  const std::vector<TReader> readers = {
+      {"ours", Ours, EchoOurs}, {"qserialport", QtSerial, EchoQt}, {"raw", Raw, EchoRaw}, {"raw_thread", RawThread, nullptr}};
+  std::map<std::string, std::vector<double>> mb, cpu, p50, p99;
+  for (int r = 0; r < Repeats; ++r) {
+    for (std::size_t k = 0; k < readers.size(); ++k) {
+      const TReader& reader = readers[(k + std::size_t(r)) % readers.size()];
+      const TSample s = Throughput(reader.Read);
+      mb[reader.Name].push_back(s.MbPerSecond);
+      cpu[reader.Name].push_back(s.CpuPerMb);
+      if (reader.Echo) {
+        const std::vector<double> us = RoundTrips(reader.Echo);
+        p50[reader.Name].push_back(Percentile(us, 50));
+        p99[reader.Name].push_back(Percentile(us, 99));
+      }
+    }
   }
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  const long idle = IdleWakeups();
 
-  const double raw = RawMbPerSecond(master, name);
-  const double component = PortMbPerSecond(app, master, name);
-  std::vector<double> lat = LatenciesUs(app, master, name, 10000);
-  std::sort(lat.begin(), lat.end());
-  const long idle = IdleWakeups(app, name);
-
-  std::printf("throughput_ratio %.3f\n", component / raw);
-  std::printf("throughput_mb_s %.1f %.1f\n", component, raw);
-  std::printf("latency_us p50 %.1f p99 %.1f\n", lat[lat.size() / 2], lat[lat.size() * 99 / 100]);
+  std::printf("serial_mb_s ours %.1f qserialport %.1f raw %.1f raw_thread %.1f\n", Median(mb["ours"]),
+              Median(mb["qserialport"]), Median(mb["raw"]), Median(mb["raw_thread"]));
+  std::printf("serial_mb_s_spread ours %s qserialport %s raw %s raw_thread %s\n", Spread(mb["ours"]).c_str(),
+              Spread(mb["qserialport"]).c_str(), Spread(mb["raw"]).c_str(), Spread(mb["raw_thread"]).c_str());
+  std::printf("serial_latency_us ours p50 %.1f p99 %.1f qserialport p50 %.1f p99 %.1f raw p50 %.1f p99 %.1f\n",
+              Median(p50["ours"]), Median(p99["ours"]), Median(p50["qserialport"]), Median(p99["qserialport"]),
+              Median(p50["raw"]), Median(p99["raw"]));
+  std::printf("serial_latency_us_spread ours p50 %s p99 %s qserialport p50 %s p99 %s\n", Spread(p50["ours"]).c_str(),
+              Spread(p99["ours"]).c_str(), Spread(p50["qserialport"]).c_str(), Spread(p99["qserialport"]).c_str());
+  std::printf("serial_cpu_s_per_mb ours %.4f qserialport %.4f raw %.4f raw_thread %.4f\n", Median(cpu["ours"]),
+              Median(cpu["qserialport"]), Median(cpu["raw"]), Median(cpu["raw_thread"]));
+  std::printf("serial_cpu_s_per_mb_spread ours %s qserialport %s\n", Spread3(cpu["ours"]).c_str(),
+              Spread3(cpu["qserialport"]).c_str());
   std::printf("idle_wakeups %ld\n", idle);
-  close(slave);
-  close(master);
-  return 0;
+  std::printf("bytes_checked %s\n", Corrupt ? "FAILED" : "all");
+  return Corrupt ? 1 : 0;
 }
