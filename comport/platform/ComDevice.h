@@ -108,8 +108,10 @@ private:
 };
 
 // The record of one read or write the device has under way. The device keeps
-// its progress here; the caller keeps the record and the buffer alive until
-// the operation completes.
+// its progress here and may fill a pending read from another thread, so
+// while the operation is under way only the device touches the record; the
+// caller keeps the record and the buffer alive until it completes or is
+// cancelled (CancelIo).
 struct TComOverlapped {
   bool Write = false;
   std::uint8_t* Buffer = nullptr;
@@ -151,12 +153,23 @@ public:
   // count), ERROR_IO_INCOMPLETE when still under way and wait is false, or
   // the error it ended with.
   virtual int GetOverlappedResult(TComOverlapped& ov, bool wait) = 0;
+  // Forgets an operation still under way, so that its record and buffer may
+  // go. A completed one is left as it is.
+  virtual int CancelIo(TComOverlapped& ov) {
+    (void)ov;
+    return 0;
+  }
 
   virtual int PurgeComm(std::uint32_t flags) = 0;
   virtual int ClearCommError(std::uint32_t& errors, TComStat& stat) = 0;
   virtual int GetCommModemStatus(std::uint32_t& status) = 0;
   virtual int EscapeCommFunction(std::uint32_t function) = 0;
   virtual int TransmitCommChar(char c) = 0;
+
+  // A descriptor that becomes readable whenever WaitCommEvent without a
+  // time-out may find events, so that an event loop can watch the device
+  // itself instead of a thread waiting for it; -1 when the device has none.
+  virtual int EventFd() const { return -1; }
 
   // Asks the driver to hand over received bytes at once instead of
   // batching them (USB adapters do). A device without the option ignores it.

@@ -34,8 +34,12 @@ public:
   void Reserve(std::size_t capacity);
   std::size_t Capacity() const { return FBuffer.size(); }
   std::size_t Size() const { return FSize; }
-  // Raw bytes that fit: decoding never makes more bytes than it is given.
-  std::size_t Room() const { return FBuffer.size() - FSize; }
+  // Raw bytes that fit. Decoding makes at most one byte of each raw byte,
+  // but a 0xFF that ended the last chunk may still become a byte of its own.
+  std::size_t Room() const {
+    const std::size_t free = FBuffer.size() - FSize, held = FMarkState == 1 ? 1 : 0;
+    return free > held ? free - held : 0;
+  }
 
   // Decodes count raw bytes (at most Room()) into the queue and adds the
   // events and errors they raise to events and errors.

@@ -5,6 +5,7 @@
 
 #include "ComDevice.h"
 #include "ComInputQueue.h"
+#include "PosixTermios2.h"
 
 #include <termios.h>
 
