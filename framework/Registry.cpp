@@ -45,6 +45,67 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
+// A value's name also escapes "=", which ends it, and a leading "[", which
+// would make its line read as a key. Any name round-trips, the empty one
+// (the key's default value) among them.
+std::string EscapeName(const std::string& name) {
+  std::string out = name.rfind('[', 0) == 0 ? "\\" : "";
+  for (char c : name) {
+    if (c == '=') out += "\\=";
+    else if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+// Reads a name up to its "="; a backslash before any other character stays,
+// as names were written before they were escaped. Returns the position of
+// the "=", or npos.
+std::size_t UnescapeName(const std::string& line, std::string& name) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '=') return i;
+    if (c != '\\' || i + 1 == line.size()) {
+      name += c;
+      continue;
+    }
+    const char next = line[i + 1];
+    if (next == '=' || next == '\\' || next == '[') name += next, ++i;
+    else if (next == 'n') name += '\n', ++i;
+    else if (next == 'r') name += '\r', ++i;
+    else name += c;
+  }
+  return std::string::npos;
+}
+
+// A key path separates its parts with single backslashes and has no empty
+// parts, so a doubled backslash never occurs in it: "\\n" and "\\r" stand
+// for line ends inside a part.
+std::string EscapeKey(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '\n') out += "\\\\n";
+    else if (c == '\r') out += "\\\\r";
+    else out += c;
+  }
+  return out;
+}
+
+std::string UnescapeKey(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 2 < text.size() && text[i + 1] == '\\' && (text[i + 2] == 'n' || text[i + 2] == 'r')) {
+      out += text[i + 2] == 'n' ? '\n' : '\r';
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 struct TValue {
   std::string Name;  // as first written
   bool Integer = false;
@@ -74,18 +135,17 @@ TStore Load(const std::string& file) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      const std::string path = line.substr(1, line.size() - 2);
+      const std::string path = UnescapeKey(line.substr(1, line.size() - 2));
       key = &store[Lower(path)];
       key->Path = path;
       continue;
     }
-    const auto eq = line.find('=');
-    if (!key || eq == std::string::npos || eq == 0 || line.size() < eq + 3 || line[eq + 2] != ':' ||
+    TValue v;
+    const auto eq = UnescapeName(line, v.Name);
+    if (!key || eq == std::string::npos || line.size() < eq + 3 || line[eq + 2] != ':' ||
         (line[eq + 1] != 's' && line[eq + 1] != 'i'))
       throw ERegistryException("The settings store \"" + file + "\" cannot be read: line " + std::to_string(number) +
                                " is not a key or a value");
-    TValue v;
-    v.Name = line.substr(0, eq);
     v.Integer = line[eq + 1] == 'i';
     v.Data = Unescape(line.substr(eq + 3));
     key->Values[Lower(v.Name)] = v;
@@ -112,8 +172,9 @@ bool ParseInteger(const std::string& text, int& value) {
 void Save(const std::string& file, const TStore& store) {
   std::string data;
   for (const auto& [_, key] : store) {
-    data += "[" + key.Path + "]\n";
-    for (const auto& [__, v] : key.Values) data += v.Name + "=" + (v.Integer ? "i:" : "s:") + Escape(v.Data) + "\n";
+    data += "[" + EscapeKey(key.Path) + "]\n";
+    for (const auto& [__, v] : key.Values)
+      data += EscapeName(v.Name) + "=" + (v.Integer ? "i:" : "s:") + Escape(v.Data) + "\n";
   }
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
@@ -183,8 +244,9 @@ void TRegistry::Write(const std::string& name, bool integer, const std::string& 
   TStore store = Load(RootFile(RootKey));
   TKey& key = store[Lower(FCurrentKey)];
   if (key.Path.empty()) key.Path = FCurrentKey;
+  const bool known = key.Values.count(Lower(name)) != 0;
   TValue& v = key.Values[Lower(name)];
-  if (v.Name.empty()) v.Name = name;
+  if (!known) v.Name = name;
   v.Integer = integer;
   v.Data = data;
   Save(RootFile(RootKey), store);

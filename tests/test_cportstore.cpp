@@ -177,6 +177,32 @@ TEST_F(StoreTest, RegistryPathsAndTypes) {
   EXPECT_EQ(Port.Port(), "");  // a missing text reads empty
 }
 
+TEST_F(StoreTest, AnyNameRoundTripsAndOneOddNameSpoilsNothing) {
+  // Names that the file's own syntax uses: an equals sign, line ends,
+  // brackets, backslashes, the empty default value.
+  const std::vector<std::string> names = {"", "a=b", "=", "line\nend", "cr\r", "[x]", "[y", "z]", "back\\slash\\", "\\="};
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("Software\\Odd\nKey\\\rPart[1]\\ComPort1", true));
+  for (std::size_t i = 0; i < names.size(); ++i) reg.WriteString(names[i], "value " + std::to_string(i));
+  reg.WriteInteger("number", 7);
+  Port.StoreSettings(stRegistry, "HKEY_CURRENT_USER\\Software\\HRVX3300");
+
+  TRegistry fresh;
+  ASSERT_TRUE(fresh.OpenKey("Software\\Odd\nKey\\\rPart[1]\\ComPort1", false));
+  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(fresh.ReadString(names[i]), "value " + std::to_string(i)) << i;
+  EXPECT_EQ(fresh.ReadInteger("number"), 7);
+  Port.SetPort("elsewhere");
+  Port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\Software\\HRVX3300");  // the other component keeps its settings
+  EXPECT_EQ(Port.Port(), "/dev/fake0");
+
+  // A store written before names were escaped reads as it did.
+  const fs::path store = Dir / "user/registry";
+  std::ofstream(store, std::ios::trunc) << "[Software\\Old]\nPort=s:/dev/ttyS1\nodd\\path=s:x\n";
+  ASSERT_TRUE(fresh.OpenKey("Software\\Old", false));
+  EXPECT_EQ(fresh.ReadString("Port"), "/dev/ttyS1");
+  EXPECT_EQ(fresh.ReadString("odd\\path"), "x");
+}
+
 TEST_F(StoreTest, LoadingIntoAnOpenPortReconfiguresOnce) {
   Port.Open();
   WriteIni("[ComPort1]\nPort=/dev/fake0\nBaudRate=57600\nDataBits=7\nStopBits=2\nParity=Odd\n");
