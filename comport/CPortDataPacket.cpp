@@ -133,8 +133,11 @@ void TComDataPacket::HandleBuffer() {
       std::size_t length = 0;  // of the complete packet; 0: not complete yet
       if (pos > 0) {
         length = std::min(std::size_t(pos), data.size());
-      } else if (pos == -1 && FSize > 0 && data.size() >= std::size_t(FSize)) {
-        length = std::size_t(FSize);
+      } else if (pos == -1 && FSize > 0) {
+        // The size rule wins over the stop string, also while fewer bytes
+        // than a packet have come: otherwise the packets would depend on
+        // how the bytes arrive.
+        if (data.size() >= std::size_t(FSize)) length = std::size_t(FSize);
       } else if (pos == -1) {
         // The stop string is looked for after the first length-of-start bytes.
         const std::size_t skip = FStartString.size();

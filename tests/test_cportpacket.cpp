@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
@@ -134,6 +136,40 @@ TEST(DataPacket, AStopStringSplitAcrossChunksEndsALongPacket) {
   ASSERT_EQ(t.Log.size(), 1u);
   EXPECT_EQ(t.Log[0].size(), 2 + 256u * 4096);
   EXPECT_EQ(t.Packet.AccumulatedData(), " tail");
+}
+
+TEST(DataPacket, ThePacketsDoNotDependOnHowTheBytesArrive) {
+  // A line delivers the same stream in pieces that depend on speed and
+  // timing: any chunking gives the packets of the whole.
+  struct TRules {
+    int Size;
+    const char *Start, *Stop;
+  };
+  const TRules rules[] = {{2, "", "a"}, {3, "$", "*"}, {0, "$", "*"}, {0, "", "ab"}, {4, "", ""}};
+  const std::string stream = "aa$1*2a$$ab*xaab$**ab$abab*";
+  std::mt19937 random(7);
+  for (const TRules& r : rules) {
+    const auto configure = [&](TLogged& t) {
+      t.Packet.SetMaxBufferSize(0);
+      t.Packet.SetSize(r.Size);
+      t.Packet.SetStartString(r.Start);
+      t.Packet.SetStopString(r.Stop);
+    };
+    TLogged whole;
+    configure(whole);
+    const Strings expected = whole.Feed({stream});
+    for (int round = 0; round < 200; ++round) {
+      TLogged pieces;
+      configure(pieces);
+      pieces.Log.clear();
+      for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t n = std::min<std::size_t>(stream.size() - at, 1 + random() % 4);
+        pieces.Packet.AddData(stream.substr(at, n));
+        at += n;
+      }
+      ASSERT_EQ(pieces.Log, expected) << "size " << r.Size << " start " << r.Start << " stop " << r.Stop;
+    }
+  }
 }
 
 TEST(DataPacket, BoundToAPortOnAPseudoTerminal) {
