@@ -1,12 +1,30 @@
-// Runs the widget tests inside one application object, headless.
+// Runs the widget tests inside one application object, headless. The port
+// lists they show come from a sysfs tree of the test's own (one USB
+// adapter), not from the machine's /sys, which a container may not have.
+#include "CPortTexts.h"
 #include "Forms.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <stdlib.h>
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   testing::InitGoogleTest(&argc, argv);
-  TApplication app(argc, argv);
-  app.SetTitle("HRVX3300");
-  return RUN_ALL_TESTS();
+  namespace fs = std::filesystem;
+  char name[] = "/tmp/gui-sysfs-XXXXXX";
+  const fs::path sysfs = mkdtemp(name);
+  fs::create_directories(sysfs / "devices/usb/1-1");
+  fs::create_directories(sysfs / "class/tty/ttyUSB0");
+  fs::create_directory_symlink(sysfs / "devices/usb/1-1", sysfs / "class/tty/ttyUSB0/device");
+  ComPortsSysfsRoot = sysfs.string();
+  int result = 0;
+  {
+    TApplication app(argc, argv);
+    app.SetTitle("HRVX3300");
+    result = RUN_ALL_TESTS();
+  }
+  fs::remove_all(sysfs);
+  return result;
 }

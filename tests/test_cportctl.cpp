@@ -160,8 +160,8 @@ TEST(SetupDialog, LayoutAndPreselection) {
 }
 
 TEST(SetupDialog, OkOnAnOpenPortAppliesTheLineOnceWithoutReopening) {
+  std::vector<std::string> events;  // before the port, whose handlers use it to the end
   TFakePort port;
-  std::vector<std::string> events;
   port.OnBeforeClose = [&](TCustomComPort*) { events.push_back("close"); };
   port.OnAfterOpen = [&](TCustomComPort*) { events.push_back("open"); };
   port.Open();
