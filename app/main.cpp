@@ -2,6 +2,7 @@
 // --read, --write or --compare is given.
 #include "Batch.h"
 #include "Forms.h"
+#include "Threads.h"
 #include "Unit1.h"
 
 #include <cstdio>
@@ -40,6 +41,7 @@ const char* const Usage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetMainThread();  // before any port: the command line's workers are not the UI thread
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {

@@ -12,6 +12,8 @@
 //   serial_cpu_s_per_mb ours E qserialport F raw G raw_thread H
 //   idle_wakeups N      (the port's own threads, 3 s without traffic)
 // and a line of spread for each figure. Exits 1 when any byte was wrong.
+// For a profiler: --only NAME runs one reader, --repeats N sets the repeats,
+// --megabytes N the bytes of each throughput sample.
 #include "CPort.h"
 #include "Forms.h"
 
@@ -22,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
@@ -41,8 +44,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t Total = 64u << 20;
-constexpr int Repeats = 5;
+std::size_t Total = 64u << 20;
+int Repeats = 5;
 constexpr int Rounds = 4000;  // one-byte round trips per repeat
 bool Corrupt = false;
 
@@ -381,10 +384,17 @@ int main(int argc, char** argv) {
   };
   const std::vector<TReader> readers = {
       {"ours", Ours, EchoOurs}, {"qserialport", QtSerial, EchoQt}, {"raw", Raw, EchoRaw}, {"raw_thread", RawThread, nullptr}};
+  std::string only;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--only") only = argv[i + 1];
+    if (std::string(argv[i]) == "--repeats") Repeats = std::max(1, std::atoi(argv[i + 1]));
+    if (std::string(argv[i]) == "--megabytes") Total = std::size_t(std::max(1, std::atoi(argv[i + 1]))) << 20;
+  }
   std::map<std::string, std::vector<double>> mb, cpu, p50, p99;
   for (int r = 0; r < Repeats; ++r) {
     for (std::size_t k = 0; k < readers.size(); ++k) {
       const TReader& reader = readers[(k + std::size_t(r)) % readers.size()];
+      if (!only.empty() && only != reader.Name) continue;
       const TSample s = Throughput(reader.Read);
       mb[reader.Name].push_back(s.MbPerSecond);
       cpu[reader.Name].push_back(s.CpuPerMb);
@@ -395,7 +405,12 @@ int main(int argc, char** argv) {
       }
     }
   }
-  const long idle = IdleWakeups();
+  const long idle = only.empty() ? IdleWakeups() : 0;
+  if (!only.empty()) {
+    std::printf("%s mb_s %.1f cpu_s_per_mb %.4f p50 %.1f p99 %.1f\n", only.c_str(), Median(mb[only]), Median(cpu[only]),
+                p50[only].empty() ? 0.0 : Median(p50[only]), p99[only].empty() ? 0.0 : Median(p99[only]));
+    return Corrupt ? 1 : 0;
+  }
 
   std::printf("serial_mb_s ours %.1f qserialport %.1f raw %.1f raw_thread %.1f\n", Median(mb["ours"]),
               Median(mb["qserialport"]), Median(mb["raw"]), Median(mb["raw_thread"]));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,17 @@ public:
 // The record of one asynchronous read or write.
 enum TOperationKind : std::uint8_t { okWrite, okRead };
 struct TCPortAsync {
+  TCPortAsync() = default;
+  TCPortAsync(const TCPortAsync&) = delete;
+  TCPortAsync& operator=(const TCPortAsync&) = delete;
+  // An operation still under way is cancelled, so the device forgets the
+  // record and its buffer before they go.
+  ~TCPortAsync() { Cancel(); }
+  void Cancel() {
+    if (Device) Device->CancelIo(Overlapped);
+    Device.reset();
+  }
+
   TComOverlapped Overlapped;
   TOperationKind Kind = okWrite;
   std::unique_ptr<std::uint8_t[]> Data;  // copy of the bytes being written
@@ -167,6 +179,8 @@ struct TCPortAsync {
   // completes and then fills the string.
   std::unique_ptr<std::uint8_t[]> ReadBuffer;
   std::string* ReadTarget = nullptr;
+  // The device of the operation under way, which may still fill the record.
+  std::shared_ptr<TComDevice> Device;
 };
 using PCPortAsync = TCPortAsync*;
 void CportInitAsync(PCPortAsync& async);
@@ -273,8 +287,10 @@ public:
   void Open();
   // From inside one of the port's own handlers the close is carried out at
   // once; the event thread, which waits for that handler, ends on its own
-  // after it. From another thread (an smNone handler) it is carried out on
-  // the UI thread right after.
+  // after it. From a handler on the event thread itself (smNone) it is
+  // carried out there once the handler has returned. Any other thread may
+  // close a port it owns; reads and writes that other threads have under
+  // way end with an error.
   void Close();
 
   // Reading and writing
@@ -331,7 +347,7 @@ public:
   TDCB BuildDCB() const;
 
   void SetDeviceFactory(TComDeviceFactory factory) { FDeviceFactory = std::move(factory); }
-  TComDevice* Device() const { return FDevice.get(); }
+  TComDevice* Device() const { return LiveDevice().get(); }
 
 protected:
   virtual void StoreRegistry(TRegistry& registry);
@@ -369,7 +385,9 @@ private:
   friend class TComThread;
   friend class TComDelivery;
 
-  bool CanApply() const;
+  // The device to push settings to: none while closed, loading, designing
+  // or inside an update bracket.
+  std::shared_ptr<TComDevice> ApplyTarget() const;
   using TWriteText = std::function<void(const std::string& key, const std::string& value)>;
   using TWriteInt = std::function<void(const std::string& key, int value)>;
   using TReadText = std::function<std::string(const std::string& key, const std::string& current)>;
@@ -381,14 +399,17 @@ private:
   [[noreturn]] void RaiseExt(int code, int osError);
   void CheckAsync(PCPortAsync async);
   TComStat ComStat(std::uint32_t* errors = nullptr);
+  void Escape(std::uint32_t function);
   void ApplyLowLatency();
 
   // Opening and closing.
   void CloseNow();
   void StopEventThread();
-  // Runs call on the UI thread later, if the port still exists in the
-  // session it is in now.
-  void QueueInSession(std::function<void()> call);
+  // Runs call on the event thread once the handler that asks has returned,
+  // if the port still exists in the session it is in now.
+  void DeferInSession(std::function<void()> call);
+  // The open device, kept alive for the caller; none while closed.
+  std::shared_ptr<TComDevice> LiveDevice() const;
   // The device has gone: the port says so and closes itself (UI thread).
   void DeviceLost();
 
@@ -437,7 +458,7 @@ private:
   TStoredProps FStoreGroups = {spBasic};
 
   int FUpdateCount = 0;
-  bool FConnected = false;
+  std::atomic<bool> FConnected{false};
   bool FClosing = false;  // a close sequence is under way: another one does nothing
   bool FLoading = false;
   bool FDesigning = false;
@@ -446,8 +467,9 @@ private:
   std::vector<TComFreeNotify*> FWatchers;
 
   TComDeviceFactory FDeviceFactory;
-  // The open device; none while closed. The event thread holds it too, so
-  // it outlives every thread that uses it.
+  // The open device; none while closed. The event thread and every read or
+  // write under way hold it too, so it outlives every thread that uses it.
+  mutable std::mutex FDeviceMutex;
   std::shared_ptr<TComDevice> FDevice;
   std::shared_ptr<TComThread> FEventThread;
   bool FThreadCreated = false;

@@ -15,6 +15,7 @@ constexpr int NoDevice = EBADF;
 
 void CportInitAsync(PCPortAsync& async) { async = new TCPortAsync(); }
 
+
 void CportDoneAsync(PCPortAsync& async) {
   delete async;
   async = nullptr;
@@ -26,13 +27,16 @@ void TCustomComPort::CheckAsync(PCPortAsync async) {
 
 int TCustomComPort::WriteAsync(const void* buffer, int count, PCPortAsync async) {
   CheckAsync(async);
+  async->Cancel();  // a record reused before its last operation completed
   async->Kind = okWrite;
   async->Size = std::max(count, 0);
   async->Data = std::make_unique<std::uint8_t[]>(std::size_t(async->Size));
   if (async->Size > 0) std::memcpy(async->Data.get(), buffer, std::size_t(async->Size));
   // The device writes from the record's copy, so the caller's buffer may go.
-  const int result = FDevice ? FDevice->WriteFile(async->Data.get(), std::uint32_t(async->Size), async->Overlapped) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->WriteFile(async->Data.get(), std::uint32_t(async->Size), async->Overlapped) : NoDevice;
   if (result != 0 && result != ERROR_IO_PENDING) RaiseExt(CError_WriteFailed, result);
+  if (result == ERROR_IO_PENDING) async->Device = device;
   SendSignalToLink(leTx, true);
   return result == 0 ? int(async->Overlapped.Done) : 0;
 }
@@ -44,36 +48,42 @@ int TCustomComPort::WriteStrAsync(const std::string& str, PCPortAsync async) {
 
 int TCustomComPort::Write(const void* buffer, int count) {
   if (!FOverlapped) {
-    if (!FConnected) return 0;
+    // The bytes that went out, within the time-outs; an error raises.
+    const auto device = LiveDevice();
+    if (!FConnected || !device) return 0;
     TComOverlapped ov;
-    int result = FDevice->WriteFile(buffer, std::uint32_t(std::max(count, 0)), ov);
-    if (result == ERROR_IO_PENDING) result = FDevice->GetOverlappedResult(ov, true);
-    return result == 0 ? count : 0;
+    int result = device->WriteFile(buffer, std::uint32_t(std::max(count, 0)), ov);
+    if (result == ERROR_IO_PENDING) result = device->GetOverlappedResult(ov, true);
+    if (result != 0) RaiseExt(CError_WriteFailed, result);
+    return int(ov.Done);
   }
-  PCPortAsync async = nullptr;
-  CportInitAsync(async);
-  std::unique_ptr<TCPortAsync> release(async);
-  WriteAsync(buffer, count, async);
-  return WaitForAsync(async);
+  TCPortAsync async;
+  WriteAsync(buffer, count, &async);
+  PCPortAsync record = &async;
+  return WaitForAsync(record);
 }
 
 int TCustomComPort::WriteStr(const std::string& str) {
-  if (!FOverlapped) return Write(str.data(), int(str.size())) ? int(str.size()) : 0;
+  if (!FOverlapped) return Write(str.data(), int(str.size()));
   OutputDebugString("TCustomComPort.WriteStr");
-  PCPortAsync async = nullptr;
-  CportInitAsync(async);
-  std::unique_ptr<TCPortAsync> release(async);
-  WriteStrAsync(str, async);
-  return WaitForAsync(async);
+  TCPortAsync async;
+  WriteStrAsync(str, &async);
+  PCPortAsync record = &async;
+  return WaitForAsync(record);
 }
 
 int TCustomComPort::ReadAsync(void* buffer, int count, PCPortAsync async) {
   CheckAsync(async);
+  async->Cancel();
   async->Kind = okRead;
   if (count > 0) *static_cast<std::uint8_t*>(buffer) = 0xFF;
-  const int result = FDevice ? FDevice->ReadFile(buffer, std::uint32_t(std::max(count, 0)), async->Overlapped) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->ReadFile(buffer, std::uint32_t(std::max(count, 0)), async->Overlapped) : NoDevice;
   if (result == 0) return int(async->Overlapped.Done);
-  if (result == ERROR_IO_PENDING) return 0;
+  if (result == ERROR_IO_PENDING) {
+    async->Device = device;  // it may fill the record until it completes
+    return 0;
+  }
   // A read that cannot be issued reads nothing; the wait returns 0 at once.
   async->Overlapped.Completed = true;
   async->Overlapped.Error = 0;
@@ -84,10 +94,11 @@ int TCustomComPort::ReadAsync(void* buffer, int count, PCPortAsync async) {
 int TCustomComPort::ReadStrAsync(std::string& str, int count, PCPortAsync async) {
   if (count < 1) return 0;
   CheckAsync(async);
+  async->Cancel();
   async->ReadBuffer = std::make_unique<std::uint8_t[]>(std::size_t(count));
   async->ReadTarget = nullptr;
   const int n = ReadAsync(async->ReadBuffer.get(), count, async);
-  if (async->Overlapped.Completed) {
+  if (!async->Device) {
     str.assign(reinterpret_cast<const char*>(async->ReadBuffer.get()), async->Overlapped.Done);
     async->ReadBuffer.reset();
   } else {
@@ -98,11 +109,10 @@ int TCustomComPort::ReadStrAsync(std::string& str, int count, PCPortAsync async)
 }
 
 int TCustomComPort::Read(void* buffer, int count) {
-  PCPortAsync async = nullptr;
-  CportInitAsync(async);
-  std::unique_ptr<TCPortAsync> release(async);
-  ReadAsync(buffer, count, async);
-  return WaitForAsync(async);
+  TCPortAsync async;
+  ReadAsync(buffer, count, &async);
+  PCPortAsync record = &async;
+  return WaitForAsync(record);
 }
 
 int TCustomComPort::ReadStr(std::string& str, int count) {
@@ -118,9 +128,9 @@ int TCustomComPort::ReadStr(std::string& str, int count) {
 int TCustomComPort::WaitForAsync(PCPortAsync& async) {
   CheckAsync(async);
   TComOverlapped& ov = async->Overlapped;
-  int result = 0;
-  if (!ov.Completed) result = FDevice ? FDevice->GetOverlappedResult(ov, true) : NoDevice;
-  else result = ov.Error;
+  // While the device has the operation, only the device reads the record.
+  const int result = async->Device ? async->Device->GetOverlappedResult(ov, true) : ov.Error;
+  async->Device.reset();
   if (result != 0) RaiseExt(async->Kind == okWrite ? CError_WriteFailed : CError_ReadFailed, result);
   const int done = int(ov.Done);
   if (async->ReadTarget) {
@@ -139,8 +149,7 @@ int TCustomComPort::WaitForAsync(PCPortAsync& async) {
 
 bool TCustomComPort::IsAsyncCompleted(PCPortAsync async) {
   CheckAsync(async);
-  const int result = FDevice ? FDevice->GetOverlappedResult(async->Overlapped, false)
-                             : (async->Overlapped.Completed ? async->Overlapped.Error : NoDevice);
+  const int result = async->Device ? async->Device->GetOverlappedResult(async->Overlapped, false) : async->Overlapped.Error;
   if (result == 0) return true;
   if (result == ERROR_IO_PENDING || result == ERROR_IO_INCOMPLETE) return false;
   RaiseExt(CError_AsyncCheck, result);
@@ -148,31 +157,35 @@ bool TCustomComPort::IsAsyncCompleted(PCPortAsync async) {
 
 void TCustomComPort::AbortAllAsync() {
   if (!FOverlapped) return;
-  const int result = FDevice ? FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT) : NoDevice;
   if (result != 0) RaiseExt(CError_PurgeFailed, result);
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, const TComStopEvent* stopEvent, int timeout) {
   if (FThreadCreated) Raise(CError_ThreadCreated);
-  if (!FDevice) RaiseExt(CError_WaitFailed, NoDevice);
+  const auto device = LiveDevice();
+  if (!device) RaiseExt(CError_WaitFailed, NoDevice);
   std::uint32_t mask = 0;
-  FDevice->SetCommMask(EventsToMask(events));
-  const int result = FDevice->WaitCommEvent(mask, stopEvent, timeout);
-  FDevice->SetCommMask(0);
+  device->SetCommMask(EventsToMask(events));
+  const int result = device->WaitCommEvent(mask, stopEvent, timeout);
+  device->SetCommMask(0);
   if (result == ERROR_WAIT_STOPPED) mask = 0;
   else if (result != 0) RaiseExt(CError_WaitFailed, result);
   events = MaskToEvents(mask);
 }
 
 void TCustomComPort::TransmitChar(char ch) {
-  const int result = FDevice ? FDevice->TransmitCommChar(ch) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->TransmitCommChar(ch) : NoDevice;
   if (result != 0) RaiseExt(CError_TransmitFailed, result);
 }
 
 TComStat TCustomComPort::ComStat(std::uint32_t* errors) {
   TComStat stat;
   std::uint32_t e = 0;
-  const int result = FDevice ? FDevice->ClearCommError(e, stat) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->ClearCommError(e, stat) : NoDevice;
   if (result != 0) RaiseExt(CError_ClearComFailed, result);
   if (errors) *errors = e;
   return stat;
@@ -202,7 +215,8 @@ TComErrors TCustomComPort::LastErrors() {
 TComSignals TCustomComPort::Signals() {
   if (!FOverlapped) return {};
   std::uint32_t status = 0;
-  const int result = FDevice ? FDevice->GetCommModemStatus(status) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->GetCommModemStatus(status) : NoDevice;
   if (result != 0) RaiseExt(CError_ModemStatFailed, result);
   TComSignals signals;
   if (status & MS_CTS_ON) signals.Include(csCTS);
@@ -212,22 +226,22 @@ TComSignals TCustomComPort::Signals() {
   return signals;
 }
 
-namespace {
-void Escape(TComDevice* device, std::uint32_t function, const std::string& port) {
+void TCustomComPort::Escape(std::uint32_t function) {
+  const auto device = LiveDevice();
   const int result = device ? device->EscapeCommFunction(function) : NoDevice;
-  if (result != 0) throw EComPortExt(port, CError_EscapeComFailed, result);
+  if (result != 0) RaiseExt(CError_EscapeComFailed, result);
 }
-}  // namespace
 
-void TCustomComPort::SetBreak(bool onOff) { Escape(FDevice.get(), onOff ? SETBREAK : CLRBREAK, FPort); }
-void TCustomComPort::SetDTR(bool onOff) { Escape(FDevice.get(), onOff ? SETDTR : CLRDTR, FPort); }
-void TCustomComPort::SetRTS(bool onOff) { Escape(FDevice.get(), onOff ? SETRTS : CLRRTS, FPort); }
-void TCustomComPort::SetXonXoff(bool onOff) { Escape(FDevice.get(), onOff ? SETXON : SETXOFF, FPort); }
+void TCustomComPort::SetBreak(bool onOff) { Escape(onOff ? SETBREAK : CLRBREAK); }
+void TCustomComPort::SetDTR(bool onOff) { Escape(onOff ? SETDTR : CLRDTR); }
+void TCustomComPort::SetRTS(bool onOff) { Escape(onOff ? SETRTS : CLRRTS); }
+void TCustomComPort::SetXonXoff(bool onOff) { Escape(onOff ? SETXON : SETXOFF); }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
   std::uint32_t flags = 0;
   if (input) flags |= PURGE_RXCLEAR;
   if (output) flags |= PURGE_TXCLEAR;
-  const int result = FDevice ? FDevice->PurgeComm(flags) : NoDevice;
+  const auto device = LiveDevice();
+  const int result = device ? device->PurgeComm(flags) : NoDevice;
   if (result != 0) RaiseExt(CError_PurgeFailed, result);
 }

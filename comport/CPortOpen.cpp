@@ -34,17 +34,18 @@ TCustomComPort::~TCustomComPort() {
   FLife->Alive = false;
   // Whatever a failed or interrupted close left: the thread and the device go.
   StopEventThread();
-  if (FDevice) FDevice->Close();
+  DestroyHandle();
 }
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (FPort == value) return;
   FPort = value;
   if (!FConnected || FLoading || FDesigning) return;
-  if (!IsMainThread()) {
-    // An smNone handler: the port reopens on the UI thread right after.
-    QueueInSession([this] {
-      Close();
+  if (FEventThread && FEventThread->IsCurrent()) {
+    // An smNone handler: the port reopens on its event thread once that
+    // handler has returned.
+    DeferInSession([this] {
+      if (FConnected && !FClosing) CloseNow();
       Open();
     });
     return;
@@ -78,19 +79,30 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 void TCustomComPort::CreateHandle() {
-  std::unique_ptr<TComDevice> device = FDeviceFactory ? FDeviceFactory() : CreatePlatformComDevice();
+  std::shared_ptr<TComDevice> device = FDeviceFactory ? FDeviceFactory() : CreatePlatformComDevice();
   const std::string path = ComDevicePath(FPort);
   if (const int error = device->Open(path)) {
     OutputDebugString("CreateFile " + path);
     RaiseExt(CError_OpenFailed, error);
   }
+  std::lock_guard lock(FDeviceMutex);
   FDevice = std::move(device);
 }
 
 void TCustomComPort::DestroyHandle() {
-  if (!FDevice) return;
-  FDevice->Close();
-  FDevice.reset();
+  std::shared_ptr<TComDevice> device;
+  {
+    std::lock_guard lock(FDeviceMutex);
+    device.swap(FDevice);
+  }
+  // Reads and writes under way on other threads keep the device alive; its
+  // Close aborts them and waits until they have left it.
+  if (device) device->Close();
+}
+
+std::shared_ptr<TComDevice> TCustomComPort::LiveDevice() const {
+  std::lock_guard lock(FDeviceMutex);
+  return FDevice;
 }
 
 void TCustomComPort::Open() {
@@ -119,8 +131,12 @@ void TCustomComPort::Open() {
 
 void TCustomComPort::Close() {
   if (!FConnected || FDesigning || FClosing) return;
-  if (!IsMainThread()) {
-    QueueInSession([this] { Close(); });
+  if (FEventThread && FEventThread->IsCurrent()) {
+    // An smNone handler: the port closes on its event thread once that
+    // handler has returned.
+    DeferInSession([this] {
+      if (FConnected && !FClosing) CloseNow();
+    });
     return;
   }
   CloseNow();
@@ -160,9 +176,9 @@ void TCustomComPort::StopEventThread() {
     thread->StopAndWait();  // handlers it still delivers run meanwhile
 }
 
-void TCustomComPort::QueueInSession(std::function<void()> call) {
+void TCustomComPort::DeferInSession(std::function<void()> call) {
   TComDelivery session(this);
-  Queue([session, call = std::move(call)] {
+  FEventThread->Defer([session, call = std::move(call)] {
     if (!session.Ended()) call();
   });
 }

@@ -182,7 +182,9 @@ void TCustomComPort::SetLowLatency(bool value) {
 }
 
 void TCustomComPort::ApplyLowLatency() {
-  if (const int error = FDevice->SetLowLatency(FLowLatency)) RaiseExt(CError_SetStateFailed, error);
+  const auto device = LiveDevice();
+  if (!device) return;
+  if (const int error = device->SetLowLatency(FLowLatency)) RaiseExt(CError_SetStateFailed, error);
 }
 
 void TCustomComPort::EndUpdate() {
@@ -190,7 +192,10 @@ void TCustomComPort::EndUpdate() {
   if (--FUpdateCount == 0) SetupComPort();
 }
 
-bool TCustomComPort::CanApply() const { return FConnected && FUpdateCount == 0 && !FLoading && !FDesigning; }
+std::shared_ptr<TComDevice> TCustomComPort::ApplyTarget() const {
+  if (!FConnected || FUpdateCount != 0 || FLoading || FDesigning) return nullptr;
+  return LiveDevice();
+}
 
 TDCB TCustomComPort::BuildDCB() const {
   TDCB dcb;
@@ -223,12 +228,14 @@ TDCB TCustomComPort::BuildDCB() const {
 }
 
 void TCustomComPort::ApplyDCB() {
-  if (!CanApply()) return;
-  if (const int error = FDevice->SetCommState(BuildDCB())) RaiseExt(CError_SetStateFailed, error);
+  const auto device = ApplyTarget();
+  if (!device) return;
+  if (const int error = device->SetCommState(BuildDCB())) RaiseExt(CError_SetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
-  if (!CanApply()) return;
+  const auto device = ApplyTarget();
+  if (!device) return;
   const auto field = [](int v) { return v == -1 ? MAXDWORD : static_cast<std::uint32_t>(v); };
   TCommTimeouts t;
   t.ReadIntervalTimeout = field(FTimeouts.ReadInterval());
@@ -236,12 +243,13 @@ void TCustomComPort::ApplyTimeouts() {
   t.ReadTotalTimeoutConstant = field(FTimeouts.ReadTotalConstant());
   t.WriteTotalTimeoutMultiplier = field(FTimeouts.WriteTotalMultiplier());
   t.WriteTotalTimeoutConstant = field(FTimeouts.WriteTotalConstant());
-  if (const int error = FDevice->SetCommTimeouts(t)) RaiseExt(CError_TimeoutsFailed, error);
+  if (const int error = device->SetCommTimeouts(t)) RaiseExt(CError_TimeoutsFailed, error);
 }
 
 void TCustomComPort::ApplyBuffer() {
-  if (!CanApply()) return;
-  if (const int error = FDevice->SetupComm(std::uint32_t(FBuffer.InputSize()), std::uint32_t(FBuffer.OutputSize())))
+  const auto device = ApplyTarget();
+  if (!device) return;
+  if (const int error = device->SetupComm(std::uint32_t(FBuffer.InputSize()), std::uint32_t(FBuffer.OutputSize())))
     RaiseExt(CError_SetupComFailed, error);
 }
 

@@ -1,6 +1,8 @@
 // The event thread and the delivery routes of line events to the handlers.
 #include "CPortThread.h"
 
+#include <utility>
+
 namespace {
 
 struct TEventBit {
@@ -48,26 +50,45 @@ TComThread::TComThread(TCustomComPort* port)
 std::shared_ptr<TComThread> TComThread::Start(TCustomComPort* port) {
   std::shared_ptr<TComThread> thread(new TComThread(port));
   thread->Device->SetCommMask(EventsToMask(port->FEvents));
-  thread->Thread = std::make_unique<TThread>([self = thread] { self->Execute(); }, "ComThread");
+  if (const int fd = thread->Device->EventFd(); fd >= 0 && thread->SyncMethod == smThreadSync) {
+    std::weak_ptr<TComThread> weak = thread;
+    thread->Watch = WatchFd(fd, [weak] {
+      if (const auto self = weak.lock()) self->Ready();
+    });
+  }
+  if (!thread->Watch) thread->Thread = std::make_unique<TThread>([self = thread] { self->Execute(); }, "ComThread");
   return thread;
 }
 
 void TComThread::StopAndWait() {
-  StopEvent.Set();
-  std::this_thread::yield();
-  Thread->WaitFor();
+  Stopped = true;
+  if (Thread) {
+    StopEvent.Set();
+    std::this_thread::yield();
+    Thread->WaitFor();
+    return;
+  }
+  // The watch belongs to the UI thread's loop.
+  Synchronize([this] { Watch.reset(); });
+  Cleanup();
 }
 
 void TComThread::Release() {
-  StopEvent.Set();
+  Stopped = true;
   Released = true;
+  StopEvent.Set();
+  Watch.reset();
+  Cleanup();
+  if (Thread) Thread->Detach();
+}
+
+void TComThread::Cleanup() {
   Device->SetCommMask(0);
   Device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
-  Thread->Detach();
 }
 
 bool TComThread::WaitsForCaller() const {
-  if (std::this_thread::get_id() == RunningOn.load()) return true;
+  if (IsCurrent()) return true;
   return SyncMethod == smThreadSync && IsMainThread() && Dispatching > 0;
 }
 
@@ -76,25 +97,60 @@ void TComThread::Execute() {
   // Below normal always works; above normal needs a privilege, and without
   // it the thread just runs at normal.
   if (Priority != tpNormal) SetCurrentThreadPriority(int(Priority) - int(tpNormal));
-  for (;;) {
+  while (!Stopped) {
     std::uint32_t mask = 0;
     const int result = Device->WaitCommEvent(mask, &StopEvent, -1);
-    if (StopEvent.IsSet()) break;
+    if (result == ERROR_WAIT_STOPPED || Stopped) break;
     if (result != 0) {
-      // The device has gone: the port closes itself on the UI thread.
-      auto life = Delivery;
-      TCustomComPort* port = Owner;
-      Queue([life, port] {
-        if (!life.Ended()) port->DeviceLost();
-      });
+      Lost();
       break;
     }
     if (mask != 0) DispatchComMsg(MaskToEvents(mask));
+    RunDeferred();
   }
-  if (!Released) {
-    Device->SetCommMask(0);
-    Device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (!Released) Cleanup();
+}
+
+void TComThread::Ready() {
+  if (Stopped) return;
+  if (InReady) {
+    // A handler runs an event loop of its own (a message box): no second
+    // delivery meanwhile, as a thread that waits for the handler would not
+    // give one. The watch goes on when that handler has returned.
+    Watch->SetEnabled(false);
+    Paused = true;
+    return;
   }
+  std::uint32_t mask = 0;
+  const int result = Device->WaitCommEvent(mask, nullptr, 0);
+  if (result != 0) {
+    // The device stays ready to say so: the watch ends before the handlers
+    // hear of it (they may show a message meanwhile).
+    Stopped = true;
+    Watch->SetEnabled(false);
+    Lost();
+    return;
+  }
+  InReady = true;
+  if (mask != 0) DoEvents(MaskToEvents(mask));
+  InReady = false;
+  if (Paused && !Stopped) {
+    Paused = false;
+    Watch->SetEnabled(true);
+  }
+}
+
+void TComThread::Lost() {
+  // The device has gone: the port closes itself on the UI thread.
+  const TComDelivery life = Delivery;
+  TCustomComPort* port = Owner;
+  const auto close = [life, port] {
+    if (!life.Ended()) port->DeviceLost();
+  };
+  if (Watch)
+    close();
+  else
+    Queue(close);
 }
 
 void TComThread::DispatchComMsg(TComEvents events) {
@@ -118,7 +174,27 @@ void TComThread::DoEvents(TComEvents events) {
   for (const TEventBit& e : DeliveryOrder) {
     if (!events.Contains(e.Event)) continue;
     if (Delivery.Ended()) return;  // a handler closed, reopened or destroyed the port
-    Owner->WindowMethod(e.Mask);
+    // An exception ends this event's handlers there and reaches the
+    // application's handler, as from any other event; delivery goes on.
+    try {
+      Owner->WindowMethod(e.Mask);
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+}
+
+void TComThread::RunDeferred() {
+  while (!Deferred.empty()) {
+    const auto calls = std::exchange(Deferred, {});
+    for (const auto& call : calls) {
+      if (Delivery.Ended()) return;
+      try {
+        call();
+      } catch (...) {
+        HandleException(std::current_exception());
+      }
+    }
   }
 }
 

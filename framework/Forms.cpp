@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QMessageBox>
+#include <QSocketNotifier>
 
 #include <cstdlib>
 #include <sstream>
@@ -14,6 +15,23 @@ TApplication* TheApplication = nullptr;
 }
 
 namespace {
+
+// A descriptor watched by the event loop. The notifier goes later, so that
+// a watch may end from inside its own handler.
+class TNotifierWatch : public TFdWatch {
+public:
+  TNotifierWatch(int fd, std::function<void()> ready) : Notifier(new QSocketNotifier(fd, QSocketNotifier::Read, qApp)) {
+    QObject::connect(Notifier, &QSocketNotifier::activated, Notifier, Guarded(std::move(ready)));
+  }
+  ~TNotifierWatch() override {
+    Notifier->setEnabled(false);
+    Notifier->deleteLater();
+  }
+  void SetEnabled(bool enabled) override { Notifier->setEnabled(enabled); }
+
+private:
+  QSocketNotifier* Notifier;
+};
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -63,9 +81,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   SetMainThread();
   SetWakeMainThread([this] { QMetaObject::invokeMethod(this, [] { CheckSynchronize(); }, Qt::QueuedConnection); });
   SetThreadExceptionHandler([this](std::exception_ptr error) { HandleException(error); });
+  SetFdWatchMaker([](int fd, std::function<void()> ready) -> std::unique_ptr<TFdWatch> {
+    return std::make_unique<TNotifierWatch>(fd, std::move(ready));
+  });
 }
 
 TApplication::~TApplication() {
+  SetFdWatchMaker(nullptr);
   SetWakeMainThread(nullptr);
   SetThreadExceptionHandler(nullptr);
   if (TheApplication == this) TheApplication = nullptr;

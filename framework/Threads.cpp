@@ -26,9 +26,10 @@ struct TDispatch {
   std::mutex Mutex;
   std::condition_variable Changed;
   std::deque<std::shared_ptr<TCall>> Calls;
-  std::thread::id Main = std::this_thread::get_id();
+  std::atomic<std::thread::id> Main{std::this_thread::get_id()};
   std::function<void()> Wake;
   std::function<void(std::exception_ptr)> HandleException;
+  TFdWatchMaker WatchMaker;
 };
 
 TDispatch& Dispatch() {
@@ -53,13 +54,20 @@ std::shared_ptr<TCall> Post(std::function<void()> body, bool waited, bool releas
   return call;
 }
 
-void Report(std::exception_ptr error);
-
 void Report(std::exception_ptr error) { HandleException(error); }
+
+bool HasEventLoop() {
+  std::lock_guard lock(Dispatch().Mutex);
+  return bool(Dispatch().Wake);
+}
 
 }  // namespace
 
 void HandleException(std::exception_ptr error) {
+  if (!IsMainThread() && HasEventLoop()) {
+    Queue([error] { HandleException(error); });
+    return;
+  }
   if (Dispatch().HandleException) {
     Dispatch().HandleException(error);
     return;
@@ -74,7 +82,7 @@ void HandleException(std::exception_ptr error) {
 
 void SetMainThread() { Dispatch().Main = std::this_thread::get_id(); }
 
-bool IsMainThread() { return std::this_thread::get_id() == Dispatch().Main; }
+bool IsMainThread() { return std::this_thread::get_id() == Dispatch().Main.load(); }
 
 void Synchronize(const std::function<void()>& call) {
   if (IsMainThread()) {
@@ -142,6 +150,21 @@ bool CheckSynchronize(int timeoutMs) {
 void SetWakeMainThread(std::function<void()> wake) {
   std::lock_guard lock(Dispatch().Mutex);
   Dispatch().Wake = std::move(wake);
+}
+
+void SetFdWatchMaker(TFdWatchMaker maker) {
+  std::lock_guard lock(Dispatch().Mutex);
+  Dispatch().WatchMaker = std::move(maker);
+}
+
+std::unique_ptr<TFdWatch> WatchFd(int fd, std::function<void()> ready) {
+  TFdWatchMaker maker;
+  {
+    std::lock_guard lock(Dispatch().Mutex);
+    maker = Dispatch().WatchMaker;
+  }
+  if (!maker || !IsMainThread()) return nullptr;
+  return maker(fd, std::move(ready));
 }
 
 void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) {

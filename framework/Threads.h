@@ -30,7 +30,23 @@ void Queue(std::function<void()> call);
 bool CheckSynchronize(int timeoutMs = 0);
 
 // Gives an exception to the application's handler (the installed one below).
+// From another thread it goes to the UI thread when an event loop runs there.
 void HandleException(std::exception_ptr error);
+
+// Watches a descriptor from the UI thread's event loop: ready runs there
+// whenever fd can be read, while the watch is enabled. Destroying the watch
+// (also from inside ready) ends it.
+class TFdWatch {
+public:
+  virtual ~TFdWatch() = default;
+  virtual void SetEnabled(bool enabled) = 0;
+};
+using TFdWatchMaker = std::function<std::unique_ptr<TFdWatch>(int fd, std::function<void()> ready)>;
+// Installed by the event loop.
+void SetFdWatchMaker(TFdWatchMaker maker);
+// A watch on the UI thread's event loop, made on the UI thread; none where
+// no event loop is installed.
+std::unique_ptr<TFdWatch> WatchFd(int fd, std::function<void()> ready);
 
 // Installed by the event loop: asks the UI thread to call CheckSynchronize.
 void SetWakeMainThread(std::function<void()> wake);

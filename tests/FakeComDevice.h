@@ -31,6 +31,7 @@ struct TFakeState {
   std::uint32_t Modem = 0;           // MS_ bits
   std::uint32_t Errors = 0;          // CE_ bits for the next ClearCommError
   int Waits = 0;                     // WaitCommEvent calls made
+  int LostError = 0;                 // a wait under way ends with it: the line went
 
   // Reports events as if the line produced them.
   void Push(std::uint32_t events, const std::string& bytes = {}) {
@@ -38,6 +39,14 @@ struct TFakeState {
       std::lock_guard lock(Mutex);
       Input += bytes;
       Events.push_back(events);
+    }
+    Changed.notify_all();
+  }
+  // The line goes away: the wait under way (and every later one) fails.
+  void Lose(int error) {
+    {
+      std::lock_guard lock(Mutex);
+      LostError = error;
     }
     Changed.notify_all();
   }
@@ -100,6 +109,7 @@ public:
     ++S->Waits;
     if (Fails("WaitCommEvent")) return S->Failing["WaitCommEvent"];
     for (;;) {
+      if (S->LostError) return S->LostError;
       if (stop && stop->IsSet()) return ERROR_WAIT_STOPPED;
       if (!S->Events.empty()) {
         events = S->Events.front() & S->Mask;

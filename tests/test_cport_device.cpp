@@ -76,6 +76,22 @@ TEST(InputQueue, EventCharacterEightyPercentAndWrapAround) {
   EXPECT_EQ(queue.Room(), 20u);
 }
 
+TEST(InputQueue, AMarkCutOffByAChunkNeverDecodesPastTheRoom) {
+  // A 0xFF that ends one chunk and a byte that is no mark after it give two
+  // bytes from one: the room offered for the next chunk counts that byte.
+  TComInputQueue queue(8);
+  queue.Rules.Marks = true;
+  std::uint32_t events = 0, errors = 0;
+  queue.Put(reinterpret_cast<const std::uint8_t*>("abcdef\xFF"), 7, events, errors);
+  ASSERT_EQ(queue.Size(), 6u);
+  const std::string next = "XYZ";
+  queue.Put(reinterpret_cast<const std::uint8_t*>(next.data()), std::min(queue.Room(), next.size()), events, errors);
+  EXPECT_LE(queue.Size(), queue.Capacity());
+  std::string got(queue.Size(), '\0');
+  queue.Take(reinterpret_cast<std::uint8_t*>(got.data()), got.size());
+  EXPECT_EQ(got, "abcdef\xFF" "X"s);
+}
+
 TEST(PosixLine, TheBlockBecomesTermiosFlagsAndQueueRules) {
   TDCB dcb;
   dcb.BaudRate = 250000;

@@ -509,25 +509,6 @@ TEST_F(FakePortTest, WindowSyncDeliversEachLineToItsHandler) {
   EXPECT_EQ(Log, (Strings{"RLSD", "Ring"}));
 }
 
-TEST_F(FakePortTest, AThrowingThreadSyncHandlerEndsDeliverySilently) {
-  int rings = 0;
-  Port.OnRing = [&](TCustomComPort*) {
-    ++rings;
-    throw EComPort("handler failed");
-  };
-  Port.Open();
-  State->Push(EV_RING);
-  ASSERT_TRUE(PumpUntil([&] { return rings == 1; }));
-  State->Push(EV_RING);
-  CheckSynchronize(50);
-  EXPECT_EQ(rings, 1);
-  EXPECT_TRUE(Port.Connected());
-  State->TakeCalls();
-  Port.Close();  // still works
-  EXPECT_FALSE(Port.Connected());
-  EXPECT_FALSE(State->Called("PurgeComm 12"));  // the thread's own clean-up did not run
-}
-
 TEST_F(FakePortTest, CloseFinishesAPendingDispatchWithoutDeadlock) {
   bool connectedInHandler = false;
   Port.OnRing = [&](TCustomComPort*) { connectedInHandler = Port.Connected(); };
@@ -646,24 +627,38 @@ TEST_F(FakePortTest, WaitForEventWithoutTheThread) {
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.WaitForEvent(events, nullptr, 10); }), 21);
 }
 
-TEST_F(FakePortTest, WindowSyncShowsAHandlersExceptionAndGoesOn) {
-  std::vector<std::string> shown;
+TEST_F(FakePortTest, EveryRouteShowsAHandlersExceptionAndDeliveryGoesOn) {
+  // The exception reaches the application's handler, as from any other
+  // event; later events, a lost line among them, are still delivered.
+  std::mutex mutex;
+  Strings shown;
   SetThreadExceptionHandler([&](std::exception_ptr e) {
     try {
       std::rethrow_exception(e);
     } catch (const std::exception& x) {
+      std::lock_guard lock(mutex);
       shown.push_back(x.what());
     }
   });
-  int rings = 0;
-  Port.SetSyncMethod(smWindowSync);
-  Port.OnRing = [&](TCustomComPort*) {
-    if (++rings == 1) throw EComPort("ring failed");
-  };
-  Port.Open();
-  State->Push(EV_RING);
-  State->Push(EV_RING);
-  EXPECT_TRUE(PumpUntil([&] { return rings == 2; }));
-  EXPECT_EQ(shown, Strings{"ring failed"});
+  for (TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
+    shown.clear();
+    State->LostError = 0;
+    std::atomic<int> rings{0};
+    std::atomic<bool> lost{false};
+    Port.SetSyncMethod(method);
+    Port.OnRing = [&](TCustomComPort*) {
+      if (++rings == 1) throw EComPort("ring failed");
+    };
+    Port.OnError = [&](TCustomComPort*, TComErrors errors) { lost = errors.Contains(ceIO); };
+    Port.Open();
+    State->Push(EV_RING);
+    State->Push(EV_RING);
+    EXPECT_TRUE(PumpUntil([&] { return rings == 2; })) << int(method);
+    State->Lose(EIO);
+    EXPECT_TRUE(PumpUntil([&] { return !Port.Connected(); })) << int(method);
+    EXPECT_TRUE(lost) << int(method);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(shown, Strings{"ring failed"}) << int(method);
+  }
   SetThreadExceptionHandler(nullptr);
 }

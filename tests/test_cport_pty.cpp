@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
+#include <functional>
 #include <thread>
 
 #include <fcntl.h>
@@ -237,31 +239,38 @@ TEST_F(PtyPortTest, ReadTimeouts) {
   EXPECT_EQ(Port.ReadStr(s, 10), 4);
   EXPECT_EQ(s, "abcd");
 
-  // A total time-out of 200 ms waits that long for bytes that do not come.
+  // A total time-out of 200 ms waits that long for bytes that do not come,
+  // and gives what came by then.
   Port.Timeouts().SetReadInterval(0);
   Port.Timeouts().SetReadTotalConstant(200);
   start = Clock::now();
   EXPECT_EQ(Port.Read(buffer, 10), 0);
   EXPECT_GE(ElapsedMs(start), 190);
-  EXPECT_LT(ElapsedMs(start), 1000);
-  // ...and gives what arrived in that time.
-  std::thread far([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    [[maybe_unused]] auto n = write(Master, "xyz", 3);
-  });
+  FarWrite("xyz");
+  start = Clock::now();
   EXPECT_EQ(Port.ReadStr(s, 10), 3);
-  far.join();
+  EXPECT_GE(ElapsedMs(start), 190);
   EXPECT_EQ(s, "xyz");
 
-  // Waiting for one event without the thread: a time-out gives no events.
+  // Waiting for one event without the thread: a time-out gives no events;
+  // a byte that comes while it waits is the event.
   TComEvents events{evRxChar};
   start = Clock::now();
   Port.WaitForEvent(events, nullptr, 100);
   EXPECT_TRUE(events.Empty());
   EXPECT_GE(ElapsedMs(start), 90);
-  FarWrite("!");
+  std::atomic<bool> waited{false};
+  std::thread far([&] {
+    // Until the wait has seen one: a byte sent before it began is no event.
+    while (!waited) {
+      [[maybe_unused]] auto n = write(Master, "!", 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
   events = {evRxChar};
-  Port.WaitForEvent(events, nullptr, 1000);
+  Port.WaitForEvent(events, nullptr, 10000);
+  waited = true;
+  far.join();
   EXPECT_EQ(events, TComEvents({evRxChar}));
 }
 
@@ -390,6 +399,149 @@ TEST_F(PtyPortTest, WritesGiveUpAtTheirTimeoutWithWhatWentOut) {
   EXPECT_GE(ElapsedMs(start), 190);
   EXPECT_LT(ElapsedMs(start), 2000);
   EXPECT_TRUE(Port.Connected());
+}
+
+TEST_F(PtyPortTest, PendingReadsAreServedInTheOrderIssued) {
+  Port.SetEvents({});
+  Port.Timeouts().SetReadInterval(0);
+  Port.Timeouts().SetReadTotalConstant(3000);
+  Port.Open();
+  PCPortAsync first = nullptr;
+  CportInitAsync(first);
+  std::string a;
+  EXPECT_EQ(Port.ReadStrAsync(a, 3, first), 0);  // nothing there yet: pending
+  FarWrite("abcdef");
+  std::string b;
+  EXPECT_EQ(Port.ReadStr(b, 3), 3);  // issued later: the later bytes
+  EXPECT_EQ(b, "def");
+  EXPECT_EQ(Port.WaitForAsync(first), 3);
+  EXPECT_EQ(a, "abc");
+  // A record that goes while its read is pending leaves nothing behind: the
+  // bytes that come next wait in the queue.
+  EXPECT_EQ(Port.ReadStrAsync(a, 3, first), 0);
+  CportDoneAsync(first);
+  FarWrite("ghi");
+  EXPECT_TRUE(PumpUntil([&] { return Port.InputCount() == 3; }));
+}
+
+TEST_F(PtyPortTest, CloseEndsReadsAndWritesThatOtherThreadsHaveUnderWay) {
+  // Nothing comes from the far end and nobody reads it: a reader and a
+  // writer on other threads wait on the line for their 20 s time-outs.
+  Port.SetEvents({});
+  Port.Timeouts().SetReadInterval(0);
+  Port.Timeouts().SetReadTotalConstant(20000);
+  Port.Timeouts().SetWriteTotalMultiplier(0);
+  Port.Timeouts().SetWriteTotalConstant(20000);
+  Port.Open();
+  const auto onOtherThread = [&](std::function<void()> io) {
+    return std::thread([io] {
+      try {
+        io();
+      } catch (const EComPortExt& e) {
+        EXPECT_TRUE(e.PortErrorCode == 2 || e.PortErrorCode == 3) << e.what();
+      }
+    });
+  };
+  std::thread reader = onOtherThread([&] {
+    char buffer[16];
+    Port.Read(buffer, 16);
+  });
+  std::thread writer = onOtherThread([&] { Port.WriteStr(std::string(1 << 20, 'w')); });
+  PumpUntil([&] {
+    int queued = 0;
+    return ioctl(Master, FIONREAD, &queued) == 0 && queued > 0;  // the writer is under way
+  });
+  const auto start = Clock::now();
+  Port.Close();
+  reader.join();
+  writer.join();
+  EXPECT_LT(ElapsedMs(start), 5000);
+
+  // A purge wakes a blocked writer at once, without a time-out to end it.
+  Port.Timeouts().SetWriteTotalConstant(0);
+  Port.Open();
+  FarRead(1 << 20, 200);
+  std::atomic<long> endedAfterMs{-1};
+  std::atomic<bool> purged{false};
+  Clock::time_point purgedAt;
+  std::thread blocked([&] {
+    try {
+      Port.WriteStr(std::string(1 << 20, 'w'));
+    } catch (const EComPortExt&) {
+    }
+    while (!purged) std::this_thread::yield();
+    endedAfterMs = ElapsedMs(purgedAt);
+  });
+  PumpUntil([&] {
+    int queued = 0;
+    return ioctl(Master, FIONREAD, &queued) == 0 && queued > 0;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it settle into its wait (it ends either way)
+  purgedAt = Clock::now();
+  purged = true;
+  Port.AbortAllAsync();
+  blocked.join();
+  EXPECT_LT(endedAfterMs, 500);  // it used to look again once a second
+}
+
+TEST_F(PtyPortTest, WithoutOverlappedIoAWriteSaysWhatWentOutAndRaisesErrors) {
+  Port.SetOverlapped(false);
+  Port.Timeouts().SetWriteTotalMultiplier(0);
+  Port.Timeouts().SetWriteTotalConstant(200);
+  Port.Open();
+  const int written = Port.WriteStr(std::string(1 << 20, 'w'));
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, 1 << 20);
+  EXPECT_EQ(FarRead(std::size_t(written) + 1, 300).size(), std::size_t(written));
+  close(Master);  // the cable is pulled
+  Master = -1;
+  try {
+    Port.Write("x", 1);
+    ADD_FAILURE() << "no error";
+  } catch (const EComPortExt& e) {
+    EXPECT_EQ(e.PortErrorCode, 2);
+  }
+}
+
+TEST_F(PtyPortTest, AWorkerThreadClosesAndReopensThePortItOwns) {
+  // The test's thread is the UI thread; a worker owns a port of its own, as
+  // the command line's workers do.
+  bool closed = false, reopened = false;
+  std::string error;
+  std::thread worker([&] {
+    try {
+      TComPort port;
+      port.SetPort(Path);
+      port.SetEvents({});
+      port.Open();
+      port.Close();
+      closed = !port.Connected();
+      port.Open();
+      reopened = port.Connected();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  });
+  worker.join();
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(reopened) << error;
+}
+
+TEST_F(PtyPortTest, ACustomRateNeverRunsTheLineAtAnotherSpeed) {
+  // A spy reads the line's speed while the settings change again and again.
+  Port.SetCustomBaudRate(250000);
+  Port.SetBaudRate(brCustom);
+  Port.Open();
+  std::atomic<bool> done{false};
+  std::atomic<unsigned> other{0};
+  std::thread spy([&] {
+    while (!done)
+      if (const unsigned speed = Termios2OutputSpeed(Slave); speed != 250000) other = speed;
+  });
+  for (int i = 0; i < 500; ++i) Port.SetEventChar(char(i % 2));
+  done = true;
+  spy.join();
+  EXPECT_EQ(other, 0u);
 }
 
 TEST_F(PtyPortTest, APendingStringReadKeepsItsBufferUntilItCompletes) {

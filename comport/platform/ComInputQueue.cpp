@@ -24,7 +24,18 @@ void TComInputQueue::Push(std::uint8_t byte) {
 
 void TComInputQueue::Put(const std::uint8_t* raw, std::size_t count, std::uint32_t& events, std::uint32_t& errors) {
   count = std::min(count, Room());
-  if (count == 0) return;
+  if (Plain()) {
+    // The common case: plain bytes, copied in at most two pieces.
+    for (std::size_t done = 0; done < count;) {
+      std::size_t room = 0;
+      std::uint8_t* tail = Tail(room);
+      const std::size_t n = std::min(room, count - done);
+      std::memcpy(tail, raw + done, n);
+      Added(n, events);
+      done += n;
+    }
+    return;
+  }
   const std::size_t before = FSize;
   bool eventChar = false;
   const auto data = [&](std::uint8_t byte) {
@@ -32,60 +43,68 @@ void TComInputQueue::Put(const std::uint8_t* raw, std::size_t count, std::uint32
     if (byte == Rules.EventChar) eventChar = true;
     Push(byte);
   };
-  if (!Rules.Marks && !Rules.DiscardNull) {
-    // The common case: plain bytes, copied in at most two pieces.
-    std::size_t tail = FHead + FSize;
-    if (tail >= FBuffer.size()) tail -= FBuffer.size();
-    const std::size_t first = std::min(count, FBuffer.size() - tail);
-    std::memcpy(FBuffer.data() + tail, raw, first);
-    std::memcpy(FBuffer.data(), raw + first, count - first);
-    FSize += count;
-    eventChar = std::memchr(raw, Rules.EventChar, count) != nullptr;
-  } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint8_t byte = raw[i];
-      if (!Rules.Marks) {
-        data(byte);
-        continue;
-      }
-      switch (FMarkState) {
-        case 0:
-          if (byte == 0xFF) FMarkState = 1;
-          else data(byte);
-          break;
-        case 1:
-          if (byte == 0x00) {
-            FMarkState = 2;
-          } else {
-            // 0xFF 0xFF is a 0xFF byte; anything else after 0xFF is no mark.
-            FMarkState = 0;
-            data(0xFF);
-            if (byte != 0xFF) data(byte);
-          }
-          break;
-        default:
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t byte = raw[i];
+    if (!Rules.Marks) {
+      data(byte);
+      continue;
+    }
+    switch (FMarkState) {
+      case 0:
+        if (byte == 0xFF) FMarkState = 1;
+        else data(byte);
+        break;
+      case 1:
+        if (byte == 0x00) {
+          FMarkState = 2;
+        } else {
+          // 0xFF 0xFF is a 0xFF byte; anything else after 0xFF is no mark.
           FMarkState = 0;
-          if (byte == 0x00) {
-            events |= EV_BREAK;
-            errors |= CE_BREAK;
-          } else if (Rules.ErrorIsParity) {
-            events |= EV_ERR;
-            errors |= CE_RXPARITY;
-            data(Rules.Replace ? Rules.ReplaceChar : byte);
-          } else {
-            events |= EV_ERR;
-            errors |= CE_FRAME;
-            data(byte);
-          }
-          break;
-      }
+          data(0xFF);
+          if (byte != 0xFF) data(byte);
+        }
+        break;
+      default:
+        FMarkState = 0;
+        if (byte == 0x00) {
+          events |= EV_BREAK;
+          errors |= CE_BREAK;
+        } else if (Rules.ErrorIsParity) {
+          events |= EV_ERR;
+          errors |= CE_RXPARITY;
+          data(Rules.Replace ? Rules.ReplaceChar : byte);
+        } else {
+          events |= EV_ERR;
+          errors |= CE_FRAME;
+          data(byte);
+        }
+        break;
     }
   }
-  if (FSize > before) {
-    events |= EV_RXCHAR;
-    if (eventChar) events |= EV_RXFLAG;
-    if (Rules.InputSize > 0 && std::uint64_t(FSize) * 100 >= std::uint64_t(Rules.InputSize) * 80) events |= EV_RX80FULL;
-  }
+  Arrived(before, eventChar, events);
+}
+
+std::uint8_t* TComInputQueue::Tail(std::size_t& room) {
+  std::size_t tail = FHead + FSize;
+  if (tail >= FBuffer.size()) tail -= FBuffer.size();
+  room = std::min(FBuffer.size() - FSize, FBuffer.size() - tail);
+  return FBuffer.data() + tail;
+}
+
+void TComInputQueue::Added(std::size_t count, std::uint32_t& events) {
+  if (count == 0) return;
+  std::size_t room = 0;
+  const std::uint8_t* at = Tail(room);
+  const std::size_t before = FSize;
+  FSize += count;
+  Arrived(before, std::memchr(at, Rules.EventChar, count) != nullptr, events);
+}
+
+void TComInputQueue::Arrived(std::size_t before, bool eventChar, std::uint32_t& events) const {
+  if (FSize <= before) return;
+  events |= EV_RXCHAR;
+  if (eventChar) events |= EV_RXFLAG;
+  if (Rules.InputSize > 0 && std::uint64_t(FSize) * 100 >= std::uint64_t(Rules.InputSize) * 80) events |= EV_RX80FULL;
 }
 
 std::size_t TComInputQueue::Take(std::uint8_t* target, std::size_t count) {

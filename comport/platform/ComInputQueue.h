@@ -44,6 +44,12 @@ public:
   // Decodes count raw bytes (at most Room()) into the queue and adds the
   // events and errors they raise to events and errors.
   void Put(const std::uint8_t* raw, std::size_t count, std::uint32_t& events, std::uint32_t& errors);
+  // Whether raw bytes are the bytes themselves (no marks, no null
+  // stripping), so that a read may go straight into the queue: Tail gives
+  // the free space after the last byte, Added takes count bytes put there.
+  bool Plain() const { return !Rules.Marks && !Rules.DiscardNull; }
+  std::uint8_t* Tail(std::size_t& room);
+  void Added(std::size_t count, std::uint32_t& events);
   // Moves up to count bytes out of the queue; returns how many.
   std::size_t Take(std::uint8_t* target, std::size_t count);
   // Empties the queue and forgets a mark cut off by the last raw chunk.
@@ -51,6 +57,8 @@ public:
 
 private:
   void Push(std::uint8_t byte);
+  // The events of bytes that came after before.
+  void Arrived(std::size_t before, bool eventChar, std::uint32_t& events) const;
   std::vector<std::uint8_t> FBuffer;
   std::size_t FHead = 0;  // index of the oldest byte
   std::size_t FSize = 0;

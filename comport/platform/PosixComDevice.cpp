@@ -128,6 +128,7 @@ int TPosixComDevice::Open(const std::string& path) {
   Input.Reserve(MinQueueSize);
   Reads.clear();
   DrainEventFd(NotifyFd);
+  NotifySignalled = false;
   if (WakeSignalled) DrainEventFd(WakeFd);
   WakeSignalled = false;
   const itimerspec off{};
@@ -150,7 +151,10 @@ int TPosixComDevice::Close() {
     Input.Clear();
     TxPending = false;
   }
-  SignalEventFd(NotifyFd);  // a waiter hears that the device is closed
+  {
+    std::lock_guard lock(Mutex);
+    Notify();  // a waiter hears that the device is closed
+  }
   StopModemWatch();
   {
     TLock lock(Mutex);
@@ -253,17 +257,25 @@ int TPosixComDevice::SetCommMask(std::uint32_t mask) {
     StartModemWatch();
   else
     StopModemWatch();
-  SignalEventFd(NotifyFd);  // a waiter looks again under the new mask
+  {
+    std::lock_guard lock(Mutex);
+    Notify();  // a waiter looks again under the new mask
+  }
   return 0;
 }
 
+// The counts of the queues. While a waiter watches the tty, bytes still in
+// it are left there: they stay ready in the event set and are reported by
+// the next event, instead of waking the waiter for bytes already counted.
+// With nobody watching, they are drained here.
 int TPosixComDevice::ClearCommError(std::uint32_t& errors, TComStat& stat) {
   stat = {};
   std::lock_guard lock(Mutex);
   if (Fd < 0) return EBADF;
-  Raise(Fill() | CounterEvents());
+  Raise((WatchedFd < 0 ? Fill() : 0) | CounterEvents());
   stat.InQue = std::uint32_t(Input.Size());
-  stat.OutQue = Lost ? 0 : OutQueue();
+  // With transmit-empty watched and nothing pending, the output has left.
+  stat.OutQue = Lost || (!TxPending && (Mask & EV_TXEMPTY)) ? 0 : OutQueue();
   errors = std::exchange(PendingErrors, 0);
   return 0;
 }

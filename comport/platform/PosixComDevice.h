@@ -73,6 +73,8 @@ private:
   void ServeReads();
   // Records events for the waiter and wakes it.
   void Raise(std::uint32_t events);
+  // Makes the waiter look (once until it has looked).
+  void Notify();
   // The device has gone: waits and transfers hear of it.
   void MarkLost(int error);
   // Keeps the tty in the event set exactly while the waiter should drain it.
@@ -121,6 +123,7 @@ private:
   TCommTimeouts Timeouts{};
   std::uint32_t Mask = 0;
   std::uint32_t Pending = 0;        // events found, not yet taken by a wait
+  bool NotifySignalled = false;     // NotifyFd is set and not yet drained
   std::uint32_t PendingErrors = 0;  // CE_ bits for the next ClearCommError
   bool Lost = false;
   int LostError = EIO;

@@ -35,43 +35,58 @@ int TPosixComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* s
   events = 0;
   const std::int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
   TLock lock(Mutex);
-  for (;;) {
+  // The event set is level-triggered: poll returns at once while anything
+  // in it is ready, so a look that finds nothing is followed by a wait.
+  for (bool looked = false;; looked = true) {
     if (Fd < 0) return EBADF;
-    Collect();
     // What arrived before the line went is reported first.
     if (Pending != 0) {
+      if (NotifySignalled) {
+        DrainEventFd(NotifyFd);  // it said just this
+        NotifySignalled = false;
+      }
       events = std::exchange(Pending, 0);
       return 0;
     }
     if (Lost) return LostError;
     const int wait = LeftMs(deadline, NowMs());
-    if (deadline >= 0 && wait <= 0) return 0;
-    lock.unlock();
-    pollfd fds[2] = {{EpollFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
-    const int n = ::poll(fds, 2, wait);
-    const int error = errno;
-    lock.lock();
-    if (n < 0 && error != EINTR) return error;
-    if (fds[1].revents & POLLIN) return ERROR_WAIT_STOPPED;
+    if (looked && deadline >= 0 && wait <= 0) return 0;
+    if (looked || timeoutMs != 0) {
+      lock.unlock();
+      pollfd fds[2] = {{EpollFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+      const int n = ::poll(fds, 2, std::max(wait, -1));
+      const int error = errno;
+      lock.lock();
+      if (n < 0 && error != EINTR) return error;
+      if (fds[1].revents & POLLIN) return ERROR_WAIT_STOPPED;
+      if (Fd < 0) return EBADF;
+    }
+    Collect();
   }
 }
 
 void TPosixComDevice::Collect() {
-  epoll_event ready[3];
-  const int n = ::epoll_wait(EpollFd, ready, 3, 0);
+  // The line first: it is what wakes the waiter nearly every time, and a
+  // read is all it takes. The rest stays ready in the set until looked at.
   std::uint32_t events = 0;
-  for (int i = 0; i < n; ++i) {
-    const int fd = ready[i].data.fd;
-    if (fd == NotifyFd) {
-      DrainEventFd(NotifyFd);
-    } else if (fd == TxTimerFd) {
-      DrainEventFd(TxTimerFd);
-      CheckTxEmpty();
-    } else if (fd == Fd) {
-      const std::size_t before = Input.Size();
-      events |= Fill();
-      // A hang-up with nothing left to read: the device has gone.
-      if ((ready[i].events & (EPOLLHUP | EPOLLERR)) && !Lost && Input.Size() == before) MarkLost(EIO);
+  const std::size_t before = Input.Size();
+  if (WatchedFd >= 0) events |= Fill();
+  if (Input.Size() == before && !Lost) {
+    epoll_event ready[3];
+    const int n = ::epoll_wait(EpollFd, ready, 3, 0);
+    for (int i = 0; i < n; ++i) {
+      const int fd = ready[i].data.fd;
+      if (fd == NotifyFd) {
+        DrainEventFd(NotifyFd);
+        NotifySignalled = false;
+      } else if (fd == TxTimerFd) {
+        DrainEventFd(TxTimerFd);
+        CheckTxEmpty();
+      } else if (fd == WatchedFd && (ready[i].events & (EPOLLHUP | EPOLLERR))) {
+        // A hang-up with nothing left to read: the device has gone.
+        events |= Fill();
+        if (!Lost && Input.Size() == before) MarkLost(EIO);
+      }
     }
   }
   Pending |= events & Mask;
@@ -81,8 +96,14 @@ void TPosixComDevice::Raise(std::uint32_t events) {
   events &= Mask;
   if (events == 0) return;
   // The waiter takes all of Pending at once: one wake-up covers them.
-  if (Pending == 0) SignalEventFd(NotifyFd);
+  Notify();
   Pending |= events;
+}
+
+void TPosixComDevice::Notify() {
+  if (NotifySignalled) return;
+  SignalEventFd(NotifyFd);
+  NotifySignalled = true;
 }
 
 void TPosixComDevice::UpdateInputWatch() {
@@ -107,7 +128,7 @@ void TPosixComDevice::MarkLost(int error) {
   for (TComOverlapped* ov : Reads) Complete(*ov, ov->Done > 0 ? 0 : LostError);
   Reads.clear();
   Wake();
-  SignalEventFd(NotifyFd);
+  Notify();
   UpdateInputWatch();
 }
 
@@ -119,7 +140,8 @@ void TPosixComDevice::NoteWritten() {
 
 void TPosixComDevice::CheckTxEmpty() {
   if (!TxPending) return;
-  const std::uint32_t out = Lost || Fd < 0 ? 0 : OutQueue();
+  // A pseudo-terminal hands what is written straight to its other side.
+  const std::uint32_t out = Lost || Fd < 0 || Virtual ? 0 : OutQueue();
   if (out == 0) {
     TxPending = false;
     Raise(EV_TXEMPTY);
@@ -140,11 +162,18 @@ std::uint32_t TPosixComDevice::Fill() {
   std::uint8_t chunk[16384];
   bool came = false;
   while (Fd >= 0 && !Lost && Input.Room() > 0) {
-    const std::size_t want = std::min(sizeof chunk, Input.Room());
-    const ssize_t n = ::read(Fd, chunk, want);
+    // Plain bytes go straight into the queue; marked ones are decoded.
+    std::size_t want = 0;
+    std::uint8_t* into = Input.Plain() ? Input.Tail(want) : chunk;
+    if (!Input.Plain()) want = std::min(sizeof chunk, Input.Room());
+    const ssize_t n = ::read(Fd, into, want);
     if (n > 0) {
-      if (Input.Rules.Marks) Input.Rules.ErrorIsParity = MarkedErrorIsParity();
-      Input.Put(chunk, std::size_t(n), events, errors);
+      if (Input.Plain()) {
+        Input.Added(std::size_t(n), events);
+      } else {
+        if (Input.Rules.Marks) Input.Rules.ErrorIsParity = MarkedErrorIsParity();
+        Input.Put(chunk, std::size_t(n), events, errors);
+      }
       came = true;
       if (std::size_t(n) < want) break;  // the line is empty for now
       continue;
