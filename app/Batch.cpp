@@ -1,357 +1,311 @@
+// Running the command line's modules: one worker a port, each reported as
+// soon as it is done; Ctrl-C and SIGTERM end the exchanges under way.
 #include "Batch.h"
 
-#include "CPort.h"
+#include "BatchReport.h"
 #include "CPortTexts.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iostream>
+#include <mutex>
 #include <sstream>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The answer window of every command, as the window's Timer1 judges it.
-constexpr int AnswerWindowMs = 200;
+// The signal that interrupted the run, or 0.
+std::atomic<int> InterruptSignal{0};
 
-// The window's words, without the blanks that pad them in a message box.
-std::string Words(const char* text) {
-  std::string s = text;
-  while (!s.empty() && s.front() == ' ') s.erase(0, 1);
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
+extern "C" void OnInterrupt(int signal) {
+  // A second one ends the program at once.
+  if (InterruptSignal.exchange(signal) != 0) _exit(128 + signal);
 }
 
-std::string JsonText(const std::string& bytes) {
-  // Texts of the file and the module are 8-bit characters (Latin-1).
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
+// Ctrl-C and SIGTERM set InterruptSignal while a run is under way.
+class TInterruptGuard {
+public:
+  TInterruptGuard() {
+    InterruptSignal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &OldInt);
+    sigaction(SIGTERM, &sa, &OldTerm);
   }
-  return out + "\"";
-}
-
-const char* ActionName(TBatchAction action) {
-  switch (action) {
-    case baRead: return "read";
-    case baWrite: return "write";
-    case baCompare: return "compare";
-    default: return "none";
+  ~TInterruptGuard() {
+    sigaction(SIGINT, &OldInt, nullptr);
+    sigaction(SIGTERM, &OldTerm, nullptr);
   }
-}
 
-struct TPortResult {
-  std::string Port;
-  std::string File;
-  int Status = bsSuccess;
-  std::string Summary;  // what happened, for a person
-  std::vector<TDifference> Differences;
-  std::string Error;
-  double Seconds = 0;
+private:
+  struct sigaction OldInt {}, OldTerm {};
 };
 
-const char* ResultName(const TPortResult& r) {
-  if (r.Status == bsSuccess) return "ok";
-  if (!r.Error.empty()) return r.Status == bsModule ? "refused" : "error";
-  return "differs";
+std::string SerialOf(const TModuleImage& module) {
+  const char* text = reinterpret_cast<const char*>(module.Image.data() + LoadSystemOffset);
+  return std::string(text, strnlen(text, TextFieldSize));
 }
 
-TModuleImage LoadModule(TModuleLink& link, bool addresses) {
-  TModuleImage image = link.LoadAll();
-  if (addresses) link.LoadAddresses(image);
-  return image;
+std::string MacText(const TMacRecord& mac) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  return text;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> Slice(const TLoadImage& image, int offset) {
+  std::array<std::uint8_t, N> record;
+  std::copy_n(image.begin() + offset, N, record.begin());
+  return record;
+}
+
+// The reports of the workers, one at a time.
+struct TReporter {
+  TReporter(const TBatchOptions& options, std::ostream& out, std::ostream& err) : Options(options), Out(out), Err(err) {}
+  const TBatchOptions& Options;
+  std::ostream& Out;
+  std::ostream& Err;
+  std::mutex Mutex;
+  Clock::time_point Start = Clock::now();
+
+  // --read - writes the module to standard output: the results go aside.
+  std::ostream& Results() { return Options.Action == baRead && Options.File == "-" ? Err : Out; }
+
+  void Report(const TPortResult& r) {
+    std::lock_guard lock(Mutex);
+    if (Options.Json)
+      Results() << JsonRecord(Options, r) << std::flush;
+    else
+      ReportText(Options, r, Results(), Err);
+    Results().flush();
+    Err.flush();
+  }
+
+  // --verbose: an exchange in hex with its time, as the simulator logs them.
+  void Log(const std::string& port, const char* direction, const std::string& bytes, const char* what) {
+    std::string hex;
+    char b[4];
+    for (unsigned char c : bytes) {
+      std::snprintf(b, sizeof b, "%02X ", c);
+      hex += b;
+    }
+    char head[64];
+    std::snprintf(head, sizeof head, "%8.3f %s ", std::chrono::duration<double>(Clock::now() - Start).count(), direction);
+    std::lock_guard lock(Mutex);
+    Err << Utf8Text(port) << ": " << head << what << "(" << bytes.size() << ") " << hex << "\n" << std::flush;
+  }
+};
+
+void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink& link, const TModuleImage& module,
+                 TPortResult& r) {
+  // Each record over the module's own: what the file does not hold stays.
+  const TModuleImage expected = file.Over(module, o.WithAddress);
+  const auto send = [&](TRecordGroup group, const std::function<void()>& call) {
+    r.Step = GroupName(group);
+    call();
+    r.Written.push_back(group);
+  };
+  for (int ch = 1; ch <= 4; ++ch)
+    send(TRecordGroup(rgCh1 + ch - 1), [&] { link.SendChannel(ch, Slice<96>(expected.Image, LoadChannelOffset + 96 * (ch - 1))); });
+  send(rgAux, [&] { link.SendAux(Slice<40>(expected.Image, LoadAuxOffset)); });
+  TSystemRecord system = Slice<36>(expected.Image, LoadSystemOffset);
+  system[0] = 0;  // no serial number: the module keeps its own
+  send(rgSystem, [&] { link.SendSystem(system); });
+  if (o.SetClock) {
+    TClockRecord clock{};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    EncodeClockRecord(local, clock);
+    send(rgClock, [&] { link.SendClock(clock); });
+  }
+  if (o.WithAddress) {
+    send(rgNet, [&] { link.SetNetAddress(expected.Net); });
+    send(rgMac, [&] { link.SetMacAddress(expected.Mac); });
+  }
+  const std::string name = Utf8Text(o.File);
+  if (!o.Verify) {
+    r.Result = "written, not verified";
+    r.Summary = name + " written, not verified";
+    return;
+  }
+  // Every byte sent, as the module reads it back.
+  r.Step = "verify";
+  TModuleImage back = link.LoadAll();
+  if (o.WithAddress) {
+    back.Net = link.LoadNet();
+    back.Mac = link.LoadMac();
+  }
+  std::vector<TRecordGroup> check;
+  for (TRecordGroup g : r.Written)
+    if (g != rgClock) check.push_back(g);
+  r.Differences = RecordDifferences(expected, back, check);
+  r.Verified = r.Differences.empty();
+  if (r.Verified) {
+    r.Summary = "wrote " + name + " and verified it";
+    return;
+  }
+  r.Status = bsModule;
+  r.Result = "differs";
+  r.Summary = "wrote " + name + ", but the module differs in " + std::to_string(r.Differences.size()) +
+              (r.Differences.size() == 1 ? " field" : " fields");
 }
 
 // One module: the action, with what it found.
-void RunPort(const TBatchOptions& o, const TConfiguration* file, TPortResult& r) {
+void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& reporter, TPortResult& r) {
   const auto start = Clock::now();
+  TLinkOptions line = o.Line;
+  line.Interrupted = [] { return InterruptSignal != 0; };
+  if (o.Verbose)
+    line.Log = [&](const char* direction, const std::string& bytes, const char* what) {
+      reporter.Log(r.Port, direction, bytes, what);
+    };
+  r.Result = "ok";
   try {
-    TModuleLink link(r.Port);
+    r.Step = "open";
+    TModuleLink link(r.Port, line);
+    r.Step = "load";
+    TModuleImage module = link.LoadAll();
+    r.Serial = SerialOf(module);
+    r.Step = "MAC";
+    module.Mac = link.LoadMac();
+    r.Mac = MacText(module.Mac);
     switch (o.Action) {
       case baRead: {
-        TConfiguration::FromModule(LoadModule(link, true)).Save(r.File);
-        r.Summary = "read the module into " + r.File;
+        r.Step = "IP";
+        module.Net = link.LoadNet();
+        r.Step = "save";
+        const TConfiguration read = TConfiguration::FromModule(module);
+        if (r.File == "-")
+          read.Write(reporter.Out);
+        else
+          read.Save(r.File);
+        r.Summary = "read the module into " + (r.File == "-" ? std::string("standard output") : Utf8Text(r.File));
         break;
       }
-      case baWrite: {
-        for (int ch = 1; ch <= 4; ++ch) link.SendChannel(ch, file->ChannelRecord(ch));
-        link.SendAux(file->AuxRecord());
-        link.SendSystem(file->SystemRecord(false));
-        if (o.SetClock) {
-          TClockRecord clock{};
-          const std::time_t now = std::time(nullptr);
-          std::tm local{};
-          localtime_r(&now, &local);
-          EncodeClockRecord(local, clock);
-          link.SendClock(clock);
-        }
-        if (o.WithAddress) {
-          link.SetNetAddress(file->NetRecord());
-          link.SetMacAddress(file->MacRecord());
-        }
-        if (!o.Verify) {
-          r.Summary = "wrote " + r.File + " (not verified)";
-          break;
-        }
-        r.Differences = Compare(*file, LoadModule(link, o.WithAddress), o.WithAddress ? csSentAddresses : csSent);
-        if (r.Differences.empty()) {
-          r.Summary = "wrote " + r.File + " and verified it";
-        } else {
-          r.Status = bsModule;
-          r.Summary = "wrote " + r.File + ", but the module differs in " + std::to_string(r.Differences.size()) +
-                      (r.Differences.size() == 1 ? " field" : " fields");
-        }
-        break;
-      }
+      case baWrite: WriteModule(o, file, link, module, r); break;
       case baCompare: {
-        r.Differences = Compare(*file, LoadModule(link, true), csAll);
+        r.Step = "IP";
+        module.Net = link.LoadNet();
+        r.Step = "compare";
+        r.Differences = Compare(file, module, csAll);
+        const std::string name = Utf8Text(r.File);
         if (r.Differences.empty()) {
-          r.Summary = "the module equals " + r.File;
+          r.Summary = "the module equals " + name;
         } else {
           r.Status = bsModule;
+          r.Result = "differs";
           r.Summary = std::to_string(r.Differences.size()) + (r.Differences.size() == 1 ? " field differs" : " fields differ") +
-                      " from " + r.File;
+                      " from " + name;
         }
         break;
       }
-      case baNone: break;
+      case baNone:
+      case baCheck: break;
     }
+  } catch (const EInterrupted&) {
+    r.Interrupted = true;
+    r.Result = "interrupted";
+    r.Status = bsPort;
   } catch (const EBatch& e) {
     r.Status = e.Status;
+    r.Result = e.Status == bsModule ? "refused" : "error";
     r.Error = e.what();
   } catch (const EComPort& e) {
     r.Status = bsPort;
+    r.Result = "error";
     r.Error = ComErrorText(e);
   } catch (const std::exception& e) {
     r.Status = bsPort;  // a file that cannot be saved
+    r.Result = "error";
     r.Error = e.what();
   }
   r.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  reporter.Report(r);
 }
 
-void Report(const TBatchOptions& o, const TPortResult& r, std::ostream& out) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", r.Seconds);
-  if (o.Json) {
-    out << "{\"port\":" << JsonText(r.Port) << ",\"action\":\"" << ActionName(o.Action) << "\",\"file\":" << JsonText(r.File)
-        << ",\"result\":\"" << ResultName(r) << "\",\"status\":" << r.Status << ",\"differences\":[";
-    for (std::size_t i = 0; i < r.Differences.size(); ++i) {
-      const TDifference& d = r.Differences[i];
-      out << (i ? "," : "") << "{\"field\":" << JsonText(d.Caption) << ",\"file\":" << JsonText(d.File)
-          << ",\"module\":" << JsonText(d.Module) << "}";
-    }
-    out << "],\"error\":" << (r.Error.empty() ? "null" : JsonText(r.Error));
-    out << ",\"seconds\":" << seconds << "}\n";
-    return;
+// The file, read and every value converted before a module is touched, so
+// that a file that is no configuration sends nothing.
+TConfiguration LoadFile(const TBatchOptions& o) {
+  TConfiguration file = TConfiguration::Load(o.File);
+  (void)file.ToModule(true);
+  const bool addresses = file.Values.count("Edit_Src_Ip1") != 0;
+  if (o.WithAddress && !addresses)
+    throw Exception("\"" + o.File + "\" has no IP and MAC address lines for --with-address");
+  if (addresses) {
+    (void)file.NetRecord();
+    (void)file.MacRecord();
   }
-  if (!r.Error.empty()) {
-    // A message of several lines keeps the port's name on each.
-    std::istringstream lines(r.Error);
-    for (std::string line; std::getline(lines, line);) out << r.Port << ": error: " << line << "\n";
-    return;
-  }
-  out << r.Port << ": " << r.Summary << " in " << seconds << " s\n";
-  for (const TDifference& d : r.Differences)
-    out << r.Port << ": " << d.Caption << ": file " << d.File << ", module " << d.Module << "\n";
+  return file;
 }
 
 }  // namespace
 
-// ------------------------------------------------------------- arguments
-
-TBatchOptions ParseBatchOptions(const std::vector<std::string>& args) {
-  TBatchOptions o;
-  const auto value = [&](std::size_t& i) -> std::string {
-    if (i + 1 >= args.size()) throw Exception(args[i] + " needs a value");
-    return args[++i];
-  };
-  const auto action = [&](TBatchAction a, std::size_t& i) {
-    if (o.Action != baNone) throw Exception("only one of --read, --write and --compare at a time");
-    o.Action = a;
-    o.File = value(i);
-  };
-  bool batchOnly = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--port") o.Ports.push_back(value(i));
-    else if (a.rfind("--port=", 0) == 0) o.Ports.push_back(a.substr(7));
-    else if (a == "--read") action(baRead, i);
-    else if (a == "--write") action(baWrite, i);
-    else if (a == "--compare") action(baCompare, i);
-    else if (a == "--no-verify") o.Verify = false, batchOnly = true;
-    else if (a == "--set-clock") o.SetClock = true, batchOnly = true;
-    else if (a == "--with-address") o.WithAddress = true, batchOnly = true;
-    else if (a == "--json") o.Json = true, batchOnly = true;
-    else throw Exception("unknown argument \"" + a + "\"");
-  }
-  if (o.Action == baNone && batchOnly) throw Exception("--no-verify, --set-clock, --with-address and --json go with --read, --write or --compare");
-  if (o.Action != baWrite && (!o.Verify || o.SetClock || o.WithAddress))
-    throw Exception("--no-verify, --set-clock and --with-address go with --write");
-  if (o.Action != baNone && o.Ports.empty()) throw Exception("name at least one --port");
-  if (o.Action == baNone && o.Ports.size() > 1) throw Exception("the window works on one --port");
-  for (std::size_t i = 0; i < o.Ports.size(); ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      if (o.Ports[i] == o.Ports[j]) throw Exception("--port " + o.Ports[i] + " is named twice");
-  return o;
-}
-
-std::string FileForPort(const std::string& file, const std::string& port, bool severalPorts) {
-  if (!severalPorts) return file;
-  const std::string name = port.substr(port.rfind('/') == std::string::npos ? 0 : port.rfind('/') + 1);
-  const auto slash = file.rfind('/');
-  const auto dot = file.rfind('.');
-  const std::size_t at = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : file.size();
-  return file.substr(0, at) + "-" + name + file.substr(at);
-}
-
-// ---------------------------------------------------------------- running
-
-int RunBatch(const TBatchOptions& o, std::ostream& out) {
-  // The file is read and every value converted before a module is touched,
-  // so a malformed file sends nothing.
-  TConfiguration file;
-  if (o.Action == baWrite || o.Action == baCompare) {
-    try {
-      file = TConfiguration::Load(o.File);
-      (void)file.ToModule(true);
-      if (o.WithAddress && !file.Values.count("Edit_Src_Ip1"))
-        throw Exception("\"" + o.File + "\" has no IP and MAC address lines for --with-address");
-      if (o.WithAddress) {
-        (void)file.NetRecord();
-        (void)file.MacRecord();
-      }
-    } catch (const std::exception& e) {
-      if (o.Json)
-        out << "{\"port\":null,\"action\":\"" << ActionName(o.Action) << "\",\"file\":" << JsonText(o.File)
-            << ",\"result\":\"error\",\"status\":2,\"differences\":[],\"error\":" << JsonText(e.what()) << "}\n";
-      else
-        out << o.File << ": error: " << e.what() << "\n";
-      return bsPort;
-    }
-  }
+int RunBatch(const TBatchOptions& o, std::ostream& out, std::ostream& err) {
+  TReporter reporter(o, out, err);
   std::vector<TPortResult> results(o.Ports.size());
-  std::vector<std::thread> workers;
   for (std::size_t i = 0; i < o.Ports.size(); ++i) {
     results[i].Port = o.Ports[i];
-    results[i].File = o.Action == baRead ? FileForPort(o.File, o.Ports[i], o.Ports.size() > 1) : o.File;
-    workers.emplace_back([&o, &file, &r = results[i]] { RunPort(o, &file, r); });
+    results[i].File = o.Action == baRead ? o.Files.at(i) : o.File;
   }
-  for (std::thread& w : workers) w.join();
+  TConfiguration file;
+  if (o.Action == baWrite || o.Action == baCompare || o.Action == baCheck) {
+    try {
+      file = LoadFile(o);
+    } catch (const std::exception& e) {
+      // Every module is reported: none was touched.
+      if (o.Ports.empty()) results.push_back(TPortResult{});
+      for (TPortResult& r : results) {
+        if (o.Ports.empty()) r.File = o.File;
+        r.Status = bsPort;
+        r.Result = "error";
+        r.Step = "file";
+        r.Error = e.what();
+        if (o.Json)
+          out << JsonRecord(o, r);
+        else
+          err << (o.File == "-" ? std::string("standard input") : Utf8Text(o.File)) << ": error: " << Utf8Text(e.what()) << "\n";
+        if (!o.Json) break;  // in text, the file's error once
+      }
+      return bsPort;
+    }
+    if (o.Action == baCheck) {
+      const std::string name = o.File == "-" ? "standard input" : Utf8Text(o.File);
+      if (o.Json) {
+        TPortResult r;
+        r.File = o.File;
+        r.Result = "ok";
+        out << JsonRecord(o, r);
+      } else if (!o.Quiet) {
+        out << name << ": a configuration that can be sent ("
+            << (file.Values.count("Edit_Src_Ip1") ? "with" : "without") << " IP and MAC addresses)\n";
+      }
+      return bsSuccess;
+    }
+  }
+
   int status = bsSuccess;
-  for (const TPortResult& r : results) {
-    Report(o, r, out);
-    status = std::max(status, r.Status);
+  {
+    TInterruptGuard guard;
+    std::vector<std::thread> workers;
+    for (TPortResult& r : results) workers.emplace_back([&o, &file, &reporter, &r] { RunPort(o, file, reporter, r); });
+    for (std::thread& w : workers) w.join();
+    for (const TPortResult& r : results) status = std::max(status, r.Status);
+    if (const int signal = InterruptSignal.load()) {
+      // What each module holds now.
+      if (!o.Json)
+        for (const TPortResult& r : results) err << StateLine(o, r);
+      status = 128 + signal;
+    }
   }
   return status;
-}
-
-// ------------------------------------------------------------ module link
-
-struct TModuleLink::TPort {
-  TComPort Port;
-};
-
-TModuleLink::TModuleLink(const std::string& port) : FPort(std::make_unique<TPort>()) {
-  TComPort& p = FPort->Port;
-  p.SetPort(port);
-  p.SetBaudRate(br115200);  // the module's line, as the window sets it
-  p.SetDataBits(dbEight);
-  p.SetStopBits(sbOneStopBit);
-  p.Parity().SetBits(prNone);
-  p.SetEvents({});  // no event thread: the exchanges read on their own
-  p.Open();
-}
-
-TModuleLink::~TModuleLink() {
-  try {
-    FPort->Port.Close();
-  } catch (...) {
-  }
-}
-
-std::string TModuleLink::Exchange(const std::string& command, std::size_t want, const char* what) {
-  TComPort& p = FPort->Port;
-  p.ClearBuffer(true, false);  // what came before the command is no answer to it
-  p.Write(command.data(), int(command.size()));
-  const auto deadline = Clock::now() + std::chrono::milliseconds(AnswerWindowMs);
-  std::string answer;
-  while (answer.size() < want) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    // Waits for the bytes still wanted, or what is left of the window.
-    p.Timeouts().SetReadInterval(0);
-    p.Timeouts().SetReadTotalMultiplier(0);
-    p.Timeouts().SetReadTotalConstant(int(left));
-    std::string bytes;
-    p.ReadStr(bytes, int(want - answer.size()));
-    answer += bytes;
-  }
-  if (answer.empty()) throw EBatch(bsPort, Words(" Not Ready ") + ": no answer to the " + what + " within 200 ms");
-  return answer;
-}
-
-void TModuleLink::Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what) {
-  Exchange(command, 1, what);  // any answer is the go-ahead
-  FPort->Port.Write(record, int(size));
-}
-
-TModuleImage TModuleLink::LoadAll() {
-  const std::string answer = Exchange("\x23", std::tuple_size_v<TLoadImage>, "load command (23)");
-  TModuleImage image;
-  if (answer.size() < image.Image.size())
-    throw EBatch(bsModule, Words((" Load Error: the module answered " + std::to_string(answer.size()) + " of " +
-                                  std::to_string(image.Image.size()) + " bytes ")
-                                     .c_str()));
-  std::copy_n(answer.begin(), image.Image.size(), image.Image.begin());
-  return image;
-}
-
-void TModuleLink::LoadAddresses(TModuleImage& image) {
-  const std::string net = Exchange(std::string("\x06\x81", 2), 25, "network address request (06 81)");
-  if (net.size() < 25)
-    throw EBatch(bsModule, "the module answered the network address request with " + std::to_string(net.size()) +
-                               " of 25 bytes");
-  std::copy_n(net.begin() + 3, 22, image.Net.begin());
-  const std::string mac = Exchange(std::string("\x06\x91", 2), 10, "MAC address request (06 91)");
-  if (mac.size() < 10)
-    throw EBatch(bsModule, "the module answered the MAC address request with " + std::to_string(mac.size()) +
-                               " of 10 bytes");
-  std::copy_n(mac.begin() + 3, 7, image.Mac.begin());
-}
-
-void TModuleLink::SendChannel(int channel, const TChannelRecord& record) {
-  std::uint8_t bytes[1 + 96];
-  bytes[0] = std::uint8_t(channel);
-  std::copy(record.begin(), record.end(), bytes + 1);
-  Send("\x24", bytes, sizeof bytes, ("CH" + std::to_string(channel) + " settings command (24)").c_str());
-}
-
-void TModuleLink::SendAux(const TAuxRecord& record) { Send("\x26", record.data(), record.size(), "AUX settings command (26)"); }
-
-void TModuleLink::SendSystem(const TSystemRecord& record) {
-  Send("\x25", record.data(), record.size(), "SYSTEM settings command (25)");
-}
-
-void TModuleLink::SendClock(const TClockRecord& record) { Send("\x40", record.data(), record.size(), "clock command (40)"); }
-
-void TModuleLink::SetNetAddress(const TNetRecord& record) {
-  Exchange(AddressFrame(FrameNetAddress, record.data(), int(record.size())), 1, "network address frame");
-}
-
-void TModuleLink::SetMacAddress(const TMacRecord& record) {
-  Exchange(AddressFrame(FrameMacAddress, record.data(), int(record.size())), 1, "MAC address frame");
 }

@@ -1,79 +1,56 @@
 // Configuring modules from the command line: read a module into a .dat
 // file, write a file to a module and verify it, compare a module with a
-// file; several modules at once, one port each. No window, no display.
+// file, check a file; several modules at once, one port each. No window, no
+// display, no Qt.
 #pragma once
 
-#include "Configuration.h"
-#include "SysUtils.h"
+#include "ModuleLink.h"
 
-#include <memory>
-#include <ostream>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
-enum TBatchAction { baNone, baRead, baWrite, baCompare };
+enum TBatchAction { baNone, baRead, baWrite, baCompare, baCheck };
 
 struct TBatchOptions {
   std::vector<std::string> Ports;
   TBatchAction Action = baNone;
-  std::string File;
+  std::string File;  // "-": standard output for --read, standard input otherwise
   bool Verify = true;
   bool SetClock = false;
   bool WithAddress = false;
   bool Json = false;
+  bool Quiet = false;    // no result lines for modules that succeeded
+  bool Verbose = false;  // every exchange in hex, with its time
+  TLinkOptions Line;
+  // Where --read puts each port's module (with several ports, one file each).
+  std::vector<std::string> Files;
+  // Arguments that are the window's toolkit's (-platform NAME ...).
+  std::vector<std::string> WindowArgs;
 };
 
-// Exit statuses a script can trust.
-enum : int {
-  bsSuccess = 0,
-  bsModule = 1,  // a module answered but differs or refused (verify failed, short load)
-  bsPort = 2,    // a port or file error (cannot open, not ready, device vanished)
-  bsUsage = 64,
-};
-
-// Reads the batch options out of the arguments; a usage error raises
-// Exception with its text. Options that are not the batch mode's (such as
-// the window's --port alone) leave Action at baNone.
-TBatchOptions ParseBatchOptions(const std::vector<std::string>& args);
-
-// The file --read writes for port when there are several ports: the port's
-// name goes before the extension ("module.dat" and /dev/ttyUSB1 give
-// "module-ttyUSB1.dat").
-std::string FileForPort(const std::string& file, const std::string& port, bool severalPorts);
-
-// Works on every port in parallel and reports each on out (a line each, or
-// a JSON object each); returns the exit status.
-int RunBatch(const TBatchOptions& options, std::ostream& out);
-
-// One module's exchanges over its port, with the protocol of the window's
-// commands: a command, any answer within the 200 ms window as the go-ahead,
-// then the record. Errors raise EBatch.
-class TModuleLink {
+// What the command line asks that ends at once: --help, --version, or a
+// usage error (Status bsUsage, Text the message).
+class ECommandLineExit : public Exception {
 public:
-  explicit TModuleLink(const std::string& port);
-  ~TModuleLink();
-
-  TModuleImage LoadAll();                   // the load image
-  void LoadAddresses(TModuleImage& image);  // adds the IP and MAC records
-  void SendChannel(int channel, const TChannelRecord& record);
-  void SendAux(const TAuxRecord& record);
-  void SendSystem(const TSystemRecord& record);
-  void SendClock(const TClockRecord& record);
-  void SetNetAddress(const TNetRecord& record);
-  void SetMacAddress(const TMacRecord& record);
-
-private:
-  // Writes command and waits up to the answer window for want bytes;
-  // returns what came.
-  std::string Exchange(const std::string& command, std::size_t want, const char* what);
-  void Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what);
-  struct TPort;
-  std::unique_ptr<TPort> FPort;
-};
-
-// A failure of one module, with the exit status it stands for.
-class EBatch : public Exception {
-public:
-  EBatch(int status, const std::string& message) : Exception(message), Status(status) {}
+  ECommandLineExit(int status, const std::string& text) : Exception(text), Status(status) {}
   int Status;
 };
+
+// Reads the options (CLI11: "--opt value" and "--opt=value" alike). Without
+// --read, --write, --compare or --check the window starts (Action baNone).
+// program is the name --version prints.
+TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::string& program = "hrvx3300");
+
+// The file --read writes for each port: with one port the file itself, with
+// several the port's device name before the extension ("module.dat" and
+// /dev/ttyUSB1 give "module-ttyUSB1.dat"), with more of its path where the
+// names would collide. Ports that name one device, and names that cannot be
+// told apart, are a usage error.
+std::vector<std::string> FilesForPorts(const std::string& file, const std::vector<std::string>& ports);
+
+// Works on every port in parallel; reports each module as soon as it is
+// done (results on out, errors and --verbose on err); returns the exit
+// status. Ctrl-C or SIGTERM abandons the exchanges under way within a
+// second, reports every port's state and returns 130 or 143.
+int RunBatch(const TBatchOptions& options, std::ostream& out, std::ostream& err);

@@ -101,11 +101,47 @@ void WriteConfig(std::ostream& out, const TConfigFetch& fetch) {
   }
 }
 
+std::string ReadConfigText(const std::string& path) {
+  const bool input = path == "-";
+  const std::string name = input ? "standard input" : "\"" + path + "\"";
+  const auto fail = [&](const std::string& why) -> std::string { throw Exception("Cannot open " + name + ": " + why); };
+  const auto tooLarge = [&] {
+    fail("it holds more than " + std::to_string(MaxConfigFileSize >> 20) + " MiB, and a configuration holds about 1 KiB");
+  };
+  int fd = STDIN_FILENO;
+  if (!input) {
+    // Looked at before it is opened: opening a FIFO would wait for a writer.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) fail(Reason(errno));
+    if (S_ISDIR(st.st_mode)) fail(Reason(EISDIR));
+    if (!S_ISREG(st.st_mode)) fail("it is not a regular file");
+    if (std::size_t(st.st_size) > MaxConfigFileSize) tooLarge();
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fail(Reason(errno));
+  }
+  std::string text;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      if (!input) ::close(fd);
+      fail(Reason(error));
+    }
+    if (n == 0) break;
+    text.append(chunk, std::size_t(n));
+    if (text.size() > MaxConfigFileSize) {
+      if (!input) ::close(fd);
+      tooLarge();
+    }
+  }
+  if (!input) ::close(fd);
+  return text;
+}
+
 void LoadConfigFile(const std::string& path, const TConfigApply& apply) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw Exception("Cannot open \"" + path + "\": " + Reason(EISDIR));
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception("Cannot open \"" + path + "\": " + Reason(errno));
+  std::istringstream in(ReadConfigText(path));
   ReadConfig(in, apply);
 }
 

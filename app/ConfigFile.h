@@ -56,8 +56,18 @@ void ReadConfig(std::istream& in, const TConfigApply& apply);
 // Writes the 98 lines, texts whole and numbers in decimal, each ending CR LF.
 void WriteConfig(std::ostream& out, const TConfigFetch& fetch);
 
-// Opens path and reads it as ReadConfig does; a file that cannot be opened
-// raises an Exception naming the file and the reason, before anything is read.
+// A configuration file is small: anything larger is refused unread.
+constexpr std::size_t MaxConfigFileSize = 1 << 20;
+
+// The bytes of a configuration file, or of standard input for "-". What is
+// not a regular file (a FIFO would block for ever, a device never end), a
+// file over MaxConfigFileSize, or one that cannot be read raises an
+// Exception naming the file and the reason.
+std::string ReadConfigText(const std::string& path);
+
+// Reads path (ReadConfigText) as ReadConfig does; a file that cannot be
+// read raises an Exception naming the file and the reason, before anything
+// is applied.
 void LoadConfigFile(const std::string& path, const TConfigApply& apply);
 
 // Writes path through a temporary file in the same folder that replaces the

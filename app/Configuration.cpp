@@ -4,6 +4,7 @@
 #include "Unit1Items.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -18,20 +19,31 @@ int ShownIndex(const std::string& control, int index) {
 }  // namespace
 
 TConfiguration TConfiguration::Load(const std::string& path) {
+  const std::string name = path == "-" ? "standard input" : "\"" + path + "\"";
+  std::istringstream in(ReadConfigText(path));
   TConfiguration config;
   int read = 0;
-  LoadConfigFile(path, [&](const TConfigLine& line, const TConfigValue& value) {
+  ReadConfig(in, [&](const TConfigLine& line, const TConfigValue& value) {
     config.Values[line.Control] = value;
     ++read;
   });
+  const int lines = int(ConfigLayout().size());
   if (read < ConfigOptionalFrom)
-    throw Exception("\"" + path + "\" is not a whole configuration: it holds " + std::to_string(read) + " of its " +
-                    std::to_string(ConfigLayout().size()) + " lines");
+    throw Exception(name + " is not a whole configuration: it holds " + std::to_string(read) + " of its " +
+                    std::to_string(lines) + " lines");
+  // Empty lines may follow; anything else is no configuration.
+  for (std::string more; ReadConfigLine(in, lcText, more);)
+    if (!more.empty())
+      throw Exception(name + " is not a configuration: it goes on after its " + std::to_string(read) + " lines");
   return config;
 }
 
 void TConfiguration::Save(const std::string& path) const {
   SaveConfigFile(path, [this](const TConfigLine& line) { return At(line.Control); });
+}
+
+void TConfiguration::Write(std::ostream& out) const {
+  WriteConfig(out, [this](const TConfigLine& line) { return At(line.Control); });
 }
 
 const TConfigValue& TConfiguration::At(const std::string& control) const {
@@ -71,27 +83,30 @@ TChannelControls TConfiguration::Channel(int ch) const {
   return c;
 }
 
-TChannelRecord TConfiguration::ChannelRecord(int channel) const {
-  TChannelRecord record{};
+TChannelRecord TConfiguration::ChannelRecord(int channel, const TChannelRecord& base) const {
+  TChannelRecord record = base;
   TChannelControls c = Channel(channel);
   EncodeChannelRecord(c, record);
   return record;
 }
 
-TAuxRecord TConfiguration::AuxRecord() const {
+TAuxRecord TConfiguration::AuxRecord(const TAuxRecord& base) const { return AuxRecord(base, false); }
+
+TAuxRecord TConfiguration::AuxRecord(const TAuxRecord& base, bool millivolt) const {
   TAuxControls aux;
+  aux.TempMillivolt = millivolt;
   aux.UsedTemp = Index("ComboBox_Used_Temp");
   aux.UsedRpm = Index("ComboBox_Used_Rpm");
   aux.CntRpm = Index("ComboBox_Cnt_Rpm");
   aux.SpeedH1 = At("Edit_Speed_H1").Text;
   aux.SpeedL1 = At("Edit_Speed_L1").Text;
   aux.EvCnt = Index("ComboBox_EvCnt");
-  TAuxRecord record{};
+  TAuxRecord record = base;
   EncodeAuxRecord(aux, record);
   return record;
 }
 
-TSystemRecord TConfiguration::SystemRecord(bool serial) const {
+TSystemRecord TConfiguration::SystemRecord(bool serial, const TSystemRecord& base) const {
   TSystemControls sys;
   sys.Node = At("Edit_Node1").Text;
   sys.Baud = Index("ComboBox_Com_Baud_S1");
@@ -100,25 +115,49 @@ TSystemRecord TConfiguration::SystemRecord(bool serial) const {
   sys.Parity = Index("ComboBox_Com_Parity_S1");
   sys.SerialEnabled = serial;
   sys.Serial = At("Edit_Serial_Nu_Ch1").Text;
-  TSystemRecord record{};
+  TSystemRecord record = base;
   EncodeSystemRecord(sys, record);
   return record;
 }
 
-TNetRecord TConfiguration::NetRecord() const {
+TNetRecord TConfiguration::NetRecord(const TNetRecord& base) const {
   std::string ip[4];
   for (int k = 0; k < 4; ++k) ip[k] = At("Edit_Src_Ip" + Digit(k + 1)).Text;
-  TNetRecord record{};
+  TNetRecord record = base;
   EncodeNetRecord(ip, record);
   return record;
 }
 
-TMacRecord TConfiguration::MacRecord() const {
+TMacRecord TConfiguration::MacRecord(const TMacRecord& base) const {
   std::string mac[6];
   for (int k = 0; k < 6; ++k) mac[k] = At("Edit_Mac" + Digit(k + 1)).Text;
-  TMacRecord record{};
+  TMacRecord record = base;
   EncodeMacRecord(mac, record);
   return record;
+}
+
+TModuleImage TConfiguration::Over(const TModuleImage& module, bool addresses) const {
+  TModuleImage m = module;
+  for (int ch = 1; ch <= 4; ++ch) {
+    TChannelRecord base;
+    std::copy_n(module.Image.begin() + LoadChannelOffset + 96 * (ch - 1), base.size(), base.begin());
+    const TChannelRecord r = ChannelRecord(ch, base);
+    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * (ch - 1));
+  }
+  TAuxRecord aux;
+  std::copy_n(module.Image.begin() + LoadAuxOffset, aux.size(), aux.begin());
+  aux = AuxRecord(aux, TempMillivoltOf(aux.data()));
+  std::copy(aux.begin(), aux.end(), m.Image.begin() + LoadAuxOffset);
+  // The serial number is the module's: the record goes out without it.
+  TSystemRecord sys;
+  std::copy_n(module.Image.begin() + LoadSystemOffset, sys.size(), sys.begin());
+  const TSystemRecord sent = SystemRecord(false, sys);
+  std::copy(sent.begin() + TextFieldSize, sent.end(), m.Image.begin() + LoadSystemOffset + TextFieldSize);
+  if (addresses) {
+    m.Net = NetRecord(module.Net);
+    m.Mac = MacRecord(module.Mac);
+  }
+  return m;
 }
 
 TModuleImage TConfiguration::ToModule(bool serial) const {

@@ -22,11 +22,13 @@ class TConfiguration {
 public:
   std::map<std::string, TConfigValue> Values;  // by control name
 
-  // Reads a .dat file with the window's rules; a file that lacks any of its
-  // first 88 lines is refused (the window would stop reading there).
+  // Reads a .dat file ("-": standard input) with the window's rules, and
+  // refuses what is no configuration: a file that lacks any of its first 88
+  // lines (the window would stop reading there), or goes on after the 98th.
   static TConfiguration Load(const std::string& path);
-  // Writes the 98 lines as the window's Save does (atomically).
+  // Writes the 98 lines as the window's Save does (atomically), or to out.
   void Save(const std::string& path) const;
+  void Write(std::ostream& out) const;
 
   // The configuration the window shows after a Connect, a Net Config Load
   // and a MAC Load of a module holding image (a list index outside its list
@@ -36,13 +38,19 @@ public:
   // the window's send commands build. A text that does not convert raises
   // the conversion error; the serial number goes out only with serial.
   TModuleImage ToModule(bool serial = true) const;
+  // What a module that now holds module holds once it has taken this
+  // configuration, when each record is built over the module's own: what
+  // the file does not hold (reserved bytes, the temperature input kind,
+  // the serial number) stays as the module has it. The address records
+  // change only with addresses.
+  TModuleImage Over(const TModuleImage& module, bool addresses) const;
 
-  // The records one at a time (channel from 1 to 4).
-  TChannelRecord ChannelRecord(int channel) const;
-  TAuxRecord AuxRecord() const;
-  TSystemRecord SystemRecord(bool serial) const;
-  TNetRecord NetRecord() const;
-  TMacRecord MacRecord() const;
+  // The records one at a time (channel from 1 to 4), each built over base.
+  TChannelRecord ChannelRecord(int channel, const TChannelRecord& base = {}) const;
+  TAuxRecord AuxRecord(const TAuxRecord& base = {}) const;
+  TSystemRecord SystemRecord(bool serial, const TSystemRecord& base = {}) const;
+  TNetRecord NetRecord(const TNetRecord& base = {}) const;
+  TMacRecord MacRecord(const TMacRecord& base = {}) const;
 
   // A value as the window shows it: the text, the list item ("(none)" for
   // no selection), or "checked" / "not checked".
@@ -50,6 +58,7 @@ public:
 
 private:
   const TConfigValue& At(const std::string& control) const;
+  TAuxRecord AuxRecord(const TAuxRecord& base, bool millivolt) const;
   int Index(const std::string& control) const;
   TChannelControls Channel(int channel) const;
 };

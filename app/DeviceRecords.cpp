@@ -117,6 +117,8 @@ TAuxControls DecodeAuxRecord(const std::uint8_t* r) {
   return c;
 }
 
+bool TempMillivoltOf(const std::uint8_t* record) { return GetFloat(record, 28) == 0.0f; }
+
 void EncodeSystemRecord(const TSystemControls& c, TSystemRecord& record) {
   std::uint8_t* r = record.data();
   if (c.SerialEnabled)
@@ -143,7 +145,7 @@ TSystemControls DecodeSystemRecord(const std::uint8_t* r) {
 }
 
 void EncodeClockRecord(const std::tm& t, TClockRecord& record) {
-  char digits[16];
+  char digits[72];  // room for any int the fields could hold
   std::snprintf(digits, sizeof digits, "%02d%02d%02d%02d%02d%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
                 t.tm_min, t.tm_sec);
   for (int i = 0; i < 12; ++i) record[i] = static_cast<std::uint8_t>(digits[i] - '0');

@@ -68,6 +68,8 @@ TChannelControls DecodeChannelRecord(const std::uint8_t* record);
 void EncodeAuxRecord(const TAuxControls& controls, TAuxRecord& record);
 // The temperature input kind (offset 28) is not shown: TempMillivolt stays false.
 TAuxControls DecodeAuxRecord(const std::uint8_t* record);
+// The temperature input kind an AUX record holds: 10 mV/℃ (0.0) or not.
+bool TempMillivoltOf(const std::uint8_t* record);
 
 // The serial number goes out only once its box is enabled; the four ModBus
 // lists fill offsets 11 to 14, where the decoder reads them.

@@ -4,6 +4,7 @@
 #include "Forms.h"
 #include "SysUtils.h"
 #include "TermForm.h"
+#include "Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ const char* const Usage =
     "               under /dev such as ttyUSB0, or COMn for /dev/ttyS(n-1)\n"
     "  --baud N     the line speed in bits per second (default 115200)\n"
     "  --help       show this text\n"
+    "  --version    show the version\n"
     "Without --port the port and settings of the last run are used; the first\n"
     "time, the port setup dialog asks for them (Cancel: no connection).\n";
 
@@ -29,6 +31,11 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("hrvx3300-term %s%s%s%s\n", HRVX3300_VERSION, *HRVX3300_COMMIT ? " (commit " : "", HRVX3300_COMMIT,
+                  *HRVX3300_COMMIT ? ")" : "");
       return 0;
     }
     if ((arg == "--port" || arg == "--baud") && i + 1 < argc) {

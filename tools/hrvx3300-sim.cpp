@@ -5,8 +5,12 @@
 // logs every exchange in hex on stderr.
 #include "Configuration.h"
 #include "SysUtils.h"
+#include "Version.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,13 +39,21 @@ const char* const Usage =
     "  --short           answer the load command with 100 bytes only\n"
     "  --garbage         answer every command with 7 random bytes\n"
     "  --exit-after N    exit after N commands, as a pulled cable would\n"
+    "  --long N          answer the load command with N bytes more than 464\n"
+    "  --late-ack MS     acknowledge every record once more, MS ms after it\n"
+    "  --busy MS         ignore commands that come within MS ms of a record\n"
+    "  --round           keep the channels' values rounded to one decimal\n"
+    "  --millivolt       the temperature input is of the 10 mV/degree kind\n"
+    "  --serial TEXT     the module's serial number\n"
+    "  --pace BAUD       take as long over every byte as a line at BAUD would\n"
     "  --quiet           do not log the exchanges\n"
-    "  --help            show this text\n";
+    "  --help            show this text\n"
+    "  --version         show the version\n";
 
 struct TOptions {
-  std::string Device, Link, Config;
-  bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false;
-  int ExitAfter = -1;
+  std::string Device, Link, Config, Serial;
+  bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false;
+  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0;
 };
 
 bool Quiet = false;
@@ -121,6 +133,10 @@ public:
         std::fprintf(stderr, "exiting after %d commands\n", commands);
         return 0;
       }
+      if (Options.BusyMs > 0 && Clock::now() < LastRecord + std::chrono::milliseconds(Options.BusyMs)) {
+        Log("<-", std::string(1, char(c)), "command while busy, ignored");
+        continue;
+      }
       ++commands;
       Handle(std::uint8_t(c));
     }
@@ -152,7 +168,13 @@ private:
       if (c < 0) return false;
       bytes += char(c);
     }
+    Pace(count);
     return true;
+  }
+
+  // With --pace, the time count bytes take on the line (ten bits each).
+  void Pace(std::size_t count) const {
+    if (Options.Pace > 0) std::this_thread::sleep_for(std::chrono::microseconds(count * 10'000'000 / std::size_t(Options.Pace)));
   }
 
   void Answer(const std::string& bytes, const char* what) {
@@ -165,6 +187,7 @@ private:
       what = "garbage";
     }
     if (Options.Slow) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Pace(out.size());
     Log("->", out, what);
     std::size_t done = 0;
     while (done < out.size()) {
@@ -184,13 +207,16 @@ private:
       return;
     }
     Log("<-", record, what);
+    Taken(record);
     if (command == 0x24) {
       const int channel = std::uint8_t(record[0]);
       if (channel < 1 || channel > 4) {
         std::fprintf(stderr, "   channel %d out of range, record dropped\n", channel);
         return;
       }
-      std::copy(record.begin() + 1, record.end(), Module.Image.begin() + LoadChannelOffset + 96 * (channel - 1));
+      std::uint8_t* stored = Module.Image.data() + LoadChannelOffset + 96 * (channel - 1);
+      std::copy(record.begin() + 1, record.end(), stored);
+      if (Options.Round) RoundFloats(stored);
     } else if (command == 0x25 && record[0] == 0) {
       // An empty serial number (the window's SN box left locked) keeps the
       // module's own.
@@ -200,13 +226,35 @@ private:
     }
   }
 
+  // A record has come: some modules acknowledge it once more, a moment
+  // later, or need that moment before the next command.
+  void Taken(const std::string&) {
+    if (Options.LateAckMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Options.LateAckMs));
+      Answer(std::string(1, char(0x06)), "late ack");
+    }
+    LastRecord = Clock::now();
+  }
+
+  // A module that keeps its values to one decimal.
+  static void RoundFloats(std::uint8_t* channel) {
+    for (int offset : {20, 32, 48, 52, 60, 64, 68, 72, 76, 80}) {
+      float value;
+      std::memcpy(&value, channel + offset, sizeof value);
+      value = float(std::round(double(value) * 10) / 10);
+      std::memcpy(channel + offset, &value, sizeof value);
+    }
+  }
+
   void Handle(std::uint8_t command) {
     Log("<-", std::string(1, char(command)), "command");
     std::string bytes;
     switch (command) {
       case 0x23: {
         const std::size_t size = Options.Short ? 100 : Module.Image.size();
-        Answer(std::string(reinterpret_cast<const char*>(Module.Image.data()), size), "load image");
+        std::string image(reinterpret_cast<const char*>(Module.Image.data()), size);
+        if (Options.Long > 0) image += std::string(std::size_t(Options.Long), char(0x06));
+        Answer(image, "load image");
         break;
       }
       case 0x24: TakeRecord(command, 1 + 96, 0, "channel record"); break;
@@ -231,6 +279,7 @@ private:
         else if (kind == FrameMacAddress && length == Module.Mac.size())
           std::copy(bytes.begin(), bytes.begin() + long(length), Module.Mac.begin());
         Answer(std::string(1, char(0x06)), "ack");
+        Taken(bytes);
         break;
       }
       case 0x06: {
@@ -245,10 +294,12 @@ private:
     }
   }
 
+  using Clock = std::chrono::steady_clock;
   int Fd;
   TModuleImage Module;
   TOptions Options;
   std::mt19937 Random{12345};
+  Clock::time_point LastRecord{};
 };
 
 void MakeRaw(int fd) {
@@ -262,19 +313,35 @@ void MakeRaw(int fd) {
 
 }  // namespace
 
+// A whole non-negative number, or the program ends with a usage error.
+int Number(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < 0 || value > 1000000) {
+    std::fprintf(stderr, "hrvx3300-sim: %s takes a whole number from 0, not \"%s\"\n%s", option.c_str(), text.c_str(), Usage);
+    std::exit(2);
+  }
+  return int(value);
+}
+
 int main(int argc, char** argv) {
   TOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const auto value = [&]() -> std::string {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s needs a value\n%s", a.c_str(), Usage);
+        std::fprintf(stderr, "hrvx3300-sim: %s needs a value\n%s", a.c_str(), Usage);
         std::exit(2);
       }
       return argv[++i];
     };
     if (a == "--help" || a == "-h") {
       std::fputs(Usage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("hrvx3300-sim %s%s%s%s\n", HRVX3300_VERSION, *HRVX3300_COMMIT ? " (commit " : "", HRVX3300_COMMIT,
+                  *HRVX3300_COMMIT ? ")" : "");
       return 0;
     } else if (a == "--device") o.Device = value();
     else if (a == "--link") o.Link = value();
@@ -284,9 +351,16 @@ int main(int argc, char** argv) {
     else if (a == "--short") o.Short = true;
     else if (a == "--garbage") o.Garbage = true;
     else if (a == "--quiet") o.Quiet = true;
-    else if (a == "--exit-after") o.ExitAfter = std::atoi(value().c_str());
+    else if (a == "--exit-after") o.ExitAfter = Number(a, value());
+    else if (a == "--long") o.Long = Number(a, value());
+    else if (a == "--late-ack") o.LateAckMs = Number(a, value());
+    else if (a == "--busy") o.BusyMs = Number(a, value());
+    else if (a == "--round") o.Round = true;
+    else if (a == "--millivolt") o.Millivolt = true;
+    else if (a == "--serial") o.Serial = value();
+    else if (a == "--pace") o.Pace = Number(a, value());
     else {
-      std::fprintf(stderr, "unknown option %s\n%s", a.c_str(), Usage);
+      std::fprintf(stderr, "hrvx3300-sim: unknown option %s\n%s", a.c_str(), Usage);
       return 2;
     }
   }
@@ -302,9 +376,17 @@ int main(int argc, char** argv) {
       if (!config.Values.count("Edit_Src_Ip1")) module.Net = defaults.Net;
       if (!config.Values.count("Edit_Mac1")) module.Mac = defaults.Mac;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", e.what());
+      std::fprintf(stderr, "hrvx3300-sim: %s\n", e.what());
       return 1;
     }
+  }
+  if (o.Millivolt) {
+    const float millivolt = 0.0f;  // the AUX record's temperature input kind
+    std::memcpy(module.Image.data() + LoadAuxOffset + 28, &millivolt, sizeof millivolt);
+  }
+  if (!o.Serial.empty()) {
+    std::fill_n(module.Image.begin() + LoadSystemOffset, TextFieldSize, 0);
+    std::copy_n(o.Serial.begin(), std::min<std::size_t>(o.Serial.size(), TextFieldSize), module.Image.begin() + LoadSystemOffset);
   }
 
   int fd = -1, slave = -1;

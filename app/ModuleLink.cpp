@@ -1,0 +1,190 @@
+#include "ModuleLink.h"
+
+#include "CPortTexts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace std::chrono;
+
+// How long a module that has shown it needs pacing gets after a record
+// before the next command: the window's All Send clicks a button every
+// 500 ms and sends the record 200 ms after its command.
+constexpr int PacingMs = 300;
+// Bytes that keep coming for this long are noise on the line, not answers.
+constexpr int NoiseLimitMs = 2000;
+// A wait is cut into slices of this length, so an interrupt is heard.
+constexpr int SliceMs = 50;
+
+int MsUntil(steady_clock::time_point t) {
+  return int(std::max<long long>(0, duration_cast<milliseconds>(t - steady_clock::now()).count()));
+}
+
+}  // namespace
+
+TModuleLink::TModuleLink(const std::string& port, const TLinkOptions& options)
+    : FOptions(options), FPort(std::make_unique<TComPort>()) {
+  TComPort& p = *FPort;
+  p.SetPort(port);
+  p.SetBaudRate(options.BaudRate);
+  if (options.BaudRate == brCustom) p.SetCustomBaudRate(options.CustomBaudRate);
+  p.SetDataBits(options.DataBits);
+  p.SetStopBits(options.StopBits);
+  p.Parity().SetBits(options.Parity);
+  p.FlowControl().SetFlowControl(options.FlowControl);
+  p.SetEvents({});  // no event thread: the exchanges read on their own
+  p.Open();
+  const int baud = options.BaudRate == brCustom ? options.CustomBaudRate : BaudRateToInt(options.BaudRate);
+  const double bits = 1 + (5 + int(options.DataBits)) + (options.Parity == prNone ? 0 : 1) +
+                      (options.StopBits == sbOneStopBit ? 1 : options.StopBits == sbOne5StopBits ? 1.5 : 2);
+  FByteMicros = std::max(1, int(std::ceil(bits * 1e6 / std::max(baud, 1))));
+  FQuietMs = std::max(1, int(std::ceil(4.0 * FByteMicros / 1000)));
+}
+
+TModuleLink::~TModuleLink() {
+  try {
+    FPort->Close();
+  } catch (...) {
+  }
+}
+
+void TModuleLink::CheckInterrupted() const {
+  if (FOptions.Interrupted && FOptions.Interrupted()) throw EInterrupted();
+}
+
+void TModuleLink::Write(const std::string& bytes, const char* what) {
+  if (FOptions.Log) FOptions.Log("->", bytes, what);
+  const int written = FPort->Write(bytes.data(), int(bytes.size()));
+  if (written != int(bytes.size()))
+    throw EBatch(bsPort, "the line took " + std::to_string(written) + " of the " + std::to_string(bytes.size()) +
+                             " bytes of the " + what + " in time");
+}
+
+std::string TModuleLink::ReadSome(std::size_t most, int waitMs) {
+  // The first bytes end the read; none within waitMs gives none.
+  TComTimeouts& t = FPort->Timeouts();
+  t.SetReadInterval(-1);
+  t.SetReadTotalMultiplier(-1);
+  t.SetReadTotalConstant(waitMs);
+  std::string bytes;
+  FPort->ReadStr(bytes, int(most));
+  return bytes;
+}
+
+void TModuleLink::Settle() {
+  if (FPaced && FRecordSent) {
+    const auto until = FLastRecord + milliseconds(PacingMs);
+    while (steady_clock::now() < until) {
+      CheckInterrupted();
+      const std::string late = ReadSome(4096, std::min(SliceMs, MsUntil(until)));
+      if (!late.empty() && FOptions.Log) FOptions.Log("<-", late, "late answer, discarded");
+    }
+  }
+  const auto limit = steady_clock::now() + milliseconds(NoiseLimitMs);
+  for (;;) {
+    CheckInterrupted();
+    const std::string stray = ReadSome(4096, FQuietMs);
+    if (stray.empty()) return;
+    if (FOptions.Log) FOptions.Log("<-", stray, "stray bytes, discarded");
+    // Bytes after a record: the module acknowledges records late.
+    if (FRecordSent) FPaced = true;
+    if (steady_clock::now() > limit)
+      throw EBatch(bsPort, "the line never went quiet: bytes kept coming for " + std::to_string(NoiseLimitMs / 1000) + " s");
+  }
+}
+
+std::string TModuleLink::Await(std::size_t want, bool exact) {
+  // The answer window, and the time the bytes take at the line's speed.
+  const auto deadline = steady_clock::now() + milliseconds(FOptions.AnswerMs) + microseconds(2 * FByteMicros * long(want));
+  std::string answer;
+  while (answer.size() < want) {
+    CheckInterrupted();
+    const int left = MsUntil(deadline);
+    if (left <= 0) break;
+    answer += ReadSome(want - answer.size(), std::min(SliceMs, left));
+  }
+  // An answer of fixed length must end there.
+  if (exact && answer.size() == want) answer += ReadSome(4096, FQuietMs);
+  return answer;
+}
+
+std::string TModuleLink::Exchange(const std::string& command, std::size_t want, bool exact, const char* what) {
+  for (int attempt = 0;; ++attempt) {
+    Settle();
+    Write(command, what);
+    const std::string answer = Await(want, exact);
+    if (!answer.empty() && FOptions.Log) FOptions.Log("<-", answer, "answer");
+    if (exact ? answer.size() == want : !answer.empty()) return answer;
+    // A module that acknowledges records late or needs a moment after one
+    // gets the window's pacing, and the command once more.
+    if (attempt == 0 && FRecordSent && !FPaced) {
+      FPaced = true;
+      continue;
+    }
+    if (answer.empty())
+      throw EBatch(bsPort, "Not Ready: no answer to the " + std::string(what) + " within " +
+                               std::to_string(FOptions.AnswerMs) + " ms");
+    const std::string got = answer.size() < want ? std::to_string(answer.size()) + " of " + std::to_string(want)
+                                                 : "more than " + std::to_string(want) + " (" + std::to_string(answer.size()) + ")";
+    if (command == "\x23") throw EBatch(bsModule, "Load Error: the module answered " + got + " bytes");
+    throw EBatch(bsModule, "the module answered the " + std::string(what) + " with " + got + " bytes");
+  }
+}
+
+void TModuleLink::Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what) {
+  Exchange(command, 1, false, what);  // any answer is the go-ahead
+  Write(std::string(reinterpret_cast<const char*>(record), size), "record");
+  FRecordSent = true;
+  FLastRecord = steady_clock::now();
+}
+
+TModuleImage TModuleLink::LoadAll() {
+  TModuleImage image;
+  const std::string answer = Exchange("\x23", image.Image.size(), true, "load command (23)");
+  std::copy(answer.begin(), answer.end(), image.Image.begin());
+  return image;
+}
+
+TNetRecord TModuleLink::LoadNet() {
+  const std::string answer = Exchange(std::string("\x06\x81", 2), 25, true, "network address request (06 81)");
+  TNetRecord record{};
+  std::copy_n(answer.begin() + 3, 22, record.begin());
+  return record;
+}
+
+TMacRecord TModuleLink::LoadMac() {
+  const std::string answer = Exchange(std::string("\x06\x91", 2), 10, true, "MAC address request (06 91)");
+  TMacRecord record{};
+  std::copy_n(answer.begin() + 3, 7, record.begin());
+  return record;
+}
+
+void TModuleLink::SendChannel(int channel, const TChannelRecord& record) {
+  std::uint8_t bytes[1 + 96];
+  bytes[0] = std::uint8_t(channel);
+  std::copy(record.begin(), record.end(), bytes + 1);
+  const std::string what = "CH" + std::to_string(channel) + " settings command (24)";
+  Send("\x24", bytes, sizeof bytes, what.c_str());
+}
+
+void TModuleLink::SendAux(const TAuxRecord& record) { Send("\x26", record.data(), record.size(), "AUX settings command (26)"); }
+
+void TModuleLink::SendSystem(const TSystemRecord& record) {
+  Send("\x25", record.data(), record.size(), "SYSTEM settings command (25)");
+}
+
+void TModuleLink::SendClock(const TClockRecord& record) { Send("\x40", record.data(), record.size(), "clock command (40)"); }
+
+void TModuleLink::SetNetAddress(const TNetRecord& record) {
+  Exchange(AddressFrame(FrameNetAddress, record.data(), int(record.size())), 1, false, "network address frame");
+  FRecordSent = true;
+  FLastRecord = steady_clock::now();
+}
+
+void TModuleLink::SetMacAddress(const TMacRecord& record) {
+  Exchange(AddressFrame(FrameMacAddress, record.data(), int(record.size())), 1, false, "MAC address frame");
+  FRecordSent = true;
+  FLastRecord = steady_clock::now();
+}

@@ -1,0 +1,103 @@
+// One module's exchanges over its port, with the protocol of the window's
+// commands: a command, any answer within the answer window as the
+// go-ahead, then the record. Made to be trusted on a production line:
+//  - before each command the line has been quiet for a few character times,
+//    so stray bytes (a late acknowledgement, a longer answer than the
+//    protocol's) are discarded instead of taken as the next answer;
+//  - an answer whose length the protocol fixes and that has another is an
+//    error, never data;
+//  - a module that acknowledges records late or needs a moment after one
+//    gets the window's pacing (a command every 500 ms) and one more try;
+//    one that answers at once goes at the speed of the line.
+// Errors raise EBatch (or EComPort from the port).
+#pragma once
+
+#include "CPort.h"
+#include "Configuration.h"
+#include "SysUtils.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Exit statuses a script can trust.
+enum : int {
+  bsSuccess = 0,
+  bsModule = 1,  // a module answered but differs or refused (verify failed, wrong answer)
+  bsPort = 2,    // a port or file error (cannot open, not ready, device vanished)
+  bsUsage = 64,
+};
+
+// A failure of one module, with the exit status it stands for.
+class EBatch : public Exception {
+public:
+  EBatch(int status, const std::string& message) : Exception(message), Status(status) {}
+  int Status;
+};
+
+// A run stopped by Ctrl-C or SIGTERM: the exchange under way was abandoned.
+class EInterrupted : public Exception {
+public:
+  EInterrupted() : Exception("interrupted") {}
+};
+
+// How a link talks: the line settings (as the Setup dialog's texts set
+// them), the answer window, and who hears of each exchange.
+struct TLinkOptions {
+  TBaudRate BaudRate = br115200;  // the module's line, as the window sets it
+  int CustomBaudRate = 0;         // with brCustom
+  TDataBits DataBits = dbEight;
+  TStopBits StopBits = sbOneStopBit;
+  TParityBits Parity = prNone;
+  TFlowControl FlowControl = fcNone;
+  int AnswerMs = 200;  // the window's Timer1
+  // Each byte string that goes out or comes in, for --verbose.
+  std::function<void(const char* direction, const std::string& bytes, const char* what)> Log;
+  // Whether the run has been interrupted; checked at least every 50 ms.
+  std::function<bool()> Interrupted;
+};
+
+class TModuleLink {
+public:
+  TModuleLink(const std::string& port, const TLinkOptions& options);
+  ~TModuleLink();
+
+  TModuleImage LoadAll();  // the load image (exactly 464 bytes)
+  TNetRecord LoadNet();    // the 22 bytes of the network address answer over zeros
+  TMacRecord LoadMac();    // the 7 bytes of the MAC address answer over zeros
+  void SendChannel(int channel, const TChannelRecord& record);
+  void SendAux(const TAuxRecord& record);
+  void SendSystem(const TSystemRecord& record);
+  void SendClock(const TClockRecord& record);
+  void SetNetAddress(const TNetRecord& record);
+  void SetMacAddress(const TMacRecord& record);
+
+  // Whether the module has been given the window's pacing.
+  bool Paced() const { return FPaced; }
+
+private:
+  using TClock = std::chrono::steady_clock;
+  // Writes command and returns its answer: at least one byte, or exactly
+  // want bytes when exact.
+  std::string Exchange(const std::string& command, std::size_t want, bool exact, const char* what);
+  void Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what);
+  // Waits until the line has been quiet (and, when paced, until the pacing
+  // allows the next command), discarding what comes.
+  void Settle();
+  // Up to want bytes within the answer window; with exact, also what
+  // follows them at once.
+  std::string Await(std::size_t want, bool exact);
+  // Bytes that arrive within waitMs (as soon as the first ones do).
+  std::string ReadSome(std::size_t most, int waitMs);
+  void Write(const std::string& bytes, const char* what);
+  void CheckInterrupted() const;
+
+  TLinkOptions FOptions;
+  std::unique_ptr<TComPort> FPort;
+  int FQuietMs = 2;       // a few character times
+  int FByteMicros = 87;   // one character at the line's speed
+  bool FPaced = false;
+  bool FRecordSent = false;
+  TClock::time_point FLastRecord{};  // when the last record went out
+};

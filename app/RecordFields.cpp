@@ -1,0 +1,169 @@
+#include "RecordFields.h"
+
+#include "Unit1Items.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum TFieldKind { fkText, fkIndex, fkIndexPlusOne, fkFlag, fkFloat, fkTempKind, fkDecimal, fkHex };
+
+struct TField {
+  int Offset;
+  int Size;
+  TFieldKind Kind;
+  const char* Control;  // the control's name (a channel's without its digit); empty for no control
+};
+
+const TField ChannelFields[] = {
+    {0, 10, fkText, "Edit_Name_Ch"},       {10, 1, fkIndex, "ComboBox_Used_Ch"},   {11, 1, fkFlag, "CheckBox_Inp_Type"},
+    {13, 1, fkIndex, "ComboBox_Unit_Ch"},  {14, 1, fkIndex, "ComboBox_VChk_Ch"},   {15, 1, fkFlag, "CheckBox_SS_Ch"},
+    {20, 4, fkFloat, "Edit_Damger_Ch"},    {32, 4, fkFloat, "Edit_Alert_Ch"},      {44, 1, fkIndex, "ComboBox_Relay_Ch"},
+    {45, 1, fkIndex, "ComboBox_Atype_Ch"}, {46, 1, fkIndex, "ComboBox_Ttype_Ch"},  {48, 4, fkFloat, "Edit_Dtyme_Ch"},
+    {52, 4, fkFloat, "Edit_Ttyme_Ch"},     {60, 4, fkFloat, "Edit_Max_Ch"},        {64, 4, fkFloat, "Edit_Min_Ch"},
+    {68, 4, fkFloat, "Edit_Scale_Ch"},     {72, 4, fkFloat, "Edit_Offset_Ch"},     {76, 4, fkFloat, "Edit_Curr_Max_Ch"},
+    {80, 4, fkFloat, "Edit_Curr_Min_Ch"},
+};
+const TField AuxFields[] = {
+    {0, 1, fkIndexPlusOne, "ComboBox_Cnt_Rpm"}, {4, 4, fkFloat, "Edit_Speed_L1"},   {16, 4, fkFloat, "Edit_Speed_H1"},
+    {28, 4, fkTempKind, ""},                     {36, 1, fkIndex, "ComboBox_Used_Rpm"}, {37, 1, fkIndex, "ComboBox_Used_Temp"},
+    {38, 1, fkIndexPlusOne, "ComboBox_EvCnt"},
+};
+const TField SystemFields[] = {
+    {0, 10, fkText, "Edit_Serial_Nu_Ch1"},   {10, 1, fkDecimal, "Edit_Node1"},         {11, 1, fkIndex, "ComboBox_Com_Baud_S1"},
+    {12, 1, fkIndex, "ComboBox_Com_Data_S1"}, {13, 1, fkIndex, "ComboBox_Com_Stop_S1"}, {14, 1, fkIndex, "ComboBox_Com_Parity_S1"},
+};
+const TField NetFields[] = {
+    {0, 1, fkDecimal, "Edit_Src_Ip1"}, {1, 1, fkDecimal, "Edit_Src_Ip2"},
+    {2, 1, fkDecimal, "Edit_Src_Ip3"}, {3, 1, fkDecimal, "Edit_Src_Ip4"},
+};
+const TField MacFields[] = {
+    {0, 1, fkHex, "Edit_Mac1"}, {1, 1, fkHex, "Edit_Mac2"}, {2, 1, fkHex, "Edit_Mac3"},
+    {3, 1, fkHex, "Edit_Mac4"}, {4, 1, fkHex, "Edit_Mac5"}, {5, 1, fkHex, "Edit_Mac6"},
+};
+
+struct TGroupBytes {
+  const std::uint8_t* Expected;
+  const std::uint8_t* Module;
+  int Size;
+  const TField* Fields;
+  std::size_t FieldCount;
+};
+
+// The shortest text that reads back to the same float.
+std::string FloatText(float value) {
+  char text[32];
+  for (int precision = 1; precision <= 9; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, double(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
+  return text;
+}
+
+std::string Hex(const std::uint8_t* bytes, int size) {
+  std::string out;
+  char b[4];
+  for (int i = 0; i < size; ++i) {
+    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+    out += b;
+  }
+  return out;
+}
+
+std::string Shown(const TField& field, const std::string& control, const std::uint8_t* bytes) {
+  switch (field.Kind) {
+    case fkText: return std::string(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), 10));
+    case fkIndex:
+    case fkIndexPlusOne: {
+      const int index = IndexFromByte(bytes[0]) - (field.Kind == fkIndexPlusOne ? 1 : 0);
+      const auto& items = ListItems(control);
+      return index >= 0 && std::size_t(index) < items.size() ? items[std::size_t(index)] : "(none, byte " + Hex(bytes, 1) + ")";
+    }
+    case fkFlag: return bytes[0] == 1 ? "checked" : bytes[0] == 0 ? "not checked" : "byte " + Hex(bytes, 1);
+    case fkFloat:
+    case fkTempKind: {
+      float value;
+      std::memcpy(&value, bytes, sizeof value);
+      if (field.Kind == fkTempKind && (value == 0.0f || value == 1.0f)) return value == 0.0f ? "10mV/\u2103" : "PT100";
+      return FloatText(value);
+    }
+    case fkDecimal: return std::to_string(bytes[0]);
+    case fkHex: return Hex(bytes, 1);
+  }
+  return {};
+}
+
+void Compare(const std::string& group, const std::string& digit, const TGroupBytes& g, std::vector<TDifference>& out) {
+  std::vector<bool> covered(std::size_t(g.Size), false);
+  for (std::size_t i = 0; i < g.FieldCount; ++i) {
+    const TField& f = g.Fields[i];
+    if (f.Offset + f.Size > g.Size) continue;
+    for (int k = 0; k < f.Size; ++k) covered[std::size_t(f.Offset + k)] = true;
+    // A text field ends at its zero byte: what follows it is not the text.
+    int size = f.Size;
+    if (f.Kind == fkText) size = int(std::min(strnlen(reinterpret_cast<const char*>(g.Expected + f.Offset), std::size_t(f.Size)) + 1, std::size_t(f.Size)));
+    if (std::memcmp(g.Expected + f.Offset, g.Module + f.Offset, std::size_t(size)) == 0) continue;
+    const std::string control = std::string(f.Control) + (*f.Control && digit.size() ? digit : "");
+    const std::string caption = *f.Control ? ControlCaption(control) : group + " Temperature Input Kind";
+    out.push_back({caption, Shown(f, control, g.Expected + f.Offset), Shown(f, control, g.Module + f.Offset)});
+  }
+  // Bytes no control shows, in runs.
+  for (int i = 0; i < g.Size;) {
+    if (covered[std::size_t(i)] || g.Expected[i] == g.Module[i]) {
+      ++i;
+      continue;
+    }
+    int end = i;
+    while (end < g.Size && !covered[std::size_t(end)] && g.Expected[end] != g.Module[end]) ++end;
+    const std::string where = end - i == 1 ? "byte " + std::to_string(i) : "bytes " + std::to_string(i) + "-" + std::to_string(end - 1);
+    out.push_back({group + " record " + where, Hex(g.Expected + i, end - i), Hex(g.Module + i, end - i)});
+    i = end;
+  }
+}
+
+}  // namespace
+
+std::string GroupName(TRecordGroup group) {
+  switch (group) {
+    case rgCh1: return "CH1";
+    case rgCh2: return "CH2";
+    case rgCh3: return "CH3";
+    case rgCh4: return "CH4";
+    case rgAux: return "AUX";
+    case rgSystem: return "SYSTEM";
+    case rgClock: return "clock";
+    case rgNet: return "IP";
+    case rgMac: return "MAC";
+  }
+  return {};
+}
+
+std::vector<TDifference> RecordDifferences(const TModuleImage& expected, const TModuleImage& module,
+                                           const std::vector<TRecordGroup>& groups) {
+  std::vector<TDifference> out;
+  for (TRecordGroup group : groups) {
+    const std::string name = GroupName(group);
+    switch (group) {
+      case rgCh1:
+      case rgCh2:
+      case rgCh3:
+      case rgCh4: {
+        const int at = LoadChannelOffset + 96 * int(group);
+        Compare(name, std::to_string(int(group) + 1), {expected.Image.data() + at, module.Image.data() + at, 96, ChannelFields, std::size(ChannelFields)}, out);
+        break;
+      }
+      case rgAux:
+        Compare(name, "", {expected.Image.data() + LoadAuxOffset, module.Image.data() + LoadAuxOffset, 40, AuxFields, std::size(AuxFields)}, out);
+        break;
+      case rgSystem:
+        Compare(name, "", {expected.Image.data() + LoadSystemOffset, module.Image.data() + LoadSystemOffset, 36, SystemFields, std::size(SystemFields)}, out);
+        break;
+      case rgNet: Compare(name, "", {expected.Net.data(), module.Net.data(), 22, NetFields, std::size(NetFields)}, out); break;
+      case rgMac: Compare(name, "", {expected.Mac.data(), module.Mac.data(), 7, MacFields, std::size(MacFields)}, out); break;
+      case rgClock: break;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,22 @@
+// The module's records field by field, so that what a module holds can be
+// checked byte for byte against what it was sent, and every difference named
+// as the window names the field.
+#pragma once
+
+#include "Configuration.h"
+
+#include <string>
+#include <vector>
+
+// The groups a write sends, in the order it sends them.
+enum TRecordGroup { rgCh1, rgCh2, rgCh3, rgCh4, rgAux, rgSystem, rgClock, rgNet, rgMac };
+std::string GroupName(TRecordGroup group);  // "CH1" ... "AUX", "SYSTEM", "clock", "IP", "MAC"
+
+// The fields in which the module differs from what it should hold, for the
+// given groups (the clock has nothing to read back). Both sides are shown
+// exactly: a float by the shortest text that reads back to it (9.54, not the
+// window's 9.5), a list by its item, reserved bytes in hex. The address
+// groups compare the bytes the module reads back (22 of the IP record, 7 of
+// the MAC record).
+std::vector<TDifference> RecordDifferences(const TModuleImage& expected, const TModuleImage& module,
+                                           const std::vector<TRecordGroup>& groups);
