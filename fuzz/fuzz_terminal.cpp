@@ -1,6 +1,6 @@
-// Fuzzes the escape-code parsers and the terminal's receive path: the first
-// byte picks the emulation (VT100/ANSI, VT52 or the extended VT102), the
-// rest is what a host sends.
+// Fuzzes the escape-code parsers and the terminal's receive path under the
+// three emulations (VT100/ANSI, VT52 and the extended VT102), with the grid
+// resized while a screen is up.
 #include "CPortEscVT102.h"
 #include "CPortTerm.h"
 #include "CPortTermVT102.h"
@@ -9,30 +9,25 @@
 
 #include <cstdlib>
 
-namespace {
-
-TComTerminal* Terminal = nullptr;
-TComTerminalVT102* Extended = nullptr;
-
-}  // namespace
-
-// The application and the terminal are made once, before the first input,
-// so that the font caches they fill are not taken for leaks of an input.
+// The application is made once, and one terminal of each kind warms the font
+// caches, so that what they fill is not taken for a leak of an input.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   new QApplication(*argc, *argv);
-  Terminal = new TComTerminal;
-  Terminal->WriteStr("warm up\x1b[1mthe font\x1b[m\r\n");
-  Extended = new TComTerminalVT102;
-  Extended->WriteStr("warm up\x1b[1;31mthe font\x1b[m\x0e\x71\x0f\r\n");
+  static TComTerminal terminal;
+  terminal.WriteStr("warm up\x1b[1mthe font\x1b[m\r\n");
+  static TComTerminalVT102 extended;
+  extended.WriteStr("warm up\x1b[1;31mthe font\x1b[m\x0e\x71\x0f\r\n");
   return 0;
 }
 
+// Input: a byte picking the emulation and wrapping, two picking the grid
+// the terminal shrinks or grows to halfway, then what the host sends.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+  if (size < 3) return 0;
   const int kind = data[0] % 3;
   const TTermEmulation emulation = kind == 1 ? teVT52 : teVT100orANSI;
-  const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string bytes(reinterpret_cast<const char*>(data + 3), size - 3);
 
   // The parser alone: no sequence outgrows its bound.
   TEscapeCodesVT100 vt100;
@@ -47,15 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parser.SequenceText.size() > TEscapeCodes::MaxSequence) std::abort();
   }
 
-  // The terminal, fed in two pieces so that sequences are cut.
-  TCustomComTerminal& terminal = kind == 2 ? static_cast<TCustomComTerminal&>(*Extended) : *Terminal;
-  if (kind != 2) Terminal->SetEmulation(emulation);
+  // A fresh terminal, fed in two pieces so that sequences are cut, with the
+  // grid resized between them; the caret stays on the grid throughout.
+  TComTerminal basic;
+  TComTerminalVT102 extended;
+  TCustomComTerminal& terminal = kind == 2 ? static_cast<TCustomComTerminal&>(extended) : basic;
+  if (kind != 2) basic.SetEmulation(emulation);
   terminal.WrapLines = data[0] & 4;
+  const auto onGrid = [&terminal] {
+    const QPoint caret = terminal.CaretCell();
+    if (caret.x() < 1 || caret.x() > terminal.Columns() || caret.y() < 1 || caret.y() > terminal.Rows()) std::abort();
+  };
   terminal.WriteStr(bytes.substr(0, bytes.size() / 2));
+  terminal.SetColumns(2 + data[1] % 140);
+  terminal.SetRows(2 + data[2] % 40);
+  onGrid();
   terminal.WriteStr(bytes.substr(bytes.size() / 2));
-  // A smaller grid leaves the caret where it was until it next moves, but
-  // never beyond the largest grid.
-  const QPoint caret = terminal.CaretCell();
-  if (caret.x() < 1 || caret.x() > 256 || caret.y() < 1 || caret.y() > 100) std::abort();
+  onGrid();
   return 0;
 }

@@ -147,3 +147,122 @@ TEST(ExtendedTerminal, TheSpecifiedTerminalStillIgnoresWhatItIgnored) {
   EXPECT_EQ(t.Buffer().GetChar(5, 1).Ch, 'q');
   EXPECT_EQ(t.Buffer().GetChar(3, 1).FrontColor, t.FontColor());  // no colour
 }
+
+TEST(ExtendedTerminal, AShrunkenGridKeepsTheCaretAndEveryEditInside) {
+  TComTerminalVT102 t;
+  t.SetColumns(80);
+  t.SetRows(24);
+  t.WriteStr("\x1b[24;80Hz\x1b" "7");  // caret and saved caret on the last row
+  t.SetRows(20);
+  EXPECT_EQ(t.CaretCell(), QPoint(80, 20));
+  for (const char* edit : {"\x1b[K", "\x1b[2K", "\x1b[1K", "\x1b[1J", "\x1b[5@", "\x1b[3P", "\x1b[L", "\x1b[2X"})
+    t.WriteStr(edit);
+  t.WriteStr("\x1b" "8");
+  EXPECT_EQ(t.CaretCell(), QPoint(80, 20));
+  t.WriteStr("\r\nab\r\ncd");  // typed echo shows and line feeds scroll
+  EXPECT_EQ(t.CellText(1, 19) + t.CellText(2, 19) + t.CellText(1, 20) + t.CellText(2, 20), "abcd");
+  t.SetColumns(10);
+  t.WriteStr("\x1b[20;1H0123456789\x1b[4@");
+  EXPECT_EQ(t.CaretCell(), QPoint(10, 20));
+}
+
+TEST(ExtendedTerminal, StringsIntermediatesAndOverlongSequencesNeverPrint) {
+  const std::string overlong = "\x1b[" + std::string(500, '1') + ";2m";
+  const std::string cases[] = {
+      "\x1b]0;user@host: ~\x07",  "\x1b]2;title\x1b\\", "\x1bPq#0;2;0;0;0\x1b\\", "\x1b_app\x07",
+      "\x1b^privacy\x1b\\",        "\x1bXstart\x1b\\",   "\x1b( A",                "\x1b*0",
+      "\x1b%G",                    "\x1b F",             "\x1b[2~",                "\x1b[>0;1;2c",
+      "\x1b[=5u",                  "\x1b[<1;2M",         "\x1b[1 q",               "\x1b[?2004$p",
+      overlong,
+  };
+  for (const std::string& sequence : cases) {
+    TSmall t;
+    t.WriteStr("a" + sequence + "b");
+    EXPECT_EQ(Rows(t, 2), (Lines{"ab", ""})) << sequence.substr(1, 20);
+  }
+
+  // OSC 0 and 2 name the window, also split across chunks; colour queries get an answer.
+  TSmall t;
+  std::vector<QString> titles;
+  t.OnTitle = [&](TComTerminalVT102*, const QString& title) { titles.push_back(title); };
+  TFakePort port;
+  t.SetComPort(&port);
+  port.Open();
+  t.WriteStr("\x1b]0;one\x07\x1b]2;t");
+  t.WriteStr("wo\x1b\\\x1b]11;?\x07\x1b]10;?\x1b\\");
+  EXPECT_EQ(titles, (std::vector<QString>{"one", "two"}));
+  EXPECT_EQ(port.State->Output.substr(0, 8), "\x1b]11;rgb");
+  EXPECT_NE(port.State->Output.find("\x1b]10;rgb"), std::string::npos);
+  EXPECT_EQ(Rows(t, 1), (Lines{""}));
+  port.Close();
+  t.SetComPort(nullptr);
+}
+
+TEST(ExtendedTerminal, GraphicRenditionOddities) {
+  TSmall t;
+  t.WriteStr("\x1b[>4;2ma\x1b[38:5:196mb\x1b[0;38:2::255:0:0mc\x1b[0;48;2;0;0;255md");
+  EXPECT_EQ(t.Cell(1, 1).Flags, 0);  // xterm's key modifier setting, not bold or faint
+  EXPECT_EQ(t.Cell(2, 1).Fg, 196);
+  EXPECT_EQ(t.Cell(3, 1).Fg, 196);  // true red, nearest in the palette
+  EXPECT_EQ(t.Cell(4, 1).Bg, 21);
+}
+
+TEST(ExtendedTerminal, WhatVT102AddsToTheParser) {
+  struct TCase {
+    const char* Name;
+    std::string Input;
+    Lines Screen;  // the first three rows
+  } cases[] = {
+      {"newline mode returns", "\x1b[20hab\ncd\x1b[20l\nef", {"ab", "cd", "  ef"}},
+      {"the UK set in G0 and G1", "#\x1b(A#\x1b)0\x0eq\x0f\x1b(B#", {"#\u00a3\u2500#", "", ""}},
+      {"counts beyond nine digits clamp", "\x1b[99999999999Cx\x1b[3;99999999999999Hy", {"         x", "", "         y"}},
+      {"an empty region is the whole screen", "\x1b[2;3r\x1b[;r\x1b[6;1H\nz", {"", "", ""}},
+      {"a zero region too", "\x1b[2;3r\x1b[0;0r\x1b[6;1H\nz\x1b[H\x1b[2M", {"", "", ""}},
+  };
+  for (const TCase& c : cases) {
+    TSmall t;
+    t.WriteStr(c.Input);
+    EXPECT_EQ(Rows(t, 3), c.Screen) << c.Name;
+  }
+  TSmall t;
+  t.WriteStr("\x1b[?25;7l");
+  EXPECT_FALSE(t.CaretVisible());
+  t.WriteStr("0123456789AB");
+  EXPECT_EQ(Rows(t, 2), (Lines{"012345678B", ""}));  // auto-wrap went off too
+  TFakePort port;
+  t.SetComPort(&port);
+  port.Open();
+  t.WriteStr("\x1b[x\x1b[1x\x1b[2x");
+  EXPECT_EQ(port.State->Output, "\x1b[2;1;1;112;112;1;0x\x1b[3;1;1;112;112;1;0x");
+  port.Close();
+  t.SetComPort(nullptr);
+}
+
+TEST(ExtendedTerminal, WhatTheXtermTypeAdds) {
+  TSmall t;
+  t.SetUtf8(true);
+  t.WriteStr("\x1b[44m\xe2\x94\x80\x1b[4b\x1b[0m|");  // repeat; dialog draws its boxes so
+  EXPECT_EQ(Rows(t, 1), (Lines{"\u2500\u2500\u2500\u2500\u2500|"}));
+  t.WriteStr("\x1b[42m\x1b[K");  // erasing and scrolling take the background
+  EXPECT_EQ(t.Cell(1, 1).Bg, 4);
+  EXPECT_EQ(t.Cell(10, 1).Bg, 2);
+  t.WriteStr("\x1b[6;1H\n");
+  EXPECT_EQ(t.Cell(5, 6).Bg, 2);
+  EXPECT_EQ(t.Cell(5, 5).Bg, -1);
+
+  t.WriteStr("\x1b[0m\x1b[2J\x1b[H\xe4\xb8\xad\xe6\x96\x87!e\xcc\x81");  // two wide, one combined
+  EXPECT_EQ(t.CellText(1, 1), QString::fromUtf8("\xe4\xb8\xad"));
+  EXPECT_TRUE(t.Cell(2, 1).Flags & vfWideTail);
+  EXPECT_EQ(t.CellText(3, 1), QString::fromUtf8("\xe6\x96\x87"));
+  EXPECT_EQ(t.CellText(5, 1), "!");
+  EXPECT_EQ(t.CellText(6, 1), QString::fromUtf8("e\xcc\x81"));
+  EXPECT_EQ(t.CaretCell(), QPoint(7, 1));
+  t.WriteStr("\x1b[1;2Hx");  // writing over a wide character's tail takes the whole character
+  EXPECT_EQ(Rows(t, 1), (Lines{" x\u6587!e\u0301"}));
+  t.WriteStr("\x1b[2;10H\xe4\xb8\xad");  // no room in the last column: it wraps
+  EXPECT_EQ(t.CellText(1, 3), QString::fromUtf8("\xe4\xb8\xad"));
+
+  // Overlong forms, surrogates and C1 controls in UTF-8 show the replacement.
+  t.WriteStr("\x1b[4;1H\xc0\xaf|\xed\xa0\x80|\xc2\x9b|\xf4\x90\x80\x80|");
+  EXPECT_EQ(Rows(t, 4)[3], "\ufffd|\ufffd|\ufffd|\ufffd|");
+}

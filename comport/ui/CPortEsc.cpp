@@ -1,6 +1,7 @@
 #include "CPortEsc.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -17,11 +18,6 @@ std::string EscFormat(const char* format, int a, int b = 0) {
 }
 
 }  // namespace
-
-int TEscapeCodes::GetParam(int Num, const TStrings* Params) {
-  if (!Params || Num < 1 || std::size_t(Num) > Params->size()) return 1;
-  return Params->Number(std::size_t(Num - 1), 1);
-}
 
 // ------------------------------------------------------------------- VT52
 
@@ -107,6 +103,9 @@ TEscapeResult TEscapeCodesVT100::ProcessSequenceChar(char Ch) {
 
 TEscapeResult TEscapeCodesVT100::ContinueSequence(const char* text, std::size_t count, std::size_t& taken) {
   std::size_t i = 0;
+  if (Collecting && !CollectingBracketed && SequenceText.empty() && count > 1 && text[0] == '[' &&
+      QuickBracketed(text, count, taken))
+    return erCode;
   // The "[" that opens a bracketed sequence, as DetectCode takes it.
   if (Collecting && !CollectingBracketed && SequenceText.empty() && count > 0 && text[0] == '[') {
     SequenceText += '[';
@@ -194,10 +193,53 @@ void TEscapeCodesVT100::SplitParameters(TStrings& params) const {
   if (size > start) params.AddPiece(start, size - start);
 }
 
+bool TEscapeCodesVT100::QuickBracketed(const char* text, std::size_t count, std::size_t& taken) {
+  // Digits and ";" only, split as SplitParameters does: a ";" ends a
+  // parameter that has something in it, and else stays in it.
+  TStrings& p = Parameters;
+  p.clear();
+  const std::size_t end = std::min(count, std::size_t(1 + TStrings::ShortText));
+  std::uint32_t start = 0;
+  unsigned value = 0;
+  bool number = true;
+  std::size_t j = 1;
+  for (; j < end; ++j) {
+    const char c = text[j];
+    const unsigned digit = unsigned(c - '0');
+    if (digit <= 9) {
+      value = value < 100000000 ? value * 10 + digit : 999999999;
+    } else if (c != ';') {
+      break;
+    } else if (std::uint32_t(j - 1) > start) {
+      if (p.FCount == TStrings::FewItems) return false;
+      p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number};
+      start = std::uint32_t(j);
+      value = 0;
+      number = true;
+    } else {
+      number = false;  // a ";" that starts a parameter stays in it
+    }
+  }
+  if (j == end || !BracketFinal[std::uint8_t(text[j])] || p.FCount == TStrings::FewItems) return false;
+  if (std::uint32_t(j - 1) > start) p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number};
+  std::memcpy(p.FShortText, text + 1, j - 1);
+  p.FTextSize = std::uint32_t(j - 1);
+  SequenceText.append(text, j + 1);
+  taken = j + 1;
+  LastCode = DecideBracketed();
+  Collecting = false;
+  return true;
+}
+
 TEscapeCode TEscapeCodesVT100::DetectBracketed() {
   const char final = SequenceText.back();
   if (!BracketFinal[std::uint8_t(final)]) return ecNotCompleted;
   SplitParameters(Parameters);
+  return DecideBracketed();
+}
+
+TEscapeCode TEscapeCodesVT100::DecideBracketed() {
+  const char final = SequenceText.back();
   const char first = Parameters.empty() ? 0 : Parameters[0][0];
   // J, K, g and n use their parameter up in deciding.
   const auto decided = [this](TEscapeCode code) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -25,38 +26,86 @@ enum TEscapeCode : int {
 };
 constexpr int EscapeCodeCount = ecTest + 1;
 
-// A list of strings, kept in one buffer: adding and emptying allocate
-// nothing once the list has grown, as a parser needs for every sequence.
-// Each entry's value as a decimal integer is worked out once, when it is
-// added (what GetParam reads).
+// A list of strings, kept in one buffer: a short list (every sequence's)
+// lives inside the object, so that building and emptying one allocates
+// nothing and costs little, as a parser needs for every sequence. Each
+// entry's value as a decimal integer is worked out once, when it is added
+// (what GetParam reads).
 class TStrings {
 public:
   TStrings() = default;
   TStrings(std::initializer_list<std::string_view> items) {
     for (std::string_view s : items) push_back(s);
   }
-  std::size_t size() const { return FItems.size(); }
-  bool empty() const { return FItems.empty(); }
-  std::string_view operator[](std::size_t i) const { return {FText.data() + FItems[i].Offset, FItems[i].Length}; }
-  // The entry as a decimal integer (an optional sign and up to nine
-  // digits); fallback when it is none.
-  int Number(std::size_t i, int fallback) const { return FItems[i].IsNumber ? FItems[i].Value : fallback; }
+  std::size_t size() const { return FCount; }
+  bool empty() const { return FCount == 0; }
+  std::string_view operator[](std::size_t i) const {
+    const TItem& item = At(i);
+    return {Text() + item.Offset, item.Length};
+  }
+  // The entry as a decimal integer (an optional sign and digits; a number
+  // beyond nine digits counts as 999999999, more than any grid holds);
+  // fallback when it is none.
+  int Number(std::size_t i, int fallback) const {
+    const TItem& item = At(i);
+    return item.IsNumber ? item.Value : fallback;
+  }
   void push_back(std::string_view s) {
-    FItems.push_back(Item(s, std::uint32_t(FText.size())));
-    FText.append(s);
+    const std::uint32_t offset = FTextSize;
+    AppendText(s);
+    AddPiece(offset, std::uint32_t(s.size()));
   }
   // Builds the list from pieces of one text, copied once: SetText, then
   // AddPiece for each entry.
   void SetText(std::string_view text) {
-    FText.assign(text);
-    FItems.clear();
+    clear();
+    AppendText(text);
   }
   void AddPiece(std::uint32_t offset, std::uint32_t length) {
-    FItems.push_back(Item(std::string_view(FText.data() + offset, length), offset));
+    Push(Item(std::string_view(Text() + offset, length), offset));
+  }
+  // The list of the pieces of text between separators (an empty text: no
+  // pieces), each read as a number on the way: one pass over the text.
+  void Split(std::string_view text, char separator) {
+    const std::uint32_t size = std::uint32_t(text.size());
+    if (size > ShortText) {  // longer than any sequence keeps
+      SetText(text);
+      for (std::uint32_t start = 0, i = 0; i <= size; ++i)
+        if (i == size || text[i] == separator) AddPiece(start, i - start), start = i + 1;
+      return;
+    }
+    clear();
+    FTextSize = size;
+    if (size == 0) return;
+    // One pass: the text is copied and each piece read as a number.
+    std::uint32_t start = 0;
+    unsigned value = 0;
+    bool number = true, digits = false, negative = false;
+    for (std::uint32_t i = 0; i < size; ++i) {
+      const char c = text[i];
+      FShortText[i] = c;
+      const unsigned digit = unsigned(c - '0');
+      if (digit <= 9) {
+        value = value < 100000000 ? value * 10 + digit : 999999999;
+        digits = true;
+      } else if (c == separator) {
+        Push({start, i - start, negative ? -int(value) : int(value), number && digits});
+        start = i + 1;
+        value = 0;
+        number = true;
+        digits = negative = false;
+      } else if ((c == '-' || c == '+') && i == start) {
+        negative = c == '-';
+      } else {
+        number = false;
+      }
+    }
+    Push({start, size - start, negative ? -int(value) : int(value), number && digits});
   }
   void clear() {
-    FText.clear();
-    FItems.clear();
+    FCount = 0;
+    FTextSize = 0;
+    if (!FMany.empty()) FMany.clear();
   }
   bool operator==(const TStrings& other) const {
     if (size() != other.size()) return false;
@@ -66,32 +115,60 @@ public:
   }
 
 private:
+  friend class TEscapeCodesVT100;  // the parsers build their lists while they scan a sequence
+  friend class TEscapeCodesVT102;
   struct TItem {
     std::uint32_t Offset;
     std::uint32_t Length;
     int Value;
     bool IsNumber;
   };
-  // An optional sign and decimal digits; leading zeros do not count, so a
-  // number has at most nine digits that do (more is beyond any count here).
+  static constexpr std::uint32_t FewItems = 16, ShortText = 96;
+  const char* Text() const { return FTextSize <= ShortText ? FShortText : FLongText.data(); }
+  const TItem& At(std::size_t i) const { return i < FewItems ? FFew[i] : FMany[i - FewItems]; }
+  void Push(const TItem& item) {
+    if (FCount < FewItems) [[likely]]
+      FFew[FCount++] = item;
+    else
+      PushMany(item);
+  }
+  void PushMany(const TItem& item) {
+    FMany.push_back(item);
+    ++FCount;
+  }
+  static bool IsDigit(char c) { return unsigned(c - '0') <= 9; }
+  void AppendText(std::string_view s) {
+    const std::uint32_t size = FTextSize + std::uint32_t(s.size());
+    if (size <= ShortText) {
+      if (!s.empty()) std::memcpy(FShortText + FTextSize, s.data(), s.size());
+    } else {
+      if (FTextSize <= ShortText) FLongText.assign(FShortText, FTextSize);
+      FLongText.append(s);
+    }
+    FTextSize = size;
+  }
+  // FLongText holds the text only while FTextSize is beyond ShortText.
+  // An optional sign and decimal digits; leading zeros do not count.
   static TItem Item(std::string_view s, std::uint32_t offset) {
     TItem item{offset, std::uint32_t(s.size()), 0, false};
     std::size_t i = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
     if (i == s.size()) return item;
-    while (i + 1 < s.size() && s[i] == '0') ++i;
-    if (s.size() - i > 9) return item;
     int value = 0;
     for (; i < s.size(); ++i) {
       const unsigned digit = unsigned(s[i] - '0');
       if (digit > 9) return item;
-      value = value * 10 + int(digit);
+      value = value < 100000000 ? value * 10 + int(digit) : 999999999;
     }
     item.IsNumber = true;
     item.Value = s[0] == '-' ? -value : value;
     return item;
   }
-  std::string FText;
-  std::vector<TItem> FItems;
+  std::uint32_t FCount = 0;
+  std::uint32_t FTextSize = 0;
+  TItem FFew[FewItems];
+  std::vector<TItem> FMany;  // entries beyond the first FewItems
+  char FShortText[ShortText];
+  std::string FLongText;     // the text once it outgrows FShortText
 };
 
 inline std::ostream& operator<<(std::ostream& out, const TStrings& list) {
@@ -116,7 +193,10 @@ public:
   virtual std::string EscCodeToStr(TEscapeCode Code, const TStrings* Params) = 0;
   // Parameter Num (from 1) as a decimal integer; 1 when there is none or it
   // is not a number (leading zeros are allowed).
-  static int GetParam(int Num, const TStrings* Params);
+  static int GetParam(int Num, const TStrings* Params) {
+    if (!Params || Num < 1 || std::size_t(Num) > Params->size()) return 1;
+    return Params->Number(std::size_t(Num - 1), 1);
+  }
 
   // A sequence is never longer than this: at this many bytes after the ESC
   // it ends as ecUnknown, and what follows is plain text again.
@@ -171,6 +251,12 @@ protected:
   virtual TEscapeCode DetectShort();
   // Splits the bytes between "[" and the final letter into parameters.
   virtual void SplitParameters(TStrings& params) const;
+  // The kind of a bracketed sequence whose parameters are in Parameters.
+  TEscapeCode DecideBracketed();
+  // The common bracketed sequence whole in text ("[", digits and ";", a
+  // final letter), its parameters read as it is scanned; false when it is
+  // not one.
+  bool QuickBracketed(const char* text, std::size_t count, std::size_t& taken);
   // Everything but plain text and parameter bytes.
   [[gnu::noinline]] TEscapeResult ProcessSequenceChar(char Ch);
   bool Collecting = false;

@@ -48,10 +48,12 @@ void TCustomComTerminal::SetRows(int value) {
   if (!FLoading) ApplyGridSize();
 }
 
-// A new size clears the screen; the caret comes within the grid at its
-// next move.
+// A new size clears the screen; the caret and the saved caret stay on it.
 void TCustomComTerminal::ApplyGridSize() {
   FBuffer.Init();
+  const auto onGrid = [this](QPoint p) { return QPoint(std::clamp(p.x(), 1, FColumns), std::clamp(p.y(), 1, FRows)); };
+  FCaretCell = onGrid(FCaretCell);
+  FSavedCaretCell = onGrid(FSavedCaretCell);
   GridInitialized();
   AdjustSize();
   UpdateScrollRange();
@@ -157,6 +159,10 @@ void TCustomComTerminal::PutChar(char Ch) {
       break;
   }
   DoChar(Ch);
+}
+
+void TCustomComTerminal::PutText(const char* Text, std::size_t Count) {
+  for (std::size_t i = 0; i < Count; ++i) PutChar(Text[i]);
 }
 
 TComTermChar TCustomComTerminal::GetCharAttr() const {

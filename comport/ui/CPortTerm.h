@@ -195,6 +195,9 @@ public:
 protected:
   // The screen model; descendants may call or override these.
   virtual void PutChar(char Ch);
+  // Printable ASCII (0x20 to 0x7E) received outside any sequence, as PutChar
+  // of each byte would show it; descendants may do it faster.
+  virtual void PutText(const char* Text, std::size_t Count);
   virtual bool PutEscapeCode(TEscapeCode Code, const TStrings& Params);
   void AdvanceCaret(TAdvanceCaret Kind);
   virtual void SetAttributes(const TStrings& Params);
@@ -341,7 +344,7 @@ inline std::size_t TCustomComTerminal::Feed(Parser& codes, const std::string& St
   };
   while (index < Str.size()) {
     TEscapeResult result = process(Str[index++]);
-    if constexpr (std::is_same_v<Parser, TEscapeCodesVT100>) {
+    if constexpr (requires(std::size_t taken) { codes.ContinueSequence(Str.data(), Str.size(), taken); }) {
       // The rest of a sequence in one go.
       if (result == erNothing) {
         std::size_t taken = 0;
@@ -350,7 +353,20 @@ inline std::size_t TCustomComTerminal::Feed(Parser& codes, const std::string& St
       }
     }
     switch (result) {
-      case erChar: PutChar(codes.LastChar); break;
+      case erChar: {
+        // Printable ASCII outside a sequence stays text whatever follows, up
+        // to the next control or escape: a run of it goes on in one call.
+        std::size_t end = index;
+        while (end < Str.size() && std::uint8_t(Str[end] - 0x20) < 0x5F) ++end;
+        if (end > index && std::uint8_t(codes.LastChar - 0x20) < 0x5F) {
+          PutText(Str.data() + index - 1, end - index + 1);
+          codes.LastChar = Str[end - 1];
+          index = end;
+        } else {
+          PutChar(codes.LastChar);
+        }
+        break;
+      }
       case erNothing: continue;
       case erCode:
         if (!PutEscapeCode(codes.LastCode, codes.Parameters)) DoUnhandledCode(codes.LastCode, codes.SequenceText);

@@ -3,8 +3,10 @@
 // origin mode, index and reverse index, inserting and deleting lines and
 // characters, erasing parts of lines and screens, absolute columns and rows,
 // 16 and 256 colours, faint and reverse, auto-wrap with the VT100's pending
-// wrap, the alternate screen, bracketed paste, the DEC line-drawing set, and
-// UTF-8 text when asked.
+// wrap, newline mode, the alternate screen, bracketed paste, the DEC
+// line-drawing and UK sets, and UTF-8 text when asked; and what the xterm
+// terminal type adds that serial consoles use: repeating a character, erasing
+// with the current background, wide and combining characters, window titles.
 #pragma once
 
 #include "CPortEscVT102.h"
@@ -16,12 +18,27 @@
 // What a cell of the extended terminal holds beyond the grid's byte.
 struct TVtCell {
   char32_t Ch = 0;        // 0: empty
+  char32_t Mark = 0;      // a combining character joined to Ch
   std::int16_t Fg = -1;   // colour index 0-255, -1: the default
   std::int16_t Bg = -1;
   std::uint8_t Flags = 0;  // TVtFlag bits
 };
 
-enum TVtFlag : std::uint8_t { vfBold = 1, vfFaint = 2, vfUnderline = 4, vfReverse = 8 };
+enum TVtFlag : std::uint8_t {
+  vfBold = 1, vfFaint = 2, vfUnderline = 4, vfReverse = 8,
+  vfWide = 16,      // a character two cells wide; the next cell is its tail
+  vfWideTail = 32,  // the right half of the wide character before it
+};
+
+// How many cells a character takes: 0 for a combining one, 2 for a wide
+// (East Asian, emoji) one, else 1.
+int CharCells(char32_t ch);
+
+// What the key Backspace sends.
+enum TBackspaceKey { bkDelete, bkControlH };
+
+class TComTerminalVT102;
+using TTitleEvent = std::function<void(TComTerminalVT102* Sender, const QString& Title)>;
 
 // The eight basic colours and their bright forms, in a dark and a light
 // scheme; the 256-colour forms add the colour cube and the grey ramp.
@@ -36,6 +53,10 @@ public:
   void SetUtf8(bool value);
   TVtColorScheme ColorScheme() const { return FScheme; }
   void SetColorScheme(TVtColorScheme value);
+  // Backspace sends DEL, as terminals on Linux do, or Ctrl-H.
+  TBackspaceKey BackspaceKey = bkDelete;
+  // The host names the window (OSC 0 and 2).
+  TTitleEvent OnTitle;
   // A colour of the palette (0-255) in the current scheme.
   QRgb PaletteColor(int index) const;
 
@@ -49,12 +70,15 @@ public:
   bool CaretVisible() const { return FCaretVisible; }
   bool AlternateScreen() const { return FAlternate; }
   bool BracketedPaste() const { return FBracketedPaste; }
+  bool NewLineMode() const { return FNewLine; }
+  QPoint SavedCaret() const { return FSaved.Caret; }
 
   void PasteText(const QString& text) override;
   QString CellText(int column, int row) const override;
 
 protected:
   void PutChar(char Ch) override;
+  void PutText(const char* Text, std::size_t Count) override;
   bool PutEscapeCode(TEscapeCode Code, const TStrings& Params) override;
   void SetAttributes(const TStrings& Params) override;
   void SetMode(const TStrings& Params, bool OnOff) override;
@@ -79,6 +103,13 @@ private:
   void DeleteChars(int column, int row, int n);
   void EraseCells(int fromColumn, int fromRow, int toColumn, int toRow);
   void SetCell(int column, int row, const TVtCell& cell);
+  // An erased cell: empty, in the current background (as xterm erases).
+  TVtCell Blank() const;
+  void FillRow(int row, int from, int to, const TVtCell& cell);
+  // Before a cell is written: a wide character it cuts in half goes.
+  void SplitWide(int column, int row);
+  void Join(char32_t mark);
+  void Tab(int n);
   void CopyRow(int from, int to);
   void EmptyRow(int row);
   void SwitchScreen(bool alternate, bool saveCaret);
@@ -87,6 +118,8 @@ private:
   void SendAnswer(const std::string& bytes);
   void SendText(const QString& text);
   char32_t Translate(std::uint8_t byte) const;
+  void Osc(const TStrings& params);
+  void SoftReset();
 
   std::vector<TVtCell> FCells;  // in the grid's row ring, so that full scrolls rotate alike
   int FRing = 0;                // the ring index of row 1
@@ -110,15 +143,19 @@ private:
   bool FUtf8 = false;
   std::uint32_t FUtf8Code = 0;  // a UTF-8 character under way
   int FUtf8Left = 0;
-  bool FGraphics[2] = {false, false};  // G0 and G1 hold the line-drawing set
-  int FShift = 0;                      // 0: G0 in use (SI), 1: G1 (SO)
+  std::uint32_t FUtf8Min = 0;   // the least code its length may carry
+  enum TCharset : std::uint8_t { csAscii, csGraphics, csUk };
+  TCharset FCharsets[2] = {csAscii, csAscii};  // G0 and G1
+  int FShift = 0;                              // 0: G0 in use (SI), 1: G1 (SO)
+  bool FNewLine = false;                       // LNM: a line feed also returns
+  char32_t FLastPrinted = 0;                   // for REP; 0 after anything else
   TVtColorScheme FScheme = csDark;
 
   struct TSaved {
     QPoint Caret{1, 1};
     TVtCell Pen;
     bool Origin = false;
-    bool Graphics[2] = {false, false};
+    TCharset Charsets[2] = {csAscii, csAscii};
     int Shift = 0;
   } FSaved;
   // The main screen while the alternate one shows.
