@@ -226,7 +226,7 @@ bool TEscapeCodesVT100::QuickBracketed(const char* text, std::size_t count, std:
   p.FTextSize = std::uint32_t(j - 1);
   SequenceText.append(text, j + 1);
   taken = j + 1;
-  LastCode = DecideBracketed();
+  LastCode = DecideBracketed(text[j]);
   Collecting = false;
   return true;
 }
@@ -235,11 +235,19 @@ TEscapeCode TEscapeCodesVT100::DetectBracketed() {
   const char final = SequenceText.back();
   if (!BracketFinal[std::uint8_t(final)]) return ecNotCompleted;
   SplitParameters(Parameters);
-  return DecideBracketed();
+  return DecideBracketed(final);
 }
 
-TEscapeCode TEscapeCodesVT100::DecideBracketed() {
-  const char final = SequenceText.back();
+TEscapeCode TEscapeCodesVT100::DecideBracketed(char final) {
+  switch (final) {  // the moves first: they need no more
+    case 'A': return ecCursorUp;
+    case 'B': return ecCursorDown;
+    case 'C': return ecCursorRight;
+    case 'D': return ecCursorLeft;
+    case 'H': return ecCursorHome;
+    case 'f': return ecCursorMove;
+    default: break;
+  }
   const char first = Parameters.empty() ? 0 : Parameters[0][0];
   // J, K, g and n use their parameter up in deciding.
   const auto decided = [this](TEscapeCode code) {
@@ -247,12 +255,6 @@ TEscapeCode TEscapeCodesVT100::DecideBracketed() {
     return code;
   };
   switch (final) {
-    case 'A': return ecCursorUp;
-    case 'B': return ecCursorDown;
-    case 'C': return ecCursorRight;
-    case 'D': return ecCursorLeft;
-    case 'H': return ecCursorHome;
-    case 'f': return ecCursorMove;
     case 'J': return decided(first == 0 || first == '0' ? ecEraseScreenFrom : first == '2' ? ecEraseScreen : ecUnknown);
     case 'K': return decided(first == 0 || first == '0' ? ecEraseLineFrom : first == '2' ? ecEraseLine : ecUnknown);
     case 'g': return decided(first == 0 || first == '0' ? ecClearTab : first == '3' ? ecClearAllTabs : ecUnknown);

@@ -251,8 +251,9 @@ protected:
   virtual TEscapeCode DetectShort();
   // Splits the bytes between "[" and the final letter into parameters.
   virtual void SplitParameters(TStrings& params) const;
-  // The kind of a bracketed sequence whose parameters are in Parameters.
-  TEscapeCode DecideBracketed();
+  // The kind of a bracketed sequence whose parameters are in Parameters, by
+  // its final letter.
+  TEscapeCode DecideBracketed(char final);
   // The common bracketed sequence whole in text ("[", digits and ";", a
   // final letter), its parameters read as it is scanned; false when it is
   // not one.

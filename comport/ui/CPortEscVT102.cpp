@@ -28,12 +28,6 @@ void TEscapeCodesVT102::Add(char Ch) {
   ++FLength;
 }
 
-TEscapeResult TEscapeCodesVT102::End(TEscapeCode code) {
-  LastCode = code;
-  FState = sGround;
-  return erCode;
-}
-
 TEscapeResult TEscapeCodesVT102::Step(char Ch) {
   const std::uint8_t c = std::uint8_t(Ch);
   // What every state does with control characters.
@@ -146,45 +140,48 @@ TEscapeResult TEscapeCodesVT102::ContinueSequence(const char* text, std::size_t 
 }
 
 bool TEscapeCodesVT102::QuickCsi(const char* text, std::size_t count, std::size_t& taken) {
+  // Parameter bytes, then a final byte, all within the inline store; each
+  // parameter is read as a number on the way (a marker or a colon makes its
+  // piece none).
   TStrings& p = Parameters;
   p.clear();
   const std::size_t end = std::min(count, std::size_t(1 + TStrings::ShortText));
   std::uint32_t start = 0;
   unsigned value = 0;
-  bool number = true, digits = false;
+  bool number = true;
   std::size_t j = 1;
   for (; j < end; ++j) {
     const char c = text[j];
     const unsigned digit = unsigned(c - '0');
     if (digit <= 9) {
       value = value < 100000000 ? value * 10 + digit : 999999999;
-      digits = true;
     } else if (c == ';') {
-      if (p.FCount == TStrings::FewItems) return false;
-      p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number && digits};
-      start = std::uint32_t(j);
+      if (p.FCount == TStrings::FewItems - 1) return false;
+      const std::uint32_t at = std::uint32_t(j - 1);
+      p.FFew[p.FCount++] = {start, at - start, int(value), number && at > start};
+      start = at + 1;
       value = 0;
       number = true;
-      digits = false;
     } else if (IsParameterByte(std::uint8_t(c))) {
-      number = false;  // ":" and the private markers
+      number = false;
     } else {
       break;
     }
   }
-  if (j == end || !IsFinal(std::uint8_t(text[j])) || p.FCount == TStrings::FewItems) return false;
+  if (j == end || !IsFinal(std::uint8_t(text[j]))) return false;
   if (j > 1) {
-    p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number && digits};
-    std::memcpy(p.FShortText, text + 1, j - 1);
-    p.FTextSize = std::uint32_t(j - 1);
+    const std::uint32_t size = std::uint32_t(j - 1);
+    p.FFew[p.FCount++] = {start, size - start, int(value), number && size > start};
+    std::memcpy(p.FShortText, text + 1, size);
+    p.FTextSize = size;
   }
-  SequenceText.clear();
+  SequenceText.clear();  // (append stays inline where assign does not)
   SequenceText.append(text, j + 1);
   FLength = j + 1;
   FIntermediates.clear();
   FIntermediateSeen = FMalformed = false;
   taken = j + 1;
-  End(DecideCsi());
+  End(DecideCsi(text[j], j > 1 ? text[1] : 0));
   return true;
 }
 
@@ -240,20 +237,30 @@ TEscapeCode TEscapeCodesVT102::DetectCsi() {
     return ecUnknown;
   }
   SplitParameters(Parameters);
-  return DecideCsi();
+  return DecideCsi(SequenceText.back(), SequenceText.size() > 2 ? SequenceText[1] : 0);
 }
 
-TEscapeCode TEscapeCodesVT102::DecideCsi() {
-  const char final = SequenceText.back();
-  const char marker = SequenceText.size() > 2 ? SequenceText[1] : 0;
+TEscapeCode TEscapeCodesVT102::DecideCsi(char final, char marker) {
   FMarker = marker >= '<' && marker <= '?' ? marker : 0;
+  if (!FMarker && FIntermediates.empty()) {
+    // The moves first: they are most of what full-screen programs send.
+    switch (final) {
+      case 'H': return ecCursorHome;
+      case 'm': return ecAttributes;
+      case 'A': return ecCursorUp;
+      case 'B': return ecCursorDown;
+      case 'C': return ecCursorRight;
+      case 'D': return ecCursorLeft;
+      default: break;
+    }
+  }
   if (!FIntermediates.empty()) {
     if (FIntermediates == "!" && final == 'p') return ecSoftReset;
     return ecUnknown;  // cursor style (SP q), conformance levels ...
   }
-  // The first parameter without its marker.
+  // The first character of the first parameter, after its marker.
   std::string_view first = Parameters.empty() ? std::string_view() : Parameters[0];
-  if (FMarker) first.remove_prefix(1);
+  if (FMarker && !first.empty()) first.remove_prefix(1);
   const char head = first.empty() ? 0 : first[0];
   if (FMarker == '>') {
     if (final == 'c') return ecIdentifySecondary;

@@ -83,12 +83,17 @@ protected:
 private:
   enum TState : std::uint8_t { sGround, sEscape, sEscapeIntermediate, sCsi, sString, sStringEscape };
   [[gnu::noinline]] TEscapeResult Step(char Ch);
-  TEscapeResult End(TEscapeCode code);
+  TEscapeResult End(TEscapeCode code) {
+    LastCode = code;
+    FState = sGround;
+    return erCode;
+  }
   void Add(char Ch);
   TEscapeCode DetectEscape();
   TEscapeCode DetectCsi();
-  // The kind of a control sequence whose parameters are in Parameters.
-  TEscapeCode DecideCsi();
+  // The kind of a control sequence whose parameters are in Parameters, by
+  // its final byte and its first parameter byte (a private marker or not).
+  TEscapeCode DecideCsi(char final, char marker);
   // The common control sequence whole in text ("[", parameters, a final
   // byte), its parameters read as it is scanned; false when it is not one.
   bool QuickCsi(const char* text, std::size_t count, std::size_t& taken);
