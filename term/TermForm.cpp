@@ -114,7 +114,7 @@ void TTermForm::CreateForm() {
     tools->widgetForAction(a)->setAccessibleName(tip);
     return a;
   };
-  ConnectAction = action("Connect", "Connect to the port or disconnect", QKeySequence("Ctrl+Shift+C"),
+  ConnectAction = action("Connect", "Connect to the port or disconnect", QKeySequence("Ctrl+Shift+O"),
                          &TTermForm::ConnectClick);
   ConnectAction->setCheckable(true);
   action("Port setup", "Port setup: name, speed, character format, flow control", QKeySequence("Ctrl+Shift+P"),
@@ -124,6 +124,7 @@ void TTermForm::CreateForm() {
   action("Font", "Choose the terminal's font", QKeySequence("Ctrl+Shift+F"), &TTermForm::FontClick);
   action("Clear", "Clear the screen", QKeySequence("Ctrl+Shift+L"), &TTermForm::ClearClick);
   action("Save screen", "Save the screen as a text file", QKeySequence("Ctrl+Shift+S"), &TTermForm::SaveScreenClick);
+  action("Copy", "Copy the selected text", QKeySequence("Ctrl+Shift+C"), &TTermForm::CopyClick);
   action("Paste", "Paste the clipboard's text to the host", QKeySequence("Ctrl+Shift+V"), &TTermForm::PasteClick);
   LogAction = action("Log to file", "Log every received line to a file, with the time", QKeySequence("Ctrl+Shift+G"),
                      &TTermForm::LogClick);
@@ -183,6 +184,8 @@ void TTermForm::FontClick() {
 
 void TTermForm::ClearClick() { Terminal->ClearScreen(); }
 
+void TTermForm::CopyClick() { Terminal->CopySelection(); }
+
 void TTermForm::PasteClick() { Terminal->PasteText(QApplication::clipboard()->text()); }
 
 // ------------------------------------------------------- the terminal kind
@@ -194,11 +197,13 @@ void TTermForm::CreateMenus() {
   PlainAction = menu->addAction("ANSI/VT&100 (plain)");
   menu->addSeparator();
   Utf8Action = menu->addAction("&UTF-8 text");
+  ControlHAction = menu->addAction("&Backspace sends Ctrl+H");
   menu->addSeparator();
   auto* schemes = new QActionGroup(this);
   DarkAction = menu->addAction("&Dark colours");
   LightAction = menu->addAction("&Light colours");
-  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, DarkAction, LightAction}) a->setCheckable(true);
+  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, ControlHAction, DarkAction, LightAction})
+    a->setCheckable(true);
   kinds->addAction(ExtendedAction);
   kinds->addAction(PlainAction);
   schemes->addAction(DarkAction);
@@ -206,6 +211,8 @@ void TTermForm::CreateMenus() {
   connect(ExtendedAction, &QAction::triggered, this, Guarded([this] { UseTerminal(true); }));
   connect(PlainAction, &QAction::triggered, this, Guarded([this] { UseTerminal(false); }));
   connect(Utf8Action, &QAction::triggered, this, Guarded([this](bool on) { SetUtf8(on); }));
+  connect(ControlHAction, &QAction::triggered, this,
+          Guarded([this](bool on) { SetBackspaceKey(on ? bkControlH : bkDelete); }));
   connect(DarkAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csDark); }));
   connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
   ShowTerminalChoice();
@@ -216,9 +223,10 @@ void TTermForm::ShowTerminalChoice() {
   ExtendedAction->setChecked(Extended());
   PlainAction->setChecked(!Extended());
   Utf8Action->setChecked(Utf8);
+  ControlHAction->setChecked(Backspace == bkControlH);
   DarkAction->setChecked(Scheme == csDark);
   LightAction->setChecked(Scheme == csLight);
-  for (QAction* a : {Utf8Action, DarkAction, LightAction}) a->setEnabled(Extended());
+  for (QAction* a : {Utf8Action, ControlHAction, DarkAction, LightAction}) a->setEnabled(Extended());
 }
 
 // A new terminal of the kind asked for takes the old one's place and
@@ -245,20 +253,33 @@ void TTermForm::UseTerminal(bool extended) {
     old->SetComPort(nullptr);
   }
   Terminal = terminal;
+  HostTitle.clear();
   if (auto* vt = dynamic_cast<TComTerminalVT102*>(terminal)) {
     vt->SetColorScheme(Scheme);
     vt->SetUtf8(Utf8);
+    vt->BackspaceKey = Backspace;
+    vt->OnTitle = [this](TComTerminalVT102*, const QString& title) {
+      HostTitle = title;
+      ShowTitle();
+    };
   }
   terminal->SetComPort(&ComPort);
   static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(terminal, 1);
   delete old;
   terminal->setFocus();
   ShowTerminalChoice();
+  ShowTitle();
 }
 
 void TTermForm::SetUtf8(bool value) {
   Utf8 = value;
   if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->SetUtf8(value);
+  ShowTerminalChoice();
+}
+
+void TTermForm::SetBackspaceKey(TBackspaceKey value) {
+  Backspace = value;
+  if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->BackspaceKey = value;
   ShowTerminalChoice();
 }
 
@@ -345,7 +366,14 @@ void TTermForm::ShowPortState() {
                          .arg(parity)
                          .arg(Q(stop))
                          .arg(ComPort.Connected() ? "" : "  (not connected)"));
-  setWindowTitle("HRVX3300 Terminal - " + Q(ComDevicePath(ComPort.Port())));
+  ShowTitle();
+}
+
+// The host may name the window (a shell shows user, host and folder); the
+// program's name and the port stay in it.
+void TTermForm::ShowTitle() {
+  const QString port = "HRVX3300 Terminal - " + Q(ComDevicePath(ComPort.Port()));
+  setWindowTitle(HostTitle.isEmpty() ? port : HostTitle + " - " + port);
 }
 
 void TTermForm::ShowCounts() {
@@ -400,9 +428,11 @@ bool TTermForm::LoadSettings() {
     QFont font;
     if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
   }
-  bool extended = true, utf8 = false;
+  bool extended = true, utf8 = false, controlH = false;
   flag("Extended", extended);
   flag("Utf8", utf8);
+  flag("BackspaceControlH", controlH);
+  SetBackspaceKey(controlH ? bkControlH : bkDelete);
   SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
   SetUtf8(utf8);
   UseTerminal(extended);
@@ -427,5 +457,6 @@ void TTermForm::StoreSettings() {
   reg.WriteString("Font", t.Font().toString().toStdString());
   reg.WriteString("Extended", YesNoToStr(Extended()));
   reg.WriteString("Utf8", YesNoToStr(Utf8));
+  reg.WriteString("BackspaceControlH", YesNoToStr(Backspace == bkControlH));
   reg.WriteString("ColorScheme", std::to_string(Scheme));
 }

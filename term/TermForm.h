@@ -35,12 +35,14 @@ public:
   // The extended terminal's options (kept for the next one as well).
   void SetUtf8(bool value);
   void SetColorScheme(TVtColorScheme value);
+  void SetBackspaceKey(TBackspaceKey value);
   TComLed* Leds[7] = {};  // Conn, CTS, DSR, CD, Ring, Rx, Tx
   QAction* ConnectAction = nullptr;
   QAction* LogAction = nullptr;
   QAction* ExtendedAction = nullptr;
   QAction* PlainAction = nullptr;
   QAction* Utf8Action = nullptr;
+  QAction* ControlHAction = nullptr;
   QAction* DarkAction = nullptr;
   QAction* LightAction = nullptr;
   QLabel* PortLabel = nullptr;
@@ -54,6 +56,7 @@ public:
   void ClearClick();
   void SaveScreenClick();
   void LogClick();
+  void CopyClick();
   void PasteClick();
 
   // Starts or stops logging every received line to fileName (appended).
@@ -75,6 +78,7 @@ private:
   void PortAfterClose();
   void CreateMenus();
   void ShowTerminalChoice();
+  void ShowTitle();
 
   TComLink Counter;  // counts what goes both ways
   TComDataPacket LogLines;
@@ -83,5 +87,7 @@ private:
   bool PortLost = false;
   bool Utf8 = false;
   TVtColorScheme Scheme = csDark;
+  TBackspaceKey Backspace = bkDelete;
+  QString HostTitle;  // the name the host gave the window
   QTimer CountTimer;
 };

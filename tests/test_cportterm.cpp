@@ -21,6 +21,54 @@
 #include <sstream>
 #include <unistd.h>
 
+TEST(TerminalWindow, AScreenReaderHasTheWholeGridFollowsTheCaretAndHearsNewOutput) {
+  // The test listens in place of a screen reader.
+  static std::vector<QString> heard;
+  heard.clear();
+  struct TListening {
+    decltype(TCustomComTerminal::ReaderListens) Listens = TCustomComTerminal::ReaderListens;
+    decltype(TCustomComTerminal::DeliverAnnouncement) Deliver = TCustomComTerminal::DeliverAnnouncement;
+    ~TListening() {
+      TCustomComTerminal::ReaderListens = Listens;
+      TCustomComTerminal::DeliverAnnouncement = Deliver;
+    }
+  } listening;
+  TCustomComTerminal::ReaderListens = [] { return true; };
+  TCustomComTerminal::DeliverAnnouncement = [](QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TextInserted)
+      heard.push_back(static_cast<QAccessibleTextInsertEvent*>(event)->textInserted());
+  };
+  {
+    // A window that shows the 24 rows and 80 columns exactly, switched to
+    // 132 columns: the scroll bar that comes takes room from the rows.
+    TComTerminal t;
+    t.SetScrollBars(ssBoth);
+    t.show();
+    t.resize(t.sizeHint());
+    QCoreApplication::processEvents();
+    t.WriteStr("\x1b[?3h");
+    QCoreApplication::processEvents();
+    for (int i = 1; i <= 2000; ++i) t.WriteStr("line " + std::to_string(i) + "\r\n");
+    const QPoint visible(t.viewport()->width() / t.CellWidth(), t.viewport()->height() / t.CellHeight());
+    ASSERT_LT(visible.y(), 24);
+    EXPECT_EQ(t.TopLeftCell().y() + visible.y() - 1, 24);  // the caret's row shows, at the bottom
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(&t)->textInterface();
+    const QString all = text->text(0, text->characterCount());
+    EXPECT_TRUE(all.startsWith("line 1978\n")) << all.left(20).toStdString();
+    EXPECT_TRUE(all.endsWith("line 2000\n")) << all.right(20).toStdString();
+    EXPECT_EQ(text->cursorPosition(), all.size());
+
+    // 2,000 lines make one announcement once the interval is over, of the
+    // latest output, bounded.
+    EXPECT_TRUE(heard.empty());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (heard.empty() && std::chrono::steady_clock::now() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_TRUE(heard[0].endsWith("line 1999\nline 2000\n"));
+    EXPECT_LE(heard[0].size(), 8192);
+  }
+}
+
 namespace {
 
 using namespace std::string_literals;

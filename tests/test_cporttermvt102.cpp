@@ -2,6 +2,12 @@
 #include "CPortTermVT102.h"
 #include "FakeComDevice.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -265,4 +271,66 @@ TEST(ExtendedTerminal, WhatTheXtermTypeAdds) {
   // Overlong forms, surrogates and C1 controls in UTF-8 show the replacement.
   t.WriteStr("\x1b[4;1H\xc0\xaf|\xed\xa0\x80|\xc2\x9b|\xf4\x90\x80\x80|");
   EXPECT_EQ(Rows(t, 4)[3], "\ufffd|\ufffd|\ufffd|\ufffd|");
+}
+
+namespace {
+
+struct TKeyedVT102 : TComTerminalVT102 {
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {}) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(this, &event);  // as the window delivers it, Tab handling included
+  }
+};
+
+}  // namespace
+
+TEST(ExtendedTerminalWindow, KeysReachTheHostAndCtrlTabLeaves) {
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* t = new TKeyedVT102;
+  auto* next = new QPushButton("next");
+  layout->addWidget(t);
+  layout->addWidget(next);
+  window.show();
+  QApplication::setActiveWindow(&window);
+  t->setFocus();
+  TFakePort port;
+  t->SetComPort(&port);
+  port.Open();
+
+  t->Key(Qt::Key_Tab, Qt::NoModifier, "\t");
+  t->Key(Qt::Key_Backspace, Qt::NoModifier, "\b");
+  t->Key(Qt::Key_F1);
+  t->Key(Qt::Key_F5);
+  t->Key(Qt::Key_F12);
+  t->Key(Qt::Key_Home);
+  t->Key(Qt::Key_End);
+  EXPECT_EQ(port.State->Output, "\t\x7f\x1bOP\x1b[15~\x1b[24~\x1b[H\x1b[F");
+  EXPECT_TRUE(t->hasFocus());
+  port.State->Output.clear();
+  t->BackspaceKey = bkControlH;
+  t->WriteStr("\x1b[?1h\x1b[20h");  // application cursor keys, newline mode
+  t->Key(Qt::Key_Backspace, Qt::NoModifier, "\b");
+  t->Key(Qt::Key_Home);
+  t->Key(Qt::Key_End);
+  t->Key(Qt::Key_Return, Qt::NoModifier, "\r");
+  t->PasteText("one\r\ntwo\n");
+  EXPECT_EQ(port.State->Output, "\b\x1bOH\x1bOF\r\none\r\ntwo\r\n");
+
+  // Copy and paste as in Linux terminals: the selection to the clipboard,
+  // the clipboard to the host with one CR a line.
+  port.State->Output.clear();
+  t->WriteStr("\x1b[20l\x1b[2J\x1b[Hfirst line\r\nsecond");
+  t->Select(QPoint(7, 1), QPoint(4, 2));
+  t->Key(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "line\nsec");
+  EXPECT_EQ(port.State->Output, "");
+  QApplication::clipboard()->setText("a\r\nb");
+  t->Key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(port.State->Output, "a\rb");
+
+  t->Key(Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_TRUE(next->hasFocus());
+  port.Close();
+  t->SetComPort(nullptr);
 }

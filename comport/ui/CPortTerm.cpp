@@ -54,6 +54,7 @@ void TCustomComTerminal::ApplyGridSize() {
   const auto onGrid = [this](QPoint p) { return QPoint(std::clamp(p.x(), 1, FColumns), std::clamp(p.y(), 1, FRows)); };
   FCaretCell = onGrid(FCaretCell);
   FSavedCaretCell = onGrid(FSavedCaretCell);
+  ClearSelection();
   GridInitialized();
   AdjustSize();
   UpdateScrollRange();
@@ -86,6 +87,7 @@ void TCustomComTerminal::CreateEscapeCodes() {
 void TCustomComTerminal::ClearScreen() {
   TPaintBatch batch(this);
   FBuffer.Init();
+  ClearSelection();
   GridInitialized();
   InvalidateGrid();
   MoveCaret(1, 1);
@@ -302,16 +304,26 @@ void TCustomComTerminal::Write(const void* Buffer, int Count) {
 }
 
 void TCustomComTerminal::WriteStr(const std::string& Str) {
-  TPaintBatch batch(this);
-  TCaretHidden hidden(this);
-  std::size_t i = 0;
-  while (i < Str.size()) {
-    TEscapeCodes* codes = FEscapeCodes.get();
-    if (!codes)
-      PutChar(Str[i++]);
-    else
-      i = FeedParser(*codes, Str, i);
+  FListening = ReaderListens();
+  {
+    TPaintBatch batch(this);
+    TCaretHidden hidden(this);
+    std::size_t i = 0;
+    while (i < Str.size()) {
+      TEscapeCodes* codes = FEscapeCodes.get();
+      if (!codes) {
+        Heard(&Str[i], 1);
+        PutChar(Str[i++]);
+      } else {
+        i = FeedParser(*codes, Str, i);
+      }
+    }
   }
+  ShowCaretCell();
+  if (FHeard.empty()) return;
+  // A reader announces the latest output, not all of a flood.
+  if (FHeard.size() > 2 * MaxHeard) FHeard.erase(0, FHeard.size() - MaxHeard);
+  if (!FReaderTimer.isActive()) FReaderTimer.start();
 }
 
 std::size_t TCustomComTerminal::FeedParser(TEscapeCodes& codes, const std::string& Str, std::size_t index) {

@@ -27,6 +27,7 @@ struct TComTermChar {
 };
 
 class TCustomComTerminal;
+class QAccessibleEvent;
 
 // The character grid of a terminal, Columns x Rows cells, with one tab stop
 // per column. Cells and rows count from 1. Rows are kept in a ring, so that
@@ -161,6 +162,14 @@ public:
   void ShowSetupDialog();
   // Sends text as if typed, character by character (one byte each).
   virtual void PasteText(const QString& text);
+  // The text the mouse selected: from one cell boundary to another, in
+  // grid cells (column, row from 1), as a stream of rows.
+  bool HasSelection() const { return FSelStart != FSelEnd; }
+  QString SelectedText() const;
+  void Select(QPoint from, QPoint to);
+  void ClearSelection();
+  // Puts the selected text on the clipboard; false when nothing is selected.
+  bool CopySelection();
   // The text one grid cell shows (column, row from 1).
   virtual QString CellText(int column, int row) const;
 
@@ -191,6 +200,18 @@ public:
 
   // Pixel rectangle of window cells (column, row from 1).
   QRect CellRect(int left, int top, int right, int bottom) const;
+  // Scrolls the least that shows the caret's cell in the window.
+  void ShowCaretCell();
+
+  // What a screen reader hears of new output: the text received since the
+  // last announcement, gathered while accessibility is active and
+  // announced at most every ReaderInterval milliseconds.
+  static constexpr int ReaderInterval = 250;
+  QString UnannouncedText() const { return ReaderText(FHeard); }
+  // Whether a screen reader listens, and where announcements go: Qt's
+  // accessibility, unless a test listens instead.
+  static bool (*ReaderListens)();
+  static void (*DeliverAnnouncement)(QAccessibleEvent* event);
 
 protected:
   // The screen model; descendants may call or override these.
@@ -218,6 +239,8 @@ protected:
   virtual void DoGetEscapeCodes(TEscapeCodes*& EscapeCodes);
   virtual void DoStrRecieved(std::string& Str);
   virtual void DoUnhandledCode(TEscapeCode Code, const std::string& Data);
+  // Whether received bytes are UTF-8 text (else 8-bit characters).
+  virtual bool TextIsUtf8() const { return false; }
 
   // The grid and the caret, open to descendants.
   TComTermBuffer FBuffer{this};
@@ -261,6 +284,7 @@ protected:
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   void scrollContentsBy(int dx, int dy) override;
   bool viewportEvent(QEvent* event) override;
@@ -294,6 +318,16 @@ private:
   void FlushPaint();
   void PlaceCaret();
   void ApplyGridSize();
+  // The cell boundary nearest to a point of the viewport, in grid cells.
+  QPoint BoundaryAt(QPoint pixel) const;
+  void PaintSelection(QPainter& painter);
+  // Text received outside sequences, kept for the screen reader.
+  void Heard(const char* text, std::size_t count) {
+    if (FListening) FHeard.append(text, count);
+  }
+  void AnnounceHeard();
+  // Received bytes as a screen reader should hear them: controls left out.
+  QString ReaderText(const std::string& bytes) const;
 
   TCustomComPort* FComPort = nullptr;
   TComLink FLink;
@@ -327,6 +361,14 @@ private:
   int FBatchDepth = 0;
   int FDirtyLeft = 1, FDirtyTop = 1, FDirtyRight = 0, FDirtyBottom = 0;
   bool FDirtyAll = false;
+
+  QPoint FSelStart{1, 1}, FSelEnd{1, 1};  // the selection, start before end
+  QPoint FSelAnchor{1, 1};                // where the mouse went down
+
+  bool FListening = false;  // accessibility was active when the chunk came
+  std::string FHeard;
+  static constexpr std::size_t MaxHeard = 4096;
+  QTimer FReaderTimer;
 };
 
 class TComTerminal : public TCustomComTerminal {
@@ -359,10 +401,12 @@ inline std::size_t TCustomComTerminal::Feed(Parser& codes, const std::string& St
         std::size_t end = index;
         while (end < Str.size() && std::uint8_t(Str[end] - 0x20) < 0x5F) ++end;
         if (end > index && std::uint8_t(codes.LastChar - 0x20) < 0x5F) {
+          Heard(Str.data() + index - 1, end - index + 1);
           PutText(Str.data() + index - 1, end - index + 1);
           codes.LastChar = Str[end - 1];
           index = end;
         } else {
+          Heard(&codes.LastChar, 1);
           PutChar(codes.LastChar);
         }
         break;

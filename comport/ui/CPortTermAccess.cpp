@@ -1,6 +1,7 @@
-// The terminal for screen readers: the visible screen as text, line by
-// line, with the caret as the cursor. Nothing is announced per received
-// byte; a reader reads the screen when the user asks.
+// The terminal for screen readers: the whole grid as text, line by line,
+// with the caret as the cursor, also where the window shows only part of it.
+// New output is announced as inserted text, gathered a moment so that a
+// flood of lines makes a few announcements, not thousands.
 #include "CPortTerm.h"
 
 #include <QAccessibleWidget>
@@ -30,12 +31,8 @@ public:
   void removeSelection(int) override {}
   void setSelection(int, int, int) override {}
   int cursorPosition() const override {
-    const QPoint caret = Terminal->CaretCell() - Terminal->TopLeftCell();
-    const QStringList lines = Lines();
-    if (caret.y() < 0 || caret.y() >= lines.size()) return 0;
-    int offset = 0;
-    for (int r = 0; r < caret.y(); ++r) offset += int(lines[r].size()) + 1;
-    return offset + std::min(caret.x(), int(lines[caret.y()].size()));
+    const QPoint caret = Terminal->CaretCell();
+    return OffsetOf(caret.x(), caret.y());
   }
   void setCursorPosition(int) override {}
   QString text(int startOffset, int endOffset) const override {
@@ -82,21 +79,17 @@ public:
   }
   int characterCount() const override { return int(Screen().size()); }
   QRect characterRect(int offset) const override {
-    const QStringList lines = Lines();
-    int row = 0;
-    while (row < lines.size() && offset > lines[row].size()) offset -= int(lines[row++].size()) + 1;
-    const QRect cell = Terminal->CellRect(offset + 1, row + 1, offset + 1, row + 1);
-    return QRect(Terminal->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+    const QPoint cell = CellOf(offset) - Terminal->TopLeftCell() + QPoint(1, 1);
+    const QRect rect = Terminal->CellRect(cell.x(), cell.y(), cell.x(), cell.y());
+    return QRect(Terminal->viewport()->mapToGlobal(rect.topLeft()), rect.size());
   }
   int offsetAtPoint(const QPoint& point) const override {
     const QPoint local = Terminal->viewport()->mapFromGlobal(point);
-    const int column = local.x() / std::max(1, Terminal->CellWidth());
-    const int row = local.y() / std::max(1, Terminal->CellHeight());
-    const QStringList lines = Lines();
-    if (row < 0 || row >= lines.size()) return -1;
-    int offset = 0;
-    for (int r = 0; r < row; ++r) offset += int(lines[r].size()) + 1;
-    return offset + std::clamp(column, 0, int(lines[row].size()));
+    if (local.x() < 0 || local.y() < 0) return -1;
+    const QPoint cell = QPoint(local.x() / std::max(1, Terminal->CellWidth()), local.y() / std::max(1, Terminal->CellHeight())) +
+                        Terminal->TopLeftCell();
+    if (cell.y() > LastRow()) return -1;
+    return OffsetOf(cell.x(), cell.y());
   }
   void scrollToSubstring(int, int) override {}
   QString attributes(int offset, int* startOffset, int* endOffset) const override {
@@ -105,22 +98,40 @@ public:
   }
 
 private:
-  // The visible rows, blanks at their ends left out.
+  // Rows 1 to the last with text or the caret, each up to its last non-empty
+  // cell (a wide character's text is in its first cell).
+  int LastRow() const { return std::max(Terminal->Buffer().GetLastLine(), Terminal->CaretCell().y()); }
+  QString Line(int row, int toColumn) const {
+    QString line;
+    const int last = std::min(toColumn, Terminal->Buffer().GetLineLength(row));
+    for (int c = 1; c <= last; ++c) line += Terminal->CellText(c, row);
+    return line;
+  }
   QStringList Lines() const {
     QStringList lines;
-    const TComTermBuffer& grid = Terminal->Buffer();
-    const QPoint topLeft = Terminal->TopLeftCell();
-    const int columns = std::max(1, Terminal->viewport()->width() / std::max(1, Terminal->CellWidth()));
-    const int rows = std::max(1, Terminal->viewport()->height() / std::max(1, Terminal->CellHeight()));
-    for (int r = topLeft.y(); r < topLeft.y() + rows && r <= grid.Rows(); ++r) {
-      QString line;
-      const int last = std::min(grid.GetLineLength(r), topLeft.x() + columns - 1);
-      for (int c = topLeft.x(); c <= last; ++c) line += Terminal->CellText(c, r);
-      lines << line;
-    }
+    for (int r = 1; r <= LastRow(); ++r) lines << Line(r, Terminal->Buffer().Columns());
     return lines;
   }
   QString Screen() const { return Lines().join('\n'); }
+  // The offset of a cell's text; a cell after its row's text counts as
+  // the row's end.
+  int OffsetOf(int column, int row) const {
+    int offset = 0;
+    for (int r = 1; r < row; ++r) offset += int(Line(r, Terminal->Buffer().Columns()).size()) + 1;
+    return offset + int(Line(row, column - 1).size());
+  }
+  QPoint CellOf(int offset) const {
+    const int rows = LastRow();
+    for (int r = 1; r <= rows; ++r) {
+      const int columns = Terminal->Buffer().GetLineLength(r);
+      for (int c = 1; c <= columns + 1; ++c) {
+        const int length = c <= columns ? int(Terminal->CellText(c, r).size()) : 1;  // the line's end
+        if (offset < length) return QPoint(c, r);
+        offset -= length;
+      }
+    }
+    return Terminal->CaretCell();
+  }
 
   TCustomComTerminal* Terminal;
 };
@@ -131,6 +142,25 @@ QAccessibleInterface* TerminalAccessibleFactory(const QString&, QObject* object)
 }
 
 }  // namespace
+
+bool (*TCustomComTerminal::ReaderListens)() = &QAccessible::isActive;
+void (*TCustomComTerminal::DeliverAnnouncement)(QAccessibleEvent*) = &QAccessible::updateAccessibility;
+
+QString TCustomComTerminal::ReaderText(const std::string& bytes) const {
+  QString text = TextIsUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+  text.removeIf([](QChar ch) { return ch.category() == QChar::Other_Control && ch != '\n'; });
+  return text;
+}
+
+void TCustomComTerminal::AnnounceHeard() {
+  const QString text = ReaderText(FHeard);
+  FHeard.clear();
+  if (text.trimmed().isEmpty() || !ReaderListens()) return;
+  QAccessibleInterface* access = QAccessible::queryAccessibleInterface(this);
+  const int end = access && access->textInterface() ? access->textInterface()->cursorPosition() : int(text.size());
+  QAccessibleTextInsertEvent event(this, std::max(0, end - int(text.size())), text);
+  DeliverAnnouncement(&event);
+}
 
 void InstallTerminalAccessibility() {
   static const bool installed = [] {

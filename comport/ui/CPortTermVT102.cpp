@@ -228,17 +228,6 @@ void TComTerminalVT102::EraseCells(int fromColumn, int fromRow, int toColumn, in
 
 // ------------------------------------------------------------ the caret
 
-void TComTerminalVT102::MoveTo(int column, int row) {
-  FWrapPending = false;
-  MoveCaret(column, row);
-}
-
-void TComTerminalVT102::MoveInRegion(int column, int row) {
-  row = std::max(row, 1);
-  if (FOrigin) row = std::min(FTop + row - 1, FBottom);
-  MoveTo(std::max(column, 1), row);
-}
-
 void TComTerminalVT102::LineFeed() {
   FWrapPending = false;
   const int row = FCaretCell.y();
@@ -448,7 +437,18 @@ void TComTerminalVT102::PutChar(char Ch) {
 
 // ------------------------------------------------------------- sequences
 
+// Cursor moves are most of what full-screen programs send: they take no
+// more than they need, the rest is another function's.
 bool TComTerminalVT102::PutEscapeCode(TEscapeCode Code, const TStrings& Params) {
+  if (Code == ecCursorHome || Code == ecCursorMove) {
+    FLastPrinted = 0;
+    MoveInRegion(TEscapeCodes::GetParam(2, &Params), TEscapeCodes::GetParam(1, &Params));
+    return true;
+  }
+  return PutOtherCode(Code, Params);
+}
+
+bool TComTerminalVT102::PutOtherCode(TEscapeCode Code, const TStrings& Params) {
   const int column = FCaretCell.x(), row = FCaretCell.y();
   const int n = Count(Params);
   // Up and down stop at the margins of the region the caret is in.
@@ -461,10 +461,6 @@ bool TComTerminalVT102::PutEscapeCode(TEscapeCode Code, const TStrings& Params) 
     case ecCursorDown: MoveTo(column, std::min(row + n, bottom)); break;
     case ecCursorLeft: MoveTo(column - n, row); break;
     case ecCursorRight: MoveTo(column + n, row); break;
-    case ecCursorHome:
-    case ecCursorMove:
-      MoveInRegion(TEscapeCodes::GetParam(2, &Params), TEscapeCodes::GetParam(1, &Params));
-      break;
     case ecCursorColumn: MoveTo(n, row); break;
     case ecCursorRow: MoveInRegion(column, n); break;
     case ecCursorNextLine: MoveTo(1, std::min(row + n, bottom)); break;
@@ -585,8 +581,9 @@ void TComTerminalVT102::Osc(const TStrings& params) {
   if (params.size() < 2) return;
   const std::string_view number = params[0], text = params[1];
   if (number == "0" || number == "2") {
-    const QString title = FUtf8 ? QString::fromUtf8(text.data(), qsizetype(text.size()))
-                                : QString::fromLatin1(text.data(), qsizetype(text.size()));
+    QString title = FUtf8 ? QString::fromUtf8(text.data(), qsizetype(text.size()))
+                          : QString::fromLatin1(text.data(), qsizetype(text.size()));
+    title.removeIf([](QChar ch) { return ch.category() == QChar::Other_Control; });
     if (OnTitle) OnTitle(this, title);
   } else if ((number == "10" || number == "11") && text == "?") {
     // The colours asked for, in X11's form.
@@ -757,10 +754,13 @@ void TComTerminalVT102::SendText(const QString& text) {
       // A pasted line ends as a typed one does, whatever ended it (CR LF,
       // LF or CR): one Return.
       SendChar(13);
-      if (FNewLine) SendChar(10);
+      if (FNewLine && !SendLF) SendChar(10);
       if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (FUtf8) {
-      for (const char byte : QString(ch).toUtf8()) SendChar(byte);
+      // A character beyond the first plane comes as two halves.
+      const qsizetype length = ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+      for (const char byte : text.mid(i, length).toUtf8()) SendChar(byte);
+      i += length - 1;
     } else if (ch.unicode() <= 0xFF) {
       SendChar(char(ch.unicode()));
     }

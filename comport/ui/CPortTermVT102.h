@@ -12,6 +12,7 @@
 #include "CPortEscVT102.h"
 #include "CPortTerm.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -87,16 +88,25 @@ protected:
   void GridScrolled(bool up) override;
   void GridInitialized() override;
   bool CaretWanted() const override { return FCaretVisible; }
+  bool TextIsUtf8() const override { return FUtf8; }
   void PaintTerminal(QPainter& painter, QRect cells) override;
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
+  [[gnu::noinline]] bool PutOtherCode(TEscapeCode Code, const TStrings& Params);
   // The screen model.
   void Print(char32_t ch);
   void LineFeed();
   void ReverseLineFeed();
-  void MoveTo(int column, int row);  // clears a pending wrap
-  void MoveInRegion(int column, int row);  // a row counted from the region's top in origin mode
+  void MoveTo(int column, int row) {  // clears a pending wrap
+    FWrapPending = false;
+    MoveCaret(column, row);
+  }
+  void MoveInRegion(int column, int row) {  // a row counted from the region's top in origin mode
+    row = std::max(row, 1);
+    if (FOrigin) row = std::min(FTop + row - 1, FBottom);
+    MoveTo(std::max(column, 1), row);
+  }
   // Rows top to bottom move up (down) by n; rows coming in are empty.
   void ScrollRegion(int top, int bottom, int n, bool up);
   void InsertBlankChars(int column, int row, int n);

@@ -52,7 +52,6 @@ void TComTerminalVT102::SetColorScheme(TVtColorScheme value) {
 
 void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
   const QPoint shift = TopLeftCell() - QPoint(1, 1);
-  const int right = std::min(cells.right(), FGridColumns - shift.x());
   const int bottom = std::min(cells.bottom(), FGridRows - shift.y());
   QFont plain = Font(), bold = Font();
   bold.setBold(true);
@@ -61,26 +60,47 @@ void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
   // background of every cell is then painted here.
   const QRgb defaultFg = FScreenReverse ? Color() : FontColor();
   const QRgb defaultBg = FScreenReverse ? FontColor() : Color();
-  if (FScreenReverse) painter.fillRect(CellRect(cells.left(), cells.top(), cells.right(), cells.bottom()), QColor::fromRgb(defaultBg));
+  if (FScreenReverse) painter.fillRect(viewport()->rect(), QColor::fromRgb(defaultBg));
+  const auto colors = [&](const TVtCell& cell) {
+    // Bold brightens the eight basic colours, as terminals do.
+    int fgIndex = cell.Fg;
+    if ((cell.Flags & vfBold) && fgIndex >= 0 && fgIndex < 8) fgIndex += 8;
+    QRgb fg = fgIndex < 0 ? defaultFg : PaletteColor(fgIndex);
+    QRgb bg = cell.Bg < 0 ? defaultBg : PaletteColor(cell.Bg);
+    if (cell.Flags & vfFaint) fg = Mix(fg, bg);
+    if (cell.Flags & vfReverse) std::swap(fg, bg);
+    return std::pair(fg, bg);
+  };
+  // The backgrounds of a row go first, then its text: a glyph a little wider
+  // than its cell (a fallback font's) is not cut by its neighbour's
+  // background. The text of a cell beside the clip is drawn as well, for
+  // what of it reaches into the clip.
+  const int first = std::max(1, cells.left() - 1), last = std::min(cells.right() + 1, FGridColumns - shift.x());
   for (int r = cells.top(); r <= bottom; ++r) {
-    for (int c = cells.left(); c <= right; ++c) {
-      const TVtCell& cell = At(c + shift.x(), r + shift.y());
-      if (cell.Ch == 0 && cell.Bg < 0 && !(cell.Flags & vfReverse)) continue;  // only the background
-      // Bold brightens the eight basic colours, as terminals do.
-      int fgIndex = cell.Fg;
-      if ((cell.Flags & vfBold) && fgIndex >= 0 && fgIndex < 8) fgIndex += 8;
-      QRgb fg = fgIndex < 0 ? defaultFg : PaletteColor(fgIndex);
-      QRgb bg = cell.Bg < 0 ? defaultBg : PaletteColor(cell.Bg);
-      if (cell.Flags & vfFaint) fg = Mix(fg, bg);
-      if (cell.Flags & vfReverse) std::swap(fg, bg);
-      const QRect rect = CellRect(c, r, c, r);
-      if (bg != defaultBg) painter.fillRect(rect, QColor::fromRgb(bg));
-      if (cell.Ch == 0 || cell.Ch == ' ') continue;
-      QFont& font = (cell.Flags & vfBold) ? bold : plain;
-      font.setUnderline(cell.Flags & vfUnderline);
-      painter.setFont(font);
-      painter.setPen(QColor::fromRgb(fg));
-      painter.drawText(rect.left(), rect.top() + ascent, QString::fromUcs4(&cell.Ch, 1));
+    for (bool text : {false, true}) {
+      const int from = text ? first : cells.left(), to = text ? last : std::min(cells.right(), last);
+      for (int c = from; c <= to; ++c) {
+        int column = c + shift.x();
+        // A wide character is drawn from its first cell, across two.
+        if (At(column, r + shift.y()).Flags & vfWideTail) {
+          if (c > from || column == 1) continue;
+          --column;
+        }
+        const TVtCell& cell = At(column, r + shift.y());
+        const auto [fg, bg] = colors(cell);
+        const int x = column - shift.x();
+        const QRect rect = CellRect(x, r, (cell.Flags & vfWide) ? x + 1 : x, r);
+        if (!text) {
+          if (bg != defaultBg) painter.fillRect(rect, QColor::fromRgb(bg));
+          continue;
+        }
+        if (cell.Ch == 0 || (cell.Ch == ' ' && !cell.Mark && !(cell.Flags & vfUnderline))) continue;
+        QFont& font = (cell.Flags & vfBold) ? bold : plain;
+        font.setUnderline(cell.Flags & vfUnderline);
+        painter.setFont(font);
+        painter.setPen(QColor::fromRgb(fg));
+        painter.drawText(rect.left(), rect.top() + ascent, CellText(column, r + shift.y()));
+      }
     }
   }
   painter.setFont(Font());
@@ -88,22 +108,44 @@ void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
 
 void TComTerminalVT102::keyPressEvent(QKeyEvent* event) {
   const auto send = [this](const char* bytes) { CallGuarded([&] { SendAnswer(bytes); }); };
-  const bool paste = (event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier) ||
-                     (event->key() == Qt::Key_V && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier));
-  if (paste) {
+  const int key = event->key();
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  const bool ctrlShift = modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
+  if ((key == Qt::Key_Insert && modifiers == Qt::ShiftModifier) || (key == Qt::Key_V && ctrlShift)) {
     CallGuarded([this] { PasteText(QApplication::clipboard()->text()); });
     return;
   }
-  switch (event->key()) {
+  if (key == Qt::Key_C && ctrlShift) {
+    CopySelection();
+    return;
+  }
+  // Keys as xterm sends them; Home and End follow the cursor-key mode.
+  static const char* const FunctionKeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",   "\x1b[15~", "\x1b[17~",
+                                               "\x1b[18~", "\x1b[19~", "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return send(FunctionKeys[key - Qt::Key_F1]);
+  switch (key) {
+    case Qt::Key_Home: return send(AppCursorKeys() ? "\x1bOH" : "\x1b[H");
+    case Qt::Key_End: return send(AppCursorKeys() ? "\x1bOF" : "\x1b[F");
     case Qt::Key_Insert: return send("\x1b[2~");
     case Qt::Key_Delete: return send("\x1b[3~");
-    case Qt::Key_End: return send("\x1b[4~");
     case Qt::Key_PageUp: return send("\x1b[5~");
     case Qt::Key_PageDown: return send("\x1b[6~");
-    case Qt::Key_F1: return send("\x1bOP");
-    case Qt::Key_F2: return send("\x1bOQ");
-    case Qt::Key_F3: return send("\x1bOR");
-    case Qt::Key_F4: return send("\x1bOS");
+    case Qt::Key_Backtab: return send("\x1b[Z");
+    case Qt::Key_Backspace:
+      if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier) break;
+      CallGuarded([this] { SendChar(BackspaceKey == bkDelete ? '\x7f' : '\b'); });
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // In newline mode the host expects CR LF from Return.
+      if (FNewLine && !SendLF) {
+        CallGuarded([this] {
+          SendChar('\r');
+          SendChar('\n');
+        });
+        return;
+      }
+      break;
     default: break;
   }
   // Text beyond 8-bit characters goes out as UTF-8 when the terminal reads UTF-8.

@@ -6,6 +6,7 @@
 #include "Forms.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QKeyEvent>
@@ -33,6 +34,9 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
   ApplyGridSize();
   // A terminal made in code parses from the start, as one loaded from a form.
   CreateEscapeCodes();
+  FReaderTimer.setSingleShot(true);
+  FReaderTimer.setInterval(ReaderInterval);
+  QObject::connect(&FReaderTimer, &QTimer::timeout, this, [this] { AnnounceHeard(); });
   FCaretBlink.setSingleShot(false);
   QObject::connect(&FCaretBlink, &QTimer::timeout, this, [this] {
     FCaretBlinkOn = !FCaretBlinkOn;
@@ -107,6 +111,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* event) {
   const int top = clip.top() / FCellHeight + 1;
   const int bottom = std::min(clip.bottom() / FCellHeight + 1, FRows);
   PaintTerminal(painter, QRect(QPoint(left, top), QPoint(right, bottom)));
+  if (HasSelection()) PaintSelection(painter);
   if (FHasCaret && FCaretShown && FCaretBlinkOn && CaretWanted()) {
     // The caret inverts what is under it, as a system caret does.
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
@@ -308,6 +313,23 @@ void TCustomComTerminal::UpdateScrollPos() {
 
 void TCustomComTerminal::scrollContentsBy(int, int) { UpdateScrollPos(); }
 
+void TCustomComTerminal::ShowCaretCell() {
+  const QSize client = viewport()->size();
+  const int visibleColumns = std::max(1, client.width() / FCellWidth);
+  const int visibleRows = std::max(1, client.height() / FCellHeight);
+  const auto follow = [](QScrollBar* bar, int cell, int visible) {
+    const int first = bar->value() + 1;
+    if (cell < first)
+      bar->setValue(cell - 1);
+    else if (cell >= first + visible)
+      bar->setValue(cell - visible);
+  };
+  follow(horizontalScrollBar(), FCaretCell.x(), visibleColumns);
+  follow(verticalScrollBar(), FCaretCell.y(), visibleRows);
+  // The thumb may not track; the picture follows the caret all the same.
+  UpdateScrollPos();
+}
+
 void TCustomComTerminal::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollRange();
@@ -326,6 +348,13 @@ bool TCustomComTerminal::focusNextPrevChild(bool next) {
 }
 
 void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
+  // With Tab going to the host, Ctrl+Tab and Ctrl+Shift+Tab leave the terminal.
+  const int key = event->key();
+  if (WantTab && (event->modifiers() & Qt::ControlModifier) && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
+    const bool back = key == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+    QAbstractScrollArea::focusNextPrevChild(!back);
+    return;
+  }
   TEscapeCode code = ecUnknown;
   switch (event->key()) {
     case Qt::Key_Home: code = ecCursorHome; break;
@@ -355,7 +384,6 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
       }
       return;
     }
-    const int key = event->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return SendChar(13);
     if (key == Qt::Key_Backspace) return SendChar(8);
     if (key == Qt::Key_Escape) return SendChar(27);
@@ -367,9 +395,71 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
   })();
 }
 
+// ------------------------------------------------------------- selection
+
 void TCustomComTerminal::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && (focusPolicy() & Qt::ClickFocus)) setFocus(Qt::MouseFocusReason);
+  if (event->button() == Qt::LeftButton) {
+    if (focusPolicy() & Qt::ClickFocus) setFocus(Qt::MouseFocusReason);
+    FSelAnchor = BoundaryAt(event->position().toPoint());
+    Select(FSelAnchor, FSelAnchor);
+  }
   QAbstractScrollArea::mousePressEvent(event);
+}
+
+void TCustomComTerminal::mouseMoveEvent(QMouseEvent* event) {
+  if (event->buttons() & Qt::LeftButton) Select(FSelAnchor, BoundaryAt(event->position().toPoint()));
+  QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+// Column c's boundary is the left edge of cell c; Columns + 1 is the row's end.
+QPoint TCustomComTerminal::BoundaryAt(QPoint pixel) const {
+  const int column = (pixel.x() + FCellWidth / 2) / FCellWidth + FTopLeftCell.x();
+  const int row = pixel.y() / FCellHeight + FTopLeftCell.y();
+  return QPoint(std::clamp(column, 1, FBuffer.Columns() + 1), std::clamp(row, 1, FBuffer.Rows()));
+}
+
+void TCustomComTerminal::Select(QPoint from, QPoint to) {
+  const auto before = [](QPoint a, QPoint b) { return a.y() < b.y() || (a.y() == b.y() && a.x() < b.x()); };
+  if (before(to, from)) std::swap(from, to);
+  if (from == FSelStart && to == FSelEnd) return;
+  FSelStart = from;
+  FSelEnd = to;
+  viewport()->update();
+}
+
+void TCustomComTerminal::ClearSelection() { Select(QPoint(1, 1), QPoint(1, 1)); }
+
+QString TCustomComTerminal::SelectedText() const {
+  QStringList lines;
+  for (int r = FSelStart.y(); r <= FSelEnd.y() && r <= FBuffer.Rows(); ++r) {
+    const int first = r == FSelStart.y() ? FSelStart.x() : 1;
+    // Empty cells after a row's text are not text.
+    const int last = std::min(r == FSelEnd.y() ? FSelEnd.x() - 1 : FBuffer.Columns(), FBuffer.GetLineLength(r));
+    QString line;
+    for (int c = first; c <= last; ++c) line += CellText(c, r);
+    lines << line;
+  }
+  return lines.join('\n');
+}
+
+bool TCustomComTerminal::CopySelection() {
+  if (!HasSelection()) return false;
+  QApplication::clipboard()->setText(SelectedText());
+  return true;
+}
+
+// Selected cells show inverted, as the caret does.
+void TCustomComTerminal::PaintSelection(QPainter& painter) {
+  painter.save();
+  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  const QPoint shift = FTopLeftCell - QPoint(1, 1);
+  for (int r = FSelStart.y(); r <= FSelEnd.y(); ++r) {
+    const int first = r == FSelStart.y() ? FSelStart.x() : 1;
+    const int last = r == FSelEnd.y() ? FSelEnd.x() - 1 : FBuffer.Columns();
+    if (last >= first)
+      painter.fillRect(CellRect(first - shift.x(), r - shift.y(), last - shift.x(), r - shift.y()), Qt::white);
+  }
+  painter.restore();
 }
 
 // ---------------------------------------------------------------- dialogs
