@@ -518,7 +518,7 @@ TEST(TerminalSetupDialog, ShowsTheTerminalAndWritesBackOnOK) {
         EXPECT_EQ(d.ComboBox2->currentText(), "VT52");
         EXPECT_EQ(d.Edit1->text(), "80");
         EXPECT_EQ(d.Edit2->text(), "24");
-        EXPECT_EQ(d.CheckBox1->text(), "Echo typed charachters locally");
+        EXPECT_EQ(d.CheckBox1->text(), "Echo typed characters locally");
         // Every caption fits in its control.
         for (QCheckBox* box : {d.CheckBox1, d.CheckBox2, d.CheckBox3, d.CheckBox4, d.CheckBox5})
           EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -333,4 +334,95 @@ TEST(ExtendedTerminalWindow, KeysReachTheHostAndCtrlTabLeaves) {
   EXPECT_TRUE(next->hasFocus());
   port.Close();
   t->SetComPort(nullptr);
+}
+
+TEST(Scrollback, KeepsLinesTheSelectionFollowsAndFindSearches) {
+  TSmall t;  // 10 x 6
+  t.SetScrollbackLimit(4);
+  for (int i = 1; i <= 8; ++i) t.WriteStr("line " + std::to_string(i) + (i < 8 ? "\r\n" : ""));
+  // Rows 1-6 show lines 3-8; lines 1 and 2 went up, with their colours.
+  EXPECT_EQ(t.HistoryLines(), 2);
+  EXPECT_EQ(t.LineText(-1), "line 1");
+  EXPECT_EQ(t.LineText(0), "line 2");
+  EXPECT_EQ(t.LineText(1), "line 3");
+
+  t.Select(QPoint(1, 0), QPoint(7, 1));
+  EXPECT_EQ(t.SelectedText(), "line 2\nline 3");
+  t.WriteStr("\x1b[41m\r\nline 9\r\nline 10");  // two more lines go up; the limit drops the oldest
+  EXPECT_EQ(t.HistoryLines(), 4);
+  EXPECT_EQ(t.LineText(t.FirstLine()), "line 1");
+  EXPECT_EQ(t.SelectedText(), "line 2\nline 3");  // it went with its lines
+  t.WriteStr("\r\nline 11");
+  EXPECT_EQ(t.LineText(t.FirstLine()), "line 2");
+  EXPECT_EQ(t.SelectedText(), "line 2\nline 3");
+  t.WriteStr("\r\nline 12");  // line 2 is gone, and the selection with it
+  EXPECT_FALSE(t.HasSelection());
+
+  // Finding goes back from the end, on from the selection, round the ends.
+  ASSERT_TRUE(t.Find("LINE 1", true, false));
+  EXPECT_EQ(t.SelectedText(), "line 1");
+  EXPECT_EQ(t.SelectionStart().y(), 6);  // "line 12" on the last row
+  ASSERT_TRUE(t.Find("LINE 1", true, false));
+  EXPECT_EQ(t.SelectionStart().y(), 5);  // "line 11"
+  ASSERT_TRUE(t.Find("line 1", false, true));
+  EXPECT_EQ(t.SelectionStart().y(), 6);
+  EXPECT_FALSE(t.Find("LINE 1", false, true));
+  EXPECT_TRUE(t.Find("line 3", false, false));
+  EXPECT_EQ(t.SelectionStart(), QPoint(1, t.FirstLine()));
+  EXPECT_LT(t.TopLeftCell().y(), 1);  // shown: the view went back to it
+
+  // The alternate screen keeps no scrollback.
+  const int kept = t.HistoryLines();
+  const int first = t.FirstLine();
+  t.WriteStr("\x1b[?1049h\x1b[6;1H\n\n\n\x1b[?1049l");
+  EXPECT_EQ(t.HistoryLines(), kept);
+  EXPECT_EQ(t.FirstLine(), first);
+}
+
+TEST(Scrollback, TheViewStaysWhileReadingBackAndAFittingGridKeepsItsText) {
+  TComTerminalVT102 t;
+  t.SetScrollbackLimit(100);
+  t.SetFitToWindow(true);
+  t.show();
+  t.resize(40 * t.CellWidth() + 40, 10 * t.CellHeight() + 20);
+  QCoreApplication::processEvents();
+  ASSERT_GE(t.Columns(), 40);
+  const int rows = t.Rows();
+  for (int i = 1; i <= 30; ++i) t.WriteStr("\r\nline " + std::to_string(i));
+  t.WriteStr("\r\n0123456789012345678901234567890123456789");
+  EXPECT_EQ(t.TopLeftCell().y(), 1);  // at the bottom, following
+  t.ScrollView(-5);
+  const int top = t.TopLeftCell().y();
+  const QString shown = t.LineText(top);
+  t.WriteStr("\r\nline 31\r\nline 32");
+  EXPECT_EQ(t.TopLeftCell().y(), top - 2);  // the same lines stay in view
+  EXPECT_EQ(t.LineText(t.TopLeftCell().y()), shown);
+  t.ScrollView(1000);
+  t.WriteStr("\r\nline 33");
+  EXPECT_EQ(t.TopLeftCell().y(), 1);
+
+  // A shorter window: the rows above the caret go into the scrollback, the
+  // screen keeps its last lines; narrower, the lines are cut, not wrapped.
+  const int kept = t.HistoryLines();
+  t.resize(20 * t.CellWidth() + 40, 5 * t.CellHeight() + 20);
+  QCoreApplication::processEvents();
+  EXPECT_LT(t.Rows(), rows);
+  EXPECT_EQ(t.HistoryLines(), kept + rows - t.Rows());
+  EXPECT_EQ(t.LineText(t.Rows()), "line 33");
+  EXPECT_EQ(t.CaretCell(), QPoint(8, t.Rows()));
+  EXPECT_EQ(t.LineText(t.Rows() - 3), QString("0123456789012345678901234567890123456789").left(t.Columns()));
+}
+
+TEST(Scrollback, DoubleClickTakesAWordAndATripleClickTheLine) {
+  TComTerminalVT102 t;
+  t.show();
+  t.WriteStr("ls -l /dev/ttyUSB0 done");
+  const auto at = [&](int column) { return QPoint((column - 1) * t.CellWidth() + 2, t.CellHeight() / 2); };
+  QTest::mouseDClick(t.viewport(), Qt::LeftButton, {}, at(10));
+  EXPECT_EQ(t.SelectedText(), "/dev/ttyUSB0");  // a path is one word
+  QTest::mousePress(t.viewport(), Qt::LeftButton, {}, at(3));
+  QTest::mouseRelease(t.viewport(), Qt::LeftButton, {}, at(3));
+  EXPECT_EQ(t.SelectedText(), "ls -l /dev/ttyUSB0 done");
+  QTest::mouseDClick(t.viewport(), Qt::LeftButton, {}, at(19));
+  EXPECT_EQ(t.SelectedText(), " ");  // a blank is itself
 }

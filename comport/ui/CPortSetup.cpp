@@ -8,6 +8,8 @@
 TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   setObjectName("ComSetupFrm");
   setWindowTitle("Setup");
+  // Both dialogs carry the same caption; a screen reader tells them apart.
+  setAccessibleName("Port setup");
   setFixedSize(231, 216);
   QFont small = font();  // the layout is drawn for an 8 point dialog font
   small.setPointSize(8);

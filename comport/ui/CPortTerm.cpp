@@ -305,6 +305,8 @@ void TCustomComTerminal::Write(const void* Buffer, int Count) {
 
 void TCustomComTerminal::WriteStr(const std::string& Str) {
   FListening = ReaderListens();
+  // The view follows the caret unless the user reads lines above it.
+  const bool follow = !ReadingBack();
   {
     TPaintBatch batch(this);
     TCaretHidden hidden(this);
@@ -319,7 +321,7 @@ void TCustomComTerminal::WriteStr(const std::string& Str) {
       }
     }
   }
-  ShowCaretCell();
+  if (follow) ShowCaretCell();
   if (FHeard.empty()) return;
   // A reader announces the latest output, not all of a flood.
   if (FHeard.size() > 2 * MaxHeard) FHeard.erase(0, FHeard.size() - MaxHeard);

@@ -12,6 +12,7 @@
 #include <QRgb>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -54,6 +55,9 @@ public:
   // The first column at or after column with a tab stop; 0 when none.
   int NextTab(int column) const;
   void ClearAllTabs();
+  // A new size keeping the cells: rows from drop + 1 on become rows 1 on,
+  // columns are cut or widened; tab stops stay, new columns get the default.
+  void Relay(int columns, int rows, int drop);
   // The column of the last non-empty cell of the row; 0 for an empty row.
   int GetLineLength(int row) const;
   // The last row with something in it; 0 for an empty grid.
@@ -163,13 +167,44 @@ public:
   // Sends text as if typed, character by character (one byte each).
   virtual void PasteText(const QString& text);
   // The text the mouse selected: from one cell boundary to another, in
-  // grid cells (column, row from 1), as a stream of rows.
+  // cells (column from 1, line as below), as a stream of lines. It moves
+  // with its lines as they scroll and goes when they do.
   bool HasSelection() const { return FSelStart != FSelEnd; }
   QString SelectedText() const;
   void Select(QPoint from, QPoint to);
   void ClearSelection();
-  // Puts the selected text on the clipboard; false when nothing is selected.
+  QPoint SelectionStart() const { return FSelStart; }
+  QPoint SelectionEnd() const { return FSelEnd; }
+  // Puts the selected text on the clipboard and, where the system has one,
+  // the primary selection; false when nothing is selected.
   bool CopySelection();
+  // The next (previous) place the text shows, after (before) the selection
+  // or else from the last line (first line): selected and shown. False
+  // when it shows nowhere.
+  bool Find(const QString& text, bool backward, bool caseSensitive);
+
+  // Scrollback: rows that leave the top of the screen are kept, the newest
+  // as line 0, older ones as lines -1, -2 ..., above the screen's rows 1 to
+  // Rows; the oldest go beyond the limit (0, the default: none are kept).
+  int ScrollbackLimit() const { return FScrollbackLimit; }
+  void SetScrollbackLimit(int lines);  // kept within 0 to 1,000,000
+  int HistoryLines() const { return int(FHistory.size()); }
+  void ClearScrollback();
+  int FirstLine() const { return 1 - HistoryLines(); }
+  // The column of a line's last non-empty cell (0: an empty line), and its
+  // text up to there.
+  int LineLength(int line) const;
+  virtual QString LineText(int line) const;
+  // The view over scrollback and screen: back (negative) or forward by so
+  // many lines; whether it shows lines above the caret's without it.
+  void ScrollView(int lines);
+  bool ReadingBack() const;
+  // A grid that follows the window: resizing the window changes the rows
+  // and columns and keeps what the screen shows (the rows above the caret
+  // go into the scrollback when it gets too short).
+  bool FitToWindow() const { return FFitToWindow; }
+  void SetFitToWindow(bool value);
+  void ResizeGrid(int columns, int rows);
   // The text one grid cell shows (column, row from 1).
   virtual QString CellText(int column, int row) const;
 
@@ -241,6 +276,15 @@ protected:
   virtual void DoUnhandledCode(TEscapeCode Code, const std::string& Data);
   // Whether received bytes are UTF-8 text (else 8-bit characters).
   virtual bool TextIsUtf8() const { return false; }
+  // Scrollback of descendants that keep more per cell: row of the screen
+  // goes into the scrollback (called before it leaves), the oldest count
+  // lines go, and whether rows leaving now are kept at all.
+  virtual void KeepRow(int row);
+  virtual void ForgetHistory(int count);
+  virtual bool HistoryWanted() const { return true; }
+  // The grid takes a new size keeping its cells: rows from drop + 1 on
+  // become rows 1 on, the columns are cut or widened.
+  virtual void RelayGrid(int columns, int rows, int drop);
 
   // The grid and the caret, open to descendants.
   TComTermBuffer FBuffer{this};
@@ -280,11 +324,14 @@ protected:
   // The window side (events of the control).
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   void scrollContentsBy(int dx, int dy) override;
   bool viewportEvent(QEvent* event) override;
@@ -303,6 +350,9 @@ protected:
   bool CalculateMetrics();
   void AdjustSize();
 
+  // Keys that move the view instead of going to the host (Shift+PgUp ...).
+  bool ViewKey(QKeyEvent* event);
+
   // Feeds Str from index on through codes until the end, or until a handler
   // replaced the parser; returns where it stopped. Parser is the exact type
   // of codes when the terminal knows it, so that no byte costs a virtual call.
@@ -318,9 +368,20 @@ private:
   void FlushPaint();
   void PlaceCaret();
   void ApplyGridSize();
-  // The cell boundary nearest to a point of the viewport, in grid cells.
+  // The cell boundary nearest to a point of the viewport (column, line),
+  // and the cell under it.
   QPoint BoundaryAt(QPoint pixel) const;
+  QPoint CellAt(QPoint pixel) const;
   void PaintSelection(QPainter& painter);
+  void SelectWord(QPoint cell);
+  void SelectLine(int line);
+  // Shows a line in the view, scrolling the least.
+  void ShowLine(int line);
+  void FitGrid();
+  // Lines moved into the scrollback during a batch, settled at its end.
+  void SettleHistory();
+  // The screen's row leaves the top: into the scrollback when one is kept.
+  void KeepTopRow(int row);
   // Text received outside sequences, kept for the screen reader.
   void Heard(const char* text, std::size_t count) {
     if (FListening) FHeard.append(text, count);
@@ -364,6 +425,13 @@ private:
 
   QPoint FSelStart{1, 1}, FSelEnd{1, 1};  // the selection, start before end
   QPoint FSelAnchor{1, 1};                // where the mouse went down
+  QPoint FLastDoubleClick{0, 0};          // a third click there selects the line
+  qint64 FDoubleClickTime = 0;
+
+  int FScrollbackLimit = 0;
+  std::deque<std::vector<TComTermChar>> FHistory;
+  int FKeptInBatch = 0;  // lines kept since the view last settled
+  bool FFitToWindow = false;
 
   bool FListening = false;  // accessibility was active when the chunk came
   std::string FHeard;

@@ -1,5 +1,6 @@
-// The terminal for screen readers: the whole grid as text, line by line,
-// with the caret as the cursor, also where the window shows only part of it.
+// The terminal for screen readers: the scrollback and the whole grid as
+// text, line by line, with the caret as the cursor, also where the window
+// shows only part of it.
 // New output is announced as inserted text, gathered a moment so that a
 // flood of lines makes a few announcements, not thousands.
 #include "CPortTerm.h"
@@ -98,35 +99,36 @@ public:
   }
 
 private:
-  // Rows 1 to the last with text or the caret, each up to its last non-empty
-  // cell (a wide character's text is in its first cell).
+  // The scrollback's lines, then rows 1 to the last with text or the
+  // caret, each up to its last non-empty cell (a wide character's text is
+  // in its first cell).
   int LastRow() const { return std::max(Terminal->Buffer().GetLastLine(), Terminal->CaretCell().y()); }
-  QString Line(int row, int toColumn) const {
-    QString line;
-    const int last = std::min(toColumn, Terminal->Buffer().GetLineLength(row));
-    for (int c = 1; c <= last; ++c) line += Terminal->CellText(c, row);
-    return line;
+  QString Line(int line, int toColumn) const {
+    QString text;
+    const int last = std::min(toColumn, Terminal->LineLength(line));
+    for (int c = 1; c <= last; ++c) text += Terminal->CellText(c, line);
+    return text;
   }
   QStringList Lines() const {
     QStringList lines;
-    for (int r = 1; r <= LastRow(); ++r) lines << Line(r, Terminal->Buffer().Columns());
+    for (int line = Terminal->FirstLine(); line <= LastRow(); ++line) lines << Terminal->LineText(line);
     return lines;
   }
   QString Screen() const { return Lines().join('\n'); }
-  // The offset of a cell's text; a cell after its row's text counts as
-  // the row's end.
-  int OffsetOf(int column, int row) const {
+  // The offset of a cell's text; a cell after its line's text counts as
+  // the line's end.
+  int OffsetOf(int column, int line) const {
     int offset = 0;
-    for (int r = 1; r < row; ++r) offset += int(Line(r, Terminal->Buffer().Columns()).size()) + 1;
-    return offset + int(Line(row, column - 1).size());
+    for (int l = Terminal->FirstLine(); l < line; ++l) offset += int(Terminal->LineText(l).size()) + 1;
+    return offset + int(Line(line, column - 1).size());
   }
   QPoint CellOf(int offset) const {
-    const int rows = LastRow();
-    for (int r = 1; r <= rows; ++r) {
-      const int columns = Terminal->Buffer().GetLineLength(r);
+    const int last = LastRow();
+    for (int line = Terminal->FirstLine(); line <= last; ++line) {
+      const int columns = Terminal->LineLength(line);
       for (int c = 1; c <= columns + 1; ++c) {
-        const int length = c <= columns ? int(Terminal->CellText(c, r).size()) : 1;  // the line's end
-        if (offset < length) return QPoint(c, r);
+        const int length = c <= columns ? int(Terminal->CellText(c, line).size()) : 1;  // the line's end
+        if (offset < length) return QPoint(c, line);
         offset -= length;
       }
     }

@@ -12,6 +12,18 @@ void TComTermBuffer::Init() {
   for (int c = 1; c <= FColumns; c += 8) FTabStops[std::size_t(c - 1)] = true;
 }
 
+void TComTermBuffer::Relay(int columns, int rows, int drop) {
+  std::vector<TComTermChar> cells(std::size_t(columns) * std::size_t(rows));
+  for (int r = 1; r <= rows && r + drop <= FRows; ++r)
+    std::copy_n(Row(r + drop), std::min(columns, FColumns), &cells[std::size_t(r - 1) * std::size_t(columns)]);
+  FCells = std::move(cells);
+  FTop = 0;
+  FTabStops.resize(std::size_t(columns), false);
+  for (int c = FColumns + 1; c <= columns; ++c) FTabStops[std::size_t(c - 1)] = (c - 1) % 8 == 0;
+  FColumns = columns;
+  FRows = rows;
+}
+
 void TComTermBuffer::SetChar(int column, int row, const TComTermChar& cell) {
   if (column < 1 || column > FColumns || row < 1 || row > FRows) return;
   FCells[Index(column, row)] = cell;
@@ -29,6 +41,7 @@ void TComTermBuffer::EmptyRow(int row) {
 void TComTermBuffer::ScrollDown() {
   if (FRows == 0) return;
   // Row 1 leaves at the top and comes back empty as the last row.
+  Terminal->KeepTopRow(1);
   FTop = FTop + 1 == FRows ? 0 : FTop + 1;
   EmptyRow(FRows);
   Terminal->GridScrolled(true);

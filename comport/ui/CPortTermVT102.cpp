@@ -86,8 +86,65 @@ void TComTerminalVT102::SetUtf8(bool value) {
 
 const TVtCell& TComTerminalVT102::Cell(int column, int row) const {
   static const TVtCell Empty;
+  if (row < 1 && row >= FirstLine()) {  // a line of the scrollback
+    const std::vector<TVtCell>& kept = FHistoryCells[std::size_t(HistoryLines() - 1 + row)];
+    return column >= 1 && column <= int(kept.size()) ? kept[std::size_t(column - 1)] : Empty;
+  }
   if (column < 1 || column > FGridColumns || row < 1 || row > FGridRows) return Empty;
   return At(column, row);
+}
+
+// --------------------------------------------------------------- scrollback
+
+void TComTerminalVT102::KeepRow(int row) {
+  TCustomComTerminal::KeepRow(row);
+  // Up to the last cell that shows something (a character or a colour).
+  const TVtCell* cells = &At(1, row);
+  int length = FGridColumns;
+  while (length > 0 && cells[length - 1].Ch == 0 && cells[length - 1].Bg < 0 && !(cells[length - 1].Flags & vfReverse))
+    --length;
+  FHistoryCells.emplace_back(cells, cells + length);
+}
+
+void TComTerminalVT102::ForgetHistory(int count) {
+  TCustomComTerminal::ForgetHistory(count);
+  count = std::min(count, int(FHistoryCells.size()));
+  FHistoryCells.erase(FHistoryCells.begin(), FHistoryCells.begin() + count);
+}
+
+void TComTerminalVT102::RelayGrid(int columns, int rows, int drop) {
+  TCustomComTerminal::RelayGrid(columns, rows, drop);
+  // Rows of cells laid out anew (a flat grid when fromRing is false).
+  const auto relay = [&](std::vector<TVtCell>& grid, bool fromRing, int skip) {
+    std::vector<TVtCell> cells(std::size_t(columns) * std::size_t(rows));
+    for (int r = 1; r <= rows && r + skip <= FGridRows; ++r) {
+      const TVtCell* from = fromRing ? &At(1, r + skip) : &grid[std::size_t(r + skip - 1) * std::size_t(FGridColumns)];
+      TVtCell* to = &cells[std::size_t(r - 1) * std::size_t(columns)];
+      std::copy_n(from, std::min(columns, FGridColumns), to);
+      if (to[columns - 1].Flags & vfWide) to[columns - 1] = TVtCell{};  // its right half is cut off
+    }
+    grid = std::move(cells);
+  };
+  relay(FCells, true, drop);
+  if (FAlternate && !FMainCells.empty()) {
+    relay(FMainCells, false, 0);
+    std::vector<TComTermChar> plain(std::size_t(columns) * std::size_t(rows));
+    for (int r = 1; r <= rows && r <= FGridRows; ++r)
+      std::copy_n(&FMainGrid[std::size_t(r - 1) * std::size_t(FGridColumns)], std::min(columns, FGridColumns),
+                  &plain[std::size_t(r - 1) * std::size_t(columns)]);
+    FMainGrid = std::move(plain);
+  }
+  FGridColumns = columns;
+  FGridRows = rows;
+  FRing = 0;
+  FTop = 1;
+  FBottom = rows;
+  FWrapPending = false;
+  const auto onGrid = [&](QPoint p, int up) {
+    return QPoint(std::clamp(p.x(), 1, columns), std::clamp(p.y() - up, 1, rows));
+  };
+  FSaved.Caret = onGrid(FSaved.Caret, drop);
+  FMainCaret = onGrid(FMainCaret, 0);
 }
 
 QString TComTerminalVT102::CellText(int column, int row) const {
@@ -96,6 +153,23 @@ QString TComTerminalVT102::CellText(int column, int row) const {
   if (cell.Ch == 0) return QString(QChar(' '));
   QString text = QString::fromUcs4(&cell.Ch, 1);
   if (cell.Mark) text += QString::fromUcs4(&cell.Mark, 1);
+  return text;
+}
+
+QString TComTerminalVT102::LineText(int line) const {
+  QString text;
+  const int length = LineLength(line);
+  text.reserve(length);
+  for (int c = 1; c <= length; ++c) {
+    const TVtCell& cell = Cell(c, line);
+    if (cell.Flags & vfWideTail) continue;
+    if (cell.Ch == 0) {
+      text += QChar(' ');
+      continue;
+    }
+    const char32_t chars[2] = {cell.Ch, cell.Mark};
+    text += QString::fromUcs4(chars, cell.Mark ? 2 : 1);
+  }
   return text;
 }
 

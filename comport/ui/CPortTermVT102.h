@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <vector>
 
 // What a cell of the extended terminal holds beyond the grid's byte.
@@ -76,6 +77,7 @@ public:
 
   void PasteText(const QString& text) override;
   QString CellText(int column, int row) const override;
+  QString LineText(int line) const override;
 
 protected:
   void PutChar(char Ch) override;
@@ -89,6 +91,10 @@ protected:
   void GridInitialized() override;
   bool CaretWanted() const override { return FCaretVisible; }
   bool TextIsUtf8() const override { return FUtf8; }
+  void KeepRow(int row) override;
+  void ForgetHistory(int count) override;
+  bool HistoryWanted() const override { return !FAlternate; }  // as xterm: the alternate screen keeps none
+  void RelayGrid(int columns, int rows, int drop) override;
   void PaintTerminal(QPainter& painter, QRect cells) override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -132,6 +138,7 @@ private:
   void SoftReset();
 
   std::vector<TVtCell> FCells;  // in the grid's row ring, so that full scrolls rotate alike
+  std::deque<std::vector<TVtCell>> FHistoryCells;  // the scrollback's cells, beside the grid's
   int FRing = 0;                // the ring index of row 1
   int FGridColumns = 0, FGridRows = 0;
   TVtCell& At(int column, int row) {

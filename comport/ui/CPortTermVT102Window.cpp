@@ -82,11 +82,11 @@ void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
       for (int c = from; c <= to; ++c) {
         int column = c + shift.x();
         // A wide character is drawn from its first cell, across two.
-        if (At(column, r + shift.y()).Flags & vfWideTail) {
+        if (Cell(column, r + shift.y()).Flags & vfWideTail) {
           if (c > from || column == 1) continue;
           --column;
         }
-        const TVtCell& cell = At(column, r + shift.y());
+        const TVtCell& cell = Cell(column, r + shift.y());
         const auto [fg, bg] = colors(cell);
         const int x = column - shift.x();
         const QRect rect = CellRect(x, r, (cell.Flags & vfWide) ? x + 1 : x, r);
@@ -107,7 +107,11 @@ void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
 }
 
 void TComTerminalVT102::keyPressEvent(QKeyEvent* event) {
-  const auto send = [this](const char* bytes) { CallGuarded([&] { SendAnswer(bytes); }); };
+  if (ViewKey(event)) return;
+  const auto send = [this](const char* bytes) {
+    ShowCaretCell();  // typing returns to the caret
+    CallGuarded([&] { SendAnswer(bytes); });
+  };
   const int key = event->key();
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
   const bool ctrlShift = modifiers == (Qt::ControlModifier | Qt::ShiftModifier);

@@ -6,7 +6,6 @@
 #include "Forms.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QKeyEvent>
@@ -85,6 +84,7 @@ void TCustomComTerminal::InvalidateGrid() {
 void TCustomComTerminal::GridScrolled(bool) { InvalidateGrid(); }
 
 void TCustomComTerminal::FlushPaint() {
+  SettleHistory();
   if (FDirtyAll) {
     viewport()->update();
   } else if (FDirtyLeft <= FDirtyRight) {
@@ -109,7 +109,8 @@ void TCustomComTerminal::paintEvent(QPaintEvent* event) {
   const int left = clip.left() / FCellWidth + 1;
   const int right = std::min(clip.right() / FCellWidth + 1, FColumns);
   const int top = clip.top() / FCellHeight + 1;
-  const int bottom = std::min(clip.bottom() / FCellHeight + 1, FRows);
+  // (The scrollback shows above the grid's first row.)
+  const int bottom = std::min(clip.bottom() / FCellHeight + 1, FRows - FTopLeftCell.y() + 1);
   PaintTerminal(painter, QRect(QPoint(left, top), QPoint(right, bottom)));
   if (HasSelection()) PaintSelection(painter);
   if (FHasCaret && FCaretShown && FCaretBlinkOn && CaretWanted()) {
@@ -125,8 +126,17 @@ void TCustomComTerminal::PaintTerminal(QPainter& painter, QRect cells) {
   const int right = std::min(cells.right(), FBuffer.Columns() - shift.x());
   const int bottom = std::min(cells.bottom(), FBuffer.Rows() - shift.y());
   for (int r = cells.top(); r <= bottom; ++r) {
-    const TComTermChar* row = FBuffer.Row(r + shift.y());
-    for (int c = cells.left(); c <= right; ++c) {
+    const int line = r + shift.y();
+    const TComTermChar* row = nullptr;
+    int length = FBuffer.Columns();
+    if (line >= 1) {
+      row = FBuffer.Row(line);
+    } else if (line >= FirstLine()) {
+      const std::vector<TComTermChar>& kept = FHistory[std::size_t(HistoryLines() - 1 + line)];
+      row = kept.data();
+      length = int(kept.size());
+    }
+    for (int c = cells.left(); c <= right && c + shift.x() <= length; ++c) {
       const TComTermChar& cell = row[c + shift.x() - 1];
       if (cell.Ch != 0) DrawChar(painter, c, r, cell);
     }
@@ -148,7 +158,11 @@ void TCustomComTerminal::DrawChar(QPainter& painter, int column, int row, const 
 }
 
 QString TCustomComTerminal::CellText(int column, int row) const {
-  const char ch = FBuffer.GetChar(column, row).Ch;
+  char ch = FBuffer.GetChar(column, row).Ch;
+  if (row < 1 && row >= FirstLine()) {
+    const std::vector<TComTermChar>& kept = FHistory[std::size_t(HistoryLines() - 1 + row)];
+    ch = column >= 1 && column <= int(kept.size()) ? kept[std::size_t(column - 1)].Ch : 0;
+  }
   return ch ? QString(QChar(uchar(ch))) : QString(QChar(' '));
 }
 
@@ -242,6 +256,7 @@ void TCustomComTerminal::SetFont(const QFont& font, QRgb color) {
   if (FHasCaret) DestroyCaret();
   CalculateMetrics();
   if (hasFocus()) InitCaret();
+  FitGrid();
   AdjustSize();
   UpdateScrollRange();
   viewport()->update();
@@ -261,11 +276,15 @@ void TCustomComTerminal::SetBorderStyle(TTermBorderStyle value) {
 
 void TCustomComTerminal::SetScrollBars(TScrollStyle value) {
   FScrollBars = value;
-  // A bar shows only while the grid is larger than the window.
-  const bool horizontal = value == ssHorizontal || value == ssBoth;
+  // A bar shows only while the grid is larger than the window; a grid that
+  // fits the window needs only the scrollback's, always there, so that its
+  // coming does not change the grid.
+  const bool horizontal = (value == ssHorizontal || value == ssBoth) && !FFitToWindow;
   const bool vertical = value == ssVertical || value == ssBoth;
   setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-  setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(!vertical       ? Qt::ScrollBarAlwaysOff
+                             : FFitToWindow ? Qt::ScrollBarAlwaysOn
+                                            : Qt::ScrollBarAsNeeded);
   UpdateScrollRange();
 }
 
@@ -295,7 +314,7 @@ void TCustomComTerminal::UpdateScrollRange() {
   h->setRange(0, horizontal ? std::max(0, FColumns - visibleColumns) : 0);
   h->setPageStep(visibleColumns);
   h->setSingleStep(1);
-  v->setRange(0, vertical ? std::max(0, FRows - visibleRows) : 0);
+  v->setRange(vertical ? -HistoryLines() : 0, vertical ? std::max(0, FRows - visibleRows) : 0);
   v->setPageStep(visibleRows);
   v->setSingleStep(1);
   // Without SmoothScroll the picture follows the thumb when it is let go.
@@ -335,8 +354,16 @@ void TCustomComTerminal::resizeEvent(QResizeEvent* event) {
   UpdateScrollRange();
 }
 
+void TCustomComTerminal::showEvent(QShowEvent* event) {
+  QAbstractScrollArea::showEvent(event);
+  FitGrid();
+}
+
 bool TCustomComTerminal::viewportEvent(QEvent* event) {
-  if (event->type() == QEvent::Resize) UpdateScrollRange();
+  if (event->type() == QEvent::Resize) {
+    FitGrid();
+    UpdateScrollRange();
+  }
   return QAbstractScrollArea::viewportEvent(event);
 }
 
@@ -348,6 +375,7 @@ bool TCustomComTerminal::focusNextPrevChild(bool next) {
 }
 
 void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
+  if (ViewKey(event)) return;
   // With Tab going to the host, Ctrl+Tab and Ctrl+Shift+Tab leave the terminal.
   const int key = event->key();
   if (WantTab && (event->modifiers() & Qt::ControlModifier) && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
@@ -365,6 +393,7 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
     default: break;
   }
   Guarded([&] {
+    if (!event->text().isEmpty() || code != ecUnknown) ShowCaretCell();  // typing returns to the caret
     if (code != ecUnknown) {
       if (FAppCursorKeys) {
         // The host's application mode: arrows send their own codes, Home
@@ -393,73 +422,6 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
       SendChar(char(ch.unicode()));
     }
   })();
-}
-
-// ------------------------------------------------------------- selection
-
-void TCustomComTerminal::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) {
-    if (focusPolicy() & Qt::ClickFocus) setFocus(Qt::MouseFocusReason);
-    FSelAnchor = BoundaryAt(event->position().toPoint());
-    Select(FSelAnchor, FSelAnchor);
-  }
-  QAbstractScrollArea::mousePressEvent(event);
-}
-
-void TCustomComTerminal::mouseMoveEvent(QMouseEvent* event) {
-  if (event->buttons() & Qt::LeftButton) Select(FSelAnchor, BoundaryAt(event->position().toPoint()));
-  QAbstractScrollArea::mouseMoveEvent(event);
-}
-
-// Column c's boundary is the left edge of cell c; Columns + 1 is the row's end.
-QPoint TCustomComTerminal::BoundaryAt(QPoint pixel) const {
-  const int column = (pixel.x() + FCellWidth / 2) / FCellWidth + FTopLeftCell.x();
-  const int row = pixel.y() / FCellHeight + FTopLeftCell.y();
-  return QPoint(std::clamp(column, 1, FBuffer.Columns() + 1), std::clamp(row, 1, FBuffer.Rows()));
-}
-
-void TCustomComTerminal::Select(QPoint from, QPoint to) {
-  const auto before = [](QPoint a, QPoint b) { return a.y() < b.y() || (a.y() == b.y() && a.x() < b.x()); };
-  if (before(to, from)) std::swap(from, to);
-  if (from == FSelStart && to == FSelEnd) return;
-  FSelStart = from;
-  FSelEnd = to;
-  viewport()->update();
-}
-
-void TCustomComTerminal::ClearSelection() { Select(QPoint(1, 1), QPoint(1, 1)); }
-
-QString TCustomComTerminal::SelectedText() const {
-  QStringList lines;
-  for (int r = FSelStart.y(); r <= FSelEnd.y() && r <= FBuffer.Rows(); ++r) {
-    const int first = r == FSelStart.y() ? FSelStart.x() : 1;
-    // Empty cells after a row's text are not text.
-    const int last = std::min(r == FSelEnd.y() ? FSelEnd.x() - 1 : FBuffer.Columns(), FBuffer.GetLineLength(r));
-    QString line;
-    for (int c = first; c <= last; ++c) line += CellText(c, r);
-    lines << line;
-  }
-  return lines.join('\n');
-}
-
-bool TCustomComTerminal::CopySelection() {
-  if (!HasSelection()) return false;
-  QApplication::clipboard()->setText(SelectedText());
-  return true;
-}
-
-// Selected cells show inverted, as the caret does.
-void TCustomComTerminal::PaintSelection(QPainter& painter) {
-  painter.save();
-  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-  const QPoint shift = FTopLeftCell - QPoint(1, 1);
-  for (int r = FSelStart.y(); r <= FSelEnd.y(); ++r) {
-    const int first = r == FSelStart.y() ? FSelStart.x() : 1;
-    const int last = r == FSelEnd.y() ? FSelEnd.x() - 1 : FBuffer.Columns();
-    if (last >= first)
-      painter.fillRect(CellRect(first - shift.x(), r - shift.y(), last - shift.x(), r - shift.y()), Qt::white);
-  }
-  painter.restore();
 }
 
 // ---------------------------------------------------------------- dialogs

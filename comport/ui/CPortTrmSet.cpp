@@ -8,6 +8,8 @@
 TComTrmSetForm::TComTrmSetForm(QWidget* parent) : QDialog(parent) {
   setObjectName("ComTrmSetForm");
   setWindowTitle("Setup");
+  // Both dialogs carry the same caption; a screen reader tells them apart.
+  setAccessibleName("Terminal setup");
   setFixedSize(295, 287);
   QFont small = font();  // the layout is drawn for an 8 point dialog font
   small.setPointSize(8);
@@ -22,7 +24,7 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent) : QDialog(parent) {
     box->setGeometry(8, top, std::max(width, 265), 17);
     return box;
   };
-  CheckBox1 = check("CheckBox1", "Echo typed charachters locally", 24, 177);
+  CheckBox1 = check("CheckBox1", "Echo typed characters locally", 24, 177);
   CheckBox2 = check("CheckBox2", "Send line feeds with carriage return", 40, 193);
   CheckBox3 = check("CheckBox3", "Wrap lines that exceed terminal width", 56, 217);
   CheckBox4 = check("CheckBox4", "Force incoming data to 7 bit ASCII", 72, 193);
