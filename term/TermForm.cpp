@@ -3,30 +3,34 @@
 #include "CPortTexts.h"
 #include "Dialogs.h"
 #include "Forms.h"
-#include "Registry.h"
 
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QMenuBar>
 #include <QDateTime>
 #include <QHBoxLayout>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QTime>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 const char* const TTermForm::SettingsPath = "HKEY_CURRENT_USER\\Software\\HRVX3300";
 
 namespace {
-
-// The terminal's own settings, beside the port's.
-const char* const TerminalKey = "Software\\HRVX3300\\TerminalWindow";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -36,32 +40,61 @@ TTermForm::TTermForm(QWidget* parent) : QMainWindow(parent) {
   ComPort.SetName("Terminal");
   ComPort.SetBaudRate(br115200);
   ComPort.SetStoreGroups({spBasic, spOthers, spParity, spFlowControl});
-  ComPort.OnAfterOpen = [this](TCustomComPort*) { ShowPortState(); };
+  ComPort.OnAfterOpen = [this](TCustomComPort*) { PortAfterOpen(); };
   ComPort.OnAfterClose = [this](TCustomComPort*) { PortAfterClose(); };
   ComPort.OnError = [this](TCustomComPort*, TComErrors errors) {
     if (errors.Contains(ceIO)) PortLost = true;
   };
-  Counter.OnRxBuf = [this](TCustomComPort*, const std::uint8_t*, int count) { ReceivedBytes += std::uint64_t(count); };
-  Counter.OnTxData = [this](TCustomComPort*, const std::uint8_t*, int count) { SentBytes += std::uint64_t(count); };
+  Counter.OnRxBuf = [this](TCustomComPort*, const std::uint8_t* bytes, int count) {
+    ReceivedBytes += std::uint64_t(count);
+    if (Monitor && !MonitorDock->isHidden())
+      Monitor->Add(false, bytes, std::size_t(count), QDateTime::currentMSecsSinceEpoch());
+  };
+  Counter.OnTxData = [this](TCustomComPort*, const std::uint8_t* bytes, int count) {
+    SentBytes += std::uint64_t(count);
+    if (Monitor && !MonitorDock->isHidden())
+      Monitor->Add(true, bytes, std::size_t(count), QDateTime::currentMSecsSinceEpoch());
+  };
   ComPort.RegisterLink(&Counter);
-  LogLines.SetStopString("\r\n");
-  LogLines.OnPacket = [this](TComDataPacket*, const std::string& line) { LogLine(line, false); };
-  LogLines.OnDiscard = [this](TComDataPacket*, const std::string& data) { LogLine(data, true); };
+  Receiver.OnRxBuf = [this](TCustomComPort*, const std::uint8_t* bytes, int count) {
+    if (Transfer) {
+      Transfer->Received(bytes, std::size_t(count));
+    } else {
+      Log.Received(bytes, std::size_t(count));
+    }
+  };
+  ComPort.RegisterLink(&Receiver);
+  Log.Clock = [] { return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ").toStdString(); };
+  Log.OnFailed = [this](const std::string& reason) {
+    LogAction->setChecked(false);
+    // Shown after the port's handler has returned.
+    QTimer::singleShot(0, this, [name = Q(Log.FileName()), reason] {
+      ShowMessage("Logging stopped: cannot write \"" + name + "\": " + Q(reason));
+    });
+  };
   CreateForm();
   CountTimer.setInterval(250);
   connect(&CountTimer, &QTimer::timeout, this, [this] { ShowCounts(); });
   CountTimer.start();
+  ReconnectTimer.setInterval(1000);
+  connect(&ReconnectTimer, &QTimer::timeout, this, [this] { TryReconnect(); });
+  TransferTimer.setInterval(100);
+  connect(&TransferTimer, &QTimer::timeout, this, Guarded([this] {
+            if (Transfer) Transfer->Tick();
+          }));
   ShowPortState();
 }
 
 TTermForm::~TTermForm() {
+  Transfer.reset();
+  if (RawFile) std::fclose(RawFile);
   StopLog();
-  LogLines.SetComPort(nullptr);
   for (TComLed* led : Leds) led->SetComPort(nullptr);
   Terminal->SetComPort(nullptr);
   ComPort.OnAfterClose = nullptr;
   ComPort.OnAfterOpen = nullptr;
   ComPort.Close();
+  ComPort.UnRegisterLink(&Receiver);
   ComPort.UnRegisterLink(&Counter);
 }
 
@@ -99,38 +132,10 @@ void TTermForm::CreateForm() {
 
   setCentralWidget(central);
   UseTerminal(true);
-
-  auto* tools = addToolBar("Commands");
-  tools->setObjectName("Commands");
-  tools->setMovable(false);
-  const auto action = [&](const char* text, const char* tip, const QKeySequence& key, void (TTermForm::*handler)()) {
-    QAction* a = tools->addAction(text);
-    a->setToolTip(tip);
-    a->setShortcut(key);
-    a->setShortcutContext(Qt::WindowShortcut);
-    connect(a, &QAction::triggered, this, Guarded([this, handler] { (this->*handler)(); }));
-    // Reachable with Tab, as every control of the window.
-    tools->widgetForAction(a)->setFocusPolicy(Qt::TabFocus);
-    tools->widgetForAction(a)->setAccessibleName(tip);
-    return a;
-  };
-  ConnectAction = action("Connect", "Connect to the port or disconnect", QKeySequence("Ctrl+Shift+O"),
-                         &TTermForm::ConnectClick);
-  ConnectAction->setCheckable(true);
-  action("Port setup", "Port setup: name, speed, character format, flow control", QKeySequence("Ctrl+Shift+P"),
-         &TTermForm::PortSetupClick);
-  action("Terminal setup", "Terminal setup: echo, line ends, emulation, size", QKeySequence("Ctrl+Shift+T"),
-         &TTermForm::TerminalSetupClick);
-  action("Font", "Choose the terminal's font", QKeySequence("Ctrl+Shift+F"), &TTermForm::FontClick);
-  action("Clear", "Clear the screen", QKeySequence("Ctrl+Shift+L"), &TTermForm::ClearClick);
-  action("Save screen", "Save the screen as a text file", QKeySequence("Ctrl+Shift+S"), &TTermForm::SaveScreenClick);
-  action("Copy", "Copy the selected text", QKeySequence("Ctrl+Shift+C"), &TTermForm::CopyClick);
-  action("Paste", "Paste the clipboard's text to the host", QKeySequence("Ctrl+Shift+V"), &TTermForm::PasteClick);
-  LogAction = action("Log to file", "Log every received line to a file, with the time", QKeySequence("Ctrl+Shift+G"),
-                     &TTermForm::LogClick);
-  LogAction->setCheckable(true);
-
-  CreateMenus();
+  ChosenFont = Terminal->Font();
+  CreateFindBar();
+  CreateMonitor();
+  CreateActions();
 
   PortLabel = new QLabel(this);
   PortLabel->setAccessibleName("Port and settings");
@@ -139,7 +144,216 @@ void TTermForm::CreateForm() {
   statusBar()->addWidget(PortLabel, 1);
   statusBar()->addPermanentWidget(CountLabel);
   Terminal->setFocus();
-  resize(Terminal->sizeHint() + QSize(40, 120));
+  // Room for 80 x 24 cells to begin with.
+  resize(QSize(80 * Terminal->CellWidth(), 24 * Terminal->CellHeight()) + QSize(40, 170));
+}
+
+// Every command has a key; the common ones sit on the toolbar, all of them
+// in the menus.
+void TTermForm::CreateActions() {
+  auto* tools = addToolBar("Commands");
+  tools->setObjectName("Commands");
+  tools->setMovable(false);
+  const auto make = [&](QMenu* menu, const char* text, const char* tip, const QKeySequence& key, auto handler,
+                        bool onToolbar = false) {
+    QAction* a = menu->addAction(text);
+    a->setToolTip(tip);
+    a->setStatusTip(tip);
+    if (!key.isEmpty()) {
+      a->setShortcut(key);
+      a->setShortcutContext(Qt::WindowShortcut);
+    }
+    if constexpr (std::is_invocable_v<decltype(handler), TTermForm*, bool>)
+      connect(a, &QAction::triggered, this, Guarded([this, handler](bool on) { std::invoke(handler, this, on); }));
+    else
+      connect(a, &QAction::triggered, this, Guarded([this, handler] { std::invoke(handler, this); }));
+    if (onToolbar) {
+      tools->addAction(a);
+      // Reachable with Tab, as every control of the window.
+      tools->widgetForAction(a)->setFocusPolicy(Qt::TabFocus);
+      tools->widgetForAction(a)->setAccessibleName(tip);
+    }
+    addAction(a);  // the key works while the menu bar is hidden too
+    return a;
+  };
+
+  QMenu* port = menuBar()->addMenu("&Port");
+  ConnectAction = make(port, "Connect", "Connect to the port or disconnect", QKeySequence("Ctrl+Shift+O"),
+                       &TTermForm::ConnectClick, true);
+  ConnectAction->setCheckable(true);
+  make(port, "Port setup", "Port setup: name, speed, character format, flow control", QKeySequence("Ctrl+Shift+P"),
+       &TTermForm::PortSetupClick, true);
+  port->addSeparator();
+  make(port, "Break", "Send a break", QKeySequence(Qt::CTRL | Qt::Key_Pause), &TTermForm::SendBreak, true);
+  DtrAction = make(port, "DTR", "Data terminal ready (DTR): on or off", QKeySequence("Ctrl+Shift+D"),
+                   &TTermForm::SetDtr, true);
+  RtsAction = make(port, "RTS", "Request to send (RTS): on or off", QKeySequence("Ctrl+Shift+R"), &TTermForm::SetRts,
+                   true);
+  DtrAction->setCheckable(true);
+  RtsAction->setCheckable(true);
+  make(port, "Break length...", "How long a break lasts", QKeySequence(), +[](TTermForm* form) {
+    bool ok = false;
+    const int ms = QInputDialog::getInt(form, "Break length", "Break length in milliseconds:", form->BreakMs, 10,
+                                        5000, 10, &ok);
+    if (ok) form->BreakMs = ms;
+  });
+  ReconnectAction = make(port, "Reconnect automatically",
+                         "Open the port again by itself when its device comes back", QKeySequence(),
+                         +[](TTermForm* form, bool on) { form->AutoReconnect = on; });
+  ReconnectAction->setCheckable(true);
+  ReconnectAction->setChecked(AutoReconnect);
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  make(edit, "Copy", "Copy the selected text", QKeySequence("Ctrl+Shift+C"), &TTermForm::CopyClick, true);
+  make(edit, "Paste", "Paste the clipboard's text to the host", QKeySequence("Ctrl+Shift+V"), &TTermForm::PasteClick,
+       true);
+  make(edit, "Find...", "Find text in the scrollback and on the screen", QKeySequence("Ctrl+Shift+F"),
+       &TTermForm::FindClick, true);
+  edit->addSeparator();
+  make(edit, "Clear", "Clear the screen", QKeySequence("Ctrl+Shift+L"), &TTermForm::ClearClick, true);
+  make(edit, "Clear scrollback", "Forget the lines kept above the screen", QKeySequence("Ctrl+Shift+K"),
+       +[](TTermForm* form) { form->Terminal->ClearScrollback(); });
+  make(edit, "Save screen...", "Save the screen as a text file", QKeySequence("Ctrl+Shift+S"),
+       &TTermForm::SaveScreenClick);
+
+  QMenu* view = menuBar()->addMenu("&View");
+  QAction* zoomIn =
+      make(view, "Zoom in", "A larger font", QKeySequence(Qt::CTRL | Qt::Key_Plus), +[](TTermForm* f) { f->Zoom(1); });
+  // Ctrl+= too, for keyboards whose plus needs Shift.
+  zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  make(view, "Zoom out", "A smaller font", QKeySequence(Qt::CTRL | Qt::Key_Minus), +[](TTermForm* f) { f->Zoom(-1); });
+  make(view, "Normal size", "The font's own size", QKeySequence(Qt::CTRL | Qt::Key_0), +[](TTermForm* f) { f->Zoom(0); });
+  make(view, "Font...", "Choose the terminal's font", QKeySequence("Ctrl+Shift+N"), &TTermForm::FontClick, true);
+  view->addSeparator();
+  FitAction = make(view, "Fit the window", "Rows and columns follow the window's size", QKeySequence(),
+                   &TTermForm::SetFitToWindow);
+  FitAction->setCheckable(true);
+  make(view, "Scrollback lines...", "How many lines are kept above the screen", QKeySequence(), +[](TTermForm* form) {
+    bool ok = false;
+    const int lines = QInputDialog::getInt(form, "Scrollback", "Lines kept above the screen:", form->ScrollbackLines,
+                                           0, 1000000, 1000, &ok);
+    if (ok) form->SetScrollbackLines(lines);
+  });
+  view->addSeparator();
+  MonitorAction = make(view, "Hex monitor", "Show the bytes received and sent in hex", QKeySequence("Ctrl+Shift+H"),
+                       &TTermForm::ShowMonitor, true);
+  MonitorAction->setCheckable(true);
+
+  QMenu* terminal = menuBar()->addMenu("&Terminal");
+  make(terminal, "Terminal setup", "Terminal setup: echo, line ends, emulation, size", QKeySequence("Ctrl+Shift+T"),
+       &TTermForm::TerminalSetupClick, true);
+  terminal->addSeparator();
+  auto* kinds = new QActionGroup(this);
+  ExtendedAction = terminal->addAction("&ANSI/VT100: VT102 with colours");
+  PlainAction = terminal->addAction("ANSI/VT100: &plain");
+  terminal->addSeparator();
+  Utf8Action = terminal->addAction("&UTF-8 text");
+  ControlHAction = terminal->addAction("&Backspace sends Ctrl+H");
+  terminal->addSeparator();
+  auto* schemes = new QActionGroup(this);
+  DarkAction = terminal->addAction("&Dark colours");
+  LightAction = terminal->addAction("&Light colours");
+  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, ControlHAction, DarkAction, LightAction})
+    a->setCheckable(true);
+  kinds->addAction(ExtendedAction);
+  kinds->addAction(PlainAction);
+  schemes->addAction(DarkAction);
+  schemes->addAction(LightAction);
+  connect(ExtendedAction, &QAction::triggered, this, Guarded([this] { UseTerminal(true); }));
+  connect(PlainAction, &QAction::triggered, this, Guarded([this] { UseTerminal(false); }));
+  connect(Utf8Action, &QAction::triggered, this, Guarded([this](bool on) { SetUtf8(on); }));
+  connect(ControlHAction, &QAction::triggered, this,
+          Guarded([this](bool on) { SetBackspaceKey(on ? bkControlH : bkDelete); }));
+  connect(DarkAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csDark); }));
+  connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
+
+  QMenu* transfer = menuBar()->addMenu("T&ransfer");
+  make(transfer, "Send file...", "Send a file: raw, XMODEM or YMODEM", QKeySequence("Ctrl+Shift+U"),
+       &TTermForm::SendFileClick, true);
+  make(transfer, "Receive file...", "Receive a file with XMODEM or YMODEM", QKeySequence("Ctrl+Shift+J"),
+       &TTermForm::ReceiveFileClick, true);
+
+  QMenu* log = menuBar()->addMenu("&Log");
+  LogAction = make(log, "Log to file", "Log what is received to a file", QKeySequence("Ctrl+Shift+G"),
+                   &TTermForm::LogClick, true);
+  LogAction->setCheckable(true);
+  LogTimeAction = log->addAction("&Time stamps");
+  LogRawAction = log->addAction("&Raw bytes instead of text");
+  LogTimeAction->setCheckable(true);
+  LogRawAction->setCheckable(true);
+  LogTimeAction->setChecked(true);
+  LogTimeAction->setStatusTip("Begin each logged line with the time it came");
+  LogRawAction->setStatusTip("Log the bytes exactly as they came, control sequences included");
+  ShowTerminalChoice();
+  ShowLineState();
+}
+
+void TTermForm::CreateFindBar() {
+  FindBar = new QWidget(centralWidget());
+  auto* row = new QHBoxLayout(FindBar);
+  row->setContentsMargins(0, 0, 0, 0);
+  auto* label = new QLabel("&Find:", FindBar);
+  FindEdit = new QLineEdit(FindBar);
+  FindEdit->setAccessibleName("Text to find");
+  label->setBuddy(FindEdit);
+  auto* previous = new QPushButton("&Previous", FindBar);
+  auto* next = new QPushButton("&Next", FindBar);
+  previous->setToolTip("Find further up (Return)");
+  next->setToolTip("Find further down (Shift+Return)");
+  FindCase = new QCheckBox("Match &case", FindBar);
+  FindState = new QLabel(FindBar);
+  FindState->setAccessibleName("Find result");
+  auto* close = new QToolButton(FindBar);
+  close->setText("Close");
+  close->setAccessibleName("Close the find bar");
+  for (QWidget* w : std::initializer_list<QWidget*>{label, FindEdit, previous, next, FindCase, FindState, close})
+    row->addWidget(w, w == FindEdit ? 1 : 0);
+  // Return looks further up (the newest output is at the bottom), Shift+Return down.
+  connect(FindEdit, &QLineEdit::returnPressed, this, Guarded([this] {
+            FindNext(!(QApplication::keyboardModifiers() & Qt::ShiftModifier));
+          }));
+  connect(next, &QPushButton::clicked, this, Guarded([this] { FindNext(false); }));
+  connect(previous, &QPushButton::clicked, this, Guarded([this] { FindNext(true); }));
+  const auto hide = [this] {
+    FindBar->hide();
+    Terminal->setFocus();
+  };
+  connect(close, &QToolButton::clicked, this, hide);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FindBar);
+  escape->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, this, hide);
+  static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(FindBar);
+  FindBar->hide();
+}
+
+void TTermForm::CreateMonitor() {
+  MonitorDock = new QDockWidget("Hex monitor", this);
+  MonitorDock->setObjectName("HexMonitor");
+  auto* box = new QWidget(MonitorDock);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  auto* bar = new QToolBar(box);
+  PauseMonitorAction = bar->addAction("Pause");
+  PauseMonitorAction->setCheckable(true);
+  PauseMonitorAction->setToolTip("Hold the view still; bytes are still captured");
+  QAction* clear = bar->addAction("Clear");
+  QAction* save = bar->addAction("Save...");
+  for (QAction* a : {PauseMonitorAction, clear, save}) {
+    bar->widgetForAction(a)->setFocusPolicy(Qt::TabFocus);
+    bar->widgetForAction(a)->setAccessibleName(a->text().remove("...") + " the hex monitor");
+  }
+  Monitor = new THexMonitor(box);
+  column->addWidget(bar);
+  column->addWidget(Monitor, 1);
+  MonitorDock->setWidget(box);
+  addDockWidget(Qt::BottomDockWidgetArea, MonitorDock);
+  MonitorDock->hide();
+  connect(PauseMonitorAction, &QAction::toggled, this, [this](bool on) { Monitor->SetPaused(on); });
+  connect(clear, &QAction::triggered, this, [this] { Monitor->Clear(); });
+  connect(save, &QAction::triggered, this, Guarded([this] { SaveMonitorClick(); }));
+  connect(MonitorDock, &QDockWidget::visibilityChanged, this, [this](bool) {
+    if (MonitorAction) MonitorAction->setChecked(!MonitorDock->isHidden());
+  });
 }
 
 // --------------------------------------------------------------- commands
@@ -150,6 +364,7 @@ void TTermForm::ConnectClick() {
     TTermForm* Form;
     ~TShow() { Form->ShowPortState(); }
   } show{this};
+  ReconnectTimer.stop();  // the user decides now
   if (ComPort.Connected()) {
     ComPort.Close();
     return;
@@ -172,14 +387,32 @@ void TTermForm::PortSetupClick() {
   StoreSettings();
 }
 
+// A size chosen in Terminal setup is kept: the grid stops following the
+// window.
 void TTermForm::TerminalSetupClick() {
-  Terminal->ShowSetupDialog();
+  const QSize before(Terminal->Columns(), Terminal->Rows());
+  if (FitToWindow) {
+    // The dialog shows the size in use; choosing another one fixes it.
+    Terminal->SetFitToWindow(false);
+    Terminal->ShowSetupDialog();
+    if (QSize(Terminal->Columns(), Terminal->Rows()) == before) Terminal->SetFitToWindow(true);
+    else SetFitToWindow(false);
+  } else {
+    Terminal->ShowSetupDialog();
+  }
   StoreSettings();
 }
 
 void TTermForm::FontClick() {
   Terminal->SelectFont();
+  ChosenFont = Terminal->Font();
   StoreSettings();
+}
+
+void TTermForm::Zoom(int steps) {
+  QFont font = steps == 0 ? ChosenFont : Terminal->Font();
+  if (steps != 0) font.setPointSize(std::clamp(font.pointSize() + steps, 4, 72));
+  Terminal->SetFont(font);
 }
 
 void TTermForm::ClearClick() { Terminal->ClearScreen(); }
@@ -188,35 +421,115 @@ void TTermForm::CopyClick() { Terminal->CopySelection(); }
 
 void TTermForm::PasteClick() { Terminal->PasteText(QApplication::clipboard()->text()); }
 
-// ------------------------------------------------------- the terminal kind
-
-void TTermForm::CreateMenus() {
-  QMenu* menu = menuBar()->addMenu("&Terminal");
-  auto* kinds = new QActionGroup(this);
-  ExtendedAction = menu->addAction("&VT102 with colours");
-  PlainAction = menu->addAction("ANSI/VT&100 (plain)");
-  menu->addSeparator();
-  Utf8Action = menu->addAction("&UTF-8 text");
-  ControlHAction = menu->addAction("&Backspace sends Ctrl+H");
-  menu->addSeparator();
-  auto* schemes = new QActionGroup(this);
-  DarkAction = menu->addAction("&Dark colours");
-  LightAction = menu->addAction("&Light colours");
-  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, ControlHAction, DarkAction, LightAction})
-    a->setCheckable(true);
-  kinds->addAction(ExtendedAction);
-  kinds->addAction(PlainAction);
-  schemes->addAction(DarkAction);
-  schemes->addAction(LightAction);
-  connect(ExtendedAction, &QAction::triggered, this, Guarded([this] { UseTerminal(true); }));
-  connect(PlainAction, &QAction::triggered, this, Guarded([this] { UseTerminal(false); }));
-  connect(Utf8Action, &QAction::triggered, this, Guarded([this](bool on) { SetUtf8(on); }));
-  connect(ControlHAction, &QAction::triggered, this,
-          Guarded([this](bool on) { SetBackspaceKey(on ? bkControlH : bkDelete); }));
-  connect(DarkAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csDark); }));
-  connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
-  ShowTerminalChoice();
+void TTermForm::FindClick() {
+  FindBar->show();
+  FindEdit->setFocus();
+  FindEdit->selectAll();
 }
+
+void TTermForm::FindNext(bool backward) {
+  const bool found = Terminal->Find(FindEdit->text(), backward, FindCase->isChecked());
+  FindState->setText(found || FindEdit->text().isEmpty() ? QString() : "Not found");
+}
+
+void TTermForm::SaveScreenClick() {
+  TFileDialog dialog(TFileDialog::dkSave, this);
+  dialog.Filter = "Text files (*.txt)|*.txt|All files|*";
+  dialog.FileName = "screen.txt";
+  if (!dialog.Execute()) return;
+  std::ofstream out(dialog.FileName.toStdString(), std::ios::binary | std::ios::trunc);
+  if (out) Terminal->SaveToStream(out);
+  out.close();
+  if (!out) throw Exception("Cannot save \"" + dialog.FileName.toStdString() + "\": " + std::strerror(errno));
+}
+
+// --------------------------------------------------------- line control
+
+void TTermForm::SendBreak() {
+  if (!ComPort.Connected()) throw Exception("Connect to the port first: a break goes down the line.");
+  ComPort.SetBreak(true);
+  QTimer::singleShot(BreakMs, this, Guarded([this] {
+                       if (ComPort.Connected()) ComPort.SetBreak(false);
+                     }));
+  statusBar()->showMessage("Break sent (" + QString::number(BreakMs) + " ms).", 3000);
+}
+
+void TTermForm::SetDtr(bool on) {
+  struct TShow {
+    TTermForm* Form;
+    ~TShow() { Form->ShowLineState(); }
+  } show{this};
+  if (!ComPort.Connected()) throw Exception("Connect to the port first.");
+  ComPort.SetDTR(on);
+  Dtr = on;
+}
+
+void TTermForm::SetRts(bool on) {
+  struct TShow {
+    TTermForm* Form;
+    ~TShow() { Form->ShowLineState(); }
+  } show{this};
+  if (!ComPort.Connected()) throw Exception("Connect to the port first.");
+  ComPort.SetRTS(on);
+  Rts = on;
+}
+
+void TTermForm::ShowLineState() {
+  if (!DtrAction) return;
+  const bool open = ComPort.Connected();
+  DtrAction->setEnabled(open);
+  RtsAction->setEnabled(open);
+  DtrAction->setChecked(open && Dtr);
+  RtsAction->setChecked(open && Rts);
+  DtrAction->setText(QString("DTR ") + (open && Dtr ? "on" : "off"));
+  RtsAction->setText(QString("RTS ") + (open && Rts ? "on" : "off"));
+}
+
+// ------------------------------------------------------------ hex monitor
+
+void TTermForm::ShowMonitor(bool on) {
+  MonitorDock->setVisible(on);
+  MonitorAction->setChecked(on);
+  Terminal->setFocus();  // typing goes on; Ctrl+Tab reaches the monitor
+}
+
+void TTermForm::SaveMonitorClick() {
+  TFileDialog dialog(TFileDialog::dkSave, this);
+  dialog.Filter = "Text files (*.txt)|*.txt|All files|*";
+  dialog.FileName = "monitor.txt";
+  if (dialog.Execute()) Monitor->SaveTo(dialog.FileName.toStdString());
+}
+
+// --------------------------------------------------------------- logging
+
+void TTermForm::LogClick() {
+  if (Logging()) {
+    StopLog();
+    return;
+  }
+  TFileDialog dialog(TFileDialog::dkSave, this);
+  dialog.Filter = "Log files (*.log)|*.log|All files|*";
+  dialog.FileName = "terminal.log";
+  if (dialog.Execute()) StartLog(dialog.FileName);
+  LogAction->setChecked(Logging());
+}
+
+void TTermForm::StartLog(const QString& fileName) {
+  try {
+    Log.Open(fileName.toStdString(), LogTimeAction->isChecked(), LogRawAction->isChecked());
+  } catch (...) {
+    LogAction->setChecked(false);
+    throw;
+  }
+  LogAction->setChecked(true);
+}
+
+void TTermForm::StopLog() {
+  Log.Close();
+  if (LogAction) LogAction->setChecked(false);
+}
+
+// ------------------------------------------------------- the terminal kind
 
 void TTermForm::ShowTerminalChoice() {
   if (!ExtendedAction) return;
@@ -226,6 +539,7 @@ void TTermForm::ShowTerminalChoice() {
   ControlHAction->setChecked(Backspace == bkControlH);
   DarkAction->setChecked(Scheme == csDark);
   LightAction->setChecked(Scheme == csLight);
+  FitAction->setChecked(FitToWindow);
   for (QAction* a : {Utf8Action, ControlHAction, DarkAction, LightAction}) a->setEnabled(Extended());
 }
 
@@ -263,9 +577,12 @@ void TTermForm::UseTerminal(bool extended) {
       ShowTitle();
     };
   }
-  terminal->SetComPort(&ComPort);
-  static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(terminal, 1);
+  terminal->SetScrollbackLimit(ScrollbackLines);
+  if (!Transferring()) terminal->SetComPort(&ComPort);
+  auto* layout = static_cast<QVBoxLayout*>(centralWidget()->layout());
+  layout->insertWidget(1, terminal, 1);  // below the lamps, above the find bar
   delete old;
+  terminal->SetFitToWindow(FitToWindow);
   terminal->setFocus();
   ShowTerminalChoice();
   ShowTitle();
@@ -289,66 +606,15 @@ void TTermForm::SetColorScheme(TVtColorScheme value) {
   ShowTerminalChoice();
 }
 
-void TTermForm::SaveScreenClick() {
-  TFileDialog dialog(TFileDialog::dkSave, this);
-  dialog.Filter = "Text files (*.txt)|*.txt|All files|*";
-  dialog.FileName = "screen.txt";
-  if (!dialog.Execute()) return;
-  std::ofstream out(dialog.FileName.toStdString(), std::ios::binary | std::ios::trunc);
-  if (out) Terminal->SaveToStream(out);
-  out.close();
-  if (!out) throw Exception("Cannot save \"" + dialog.FileName.toStdString() + "\": " + std::strerror(errno));
+void TTermForm::SetFitToWindow(bool value) {
+  FitToWindow = value;
+  Terminal->SetFitToWindow(value);
+  ShowTerminalChoice();
 }
 
-void TTermForm::LogClick() {
-  if (Logging()) {
-    StopLog();
-    return;
-  }
-  TFileDialog dialog(TFileDialog::dkSave, this);
-  dialog.Filter = "Log files (*.log)|*.log|All files|*";
-  dialog.FileName = "terminal.log";
-  if (dialog.Execute()) StartLog(dialog.FileName);
-  LogAction->setChecked(Logging());
-}
-
-// ---------------------------------------------------------------- logging
-
-void TTermForm::StartLog(const QString& fileName) {
-  StopLog();
-  LogFile = std::fopen(fileName.toLocal8Bit().constData(), "ab");
-  if (!LogFile) {
-    LogAction->setChecked(false);
-    throw Exception("Cannot log to \"" + fileName.toStdString() + "\": " + std::strerror(errno));
-  }
-  LogName = fileName;
-  LogLines.SetComPort(&ComPort);
-  LogAction->setChecked(true);
-}
-
-void TTermForm::StopLog() {
-  if (!LogFile) return;
-  LogLines.SetComPort(nullptr);
-  std::FILE* file = LogFile;
-  LogFile = nullptr;
-  std::fclose(file);
-  LogAction->setChecked(false);
-}
-
-// One line with its time; a failed write ends the logging, not the session.
-void TTermForm::LogLine(const std::string& text, bool discarded) {
-  if (!LogFile) return;
-  const std::string stamp =
-      QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toStdString() + (discarded ? " (cut) " : " ");
-  const std::string line = stamp + text + "\n";
-  if (std::fwrite(line.data(), 1, line.size(), LogFile) != line.size() || std::fflush(LogFile) != 0) {
-    const std::string reason = std::strerror(errno);
-    StopLog();
-    // Shown after the port's handler has returned.
-    QTimer::singleShot(0, this, [name = LogName, reason] {
-      ShowMessage("Logging stopped: cannot write \"" + name + "\": " + Q(reason));
-    });
-  }
+void TTermForm::SetScrollbackLines(int lines) {
+  ScrollbackLines = std::clamp(lines, 0, 1000000);
+  Terminal->SetScrollbackLimit(ScrollbackLines);
 }
 
 // ------------------------------------------------------------------ state
@@ -367,6 +633,7 @@ void TTermForm::ShowPortState() {
                          .arg(Q(stop))
                          .arg(ComPort.Connected() ? "" : "  (not connected)"));
   ShowTitle();
+  ShowLineState();
 }
 
 // The host may name the window (a shell shows user, host and folder); the
@@ -380,11 +647,39 @@ void TTermForm::ShowCounts() {
   CountLabel->setText(QString("Rx %1  Tx %2").arg(ReceivedBytes).arg(SentBytes));
 }
 
+void TTermForm::PortAfterOpen() {
+  // The modem lines as the port's flow control left them.
+  Dtr = ComPort.FlowControl().ControlDTR() != dtrDisable;
+  Rts = ComPort.FlowControl().ControlRTS() != rtsDisable;
+  ShowPortState();
+}
+
 void TTermForm::PortAfterClose() {
   ShowPortState();
   if (!std::exchange(PortLost, false)) return;
-  ShowMessage("The connection to " + Q(ComDevicePath(ComPort.Port())) +
-              " was lost: the device went away. Connect again once it is back.");
+  if (Transferring()) CancelTransfer();
+  const QString device = Q(ComDevicePath(ComPort.Port()));
+  if (AutoReconnect) {
+    ReconnectTimer.start();
+    statusBar()->showMessage("Lost " + device + "; it is opened again when it comes back.");
+  }
+  ShowMessage("The connection to " + device + " was lost: the device went away. " +
+              (AutoReconnect ? "It is opened again as soon as it is back." : "Connect again once it is back."));
+}
+
+// The device is back once its file is: then the port opens as before.
+void TTermForm::TryReconnect() {
+  if (ComPort.Connected() || !AutoReconnect) return ReconnectTimer.stop();
+  struct stat st;
+  if (::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) return;
+  try {
+    ComPort.Open();
+  } catch (const EComPort&) {
+    return;  // not ready yet (still being set up); the next tick tries again
+  }
+  ReconnectTimer.stop();
+  statusBar()->showMessage("Reconnected to " + Q(ComDevicePath(ComPort.Port())) + " at " +
+                           QTime::currentTime().toString("hh:mm:ss") + ".");
 }
 
 void TTermForm::closeEvent(QCloseEvent* event) {
@@ -394,69 +689,4 @@ void TTermForm::closeEvent(QCloseEvent* event) {
     Application()->HandleException(std::current_exception());
   }
   QMainWindow::closeEvent(event);
-}
-
-// --------------------------------------------------------------- settings
-
-bool TTermForm::LoadSettings() {
-  {
-    TRegistry probe;
-    if (!probe.OpenKey("Software\\HRVX3300\\" + ComPort.Name(), false)) return false;
-  }
-  ComPort.LoadSettings(stRegistry, SettingsPath);
-  TRegistry reg;
-  if (!reg.OpenKey(TerminalKey, false)) return true;
-  const auto flag = [&](const char* name, bool& value) {
-    if (reg.ValueExists(name)) value = StrToYesNo(reg.ReadString(name));
-  };
-  const auto number = [&](const char* name, int fallback) {
-    int value = fallback;
-    return reg.ValueExists(name) && TryStrToInt(reg.ReadString(name), value) ? value : fallback;
-  };
-  TCustomComTerminal& t = *Terminal;
-  flag("LocalEcho", t.LocalEcho);
-  flag("SendLF", t.SendLF);
-  flag("AppendLF", t.AppendLF);
-  flag("Force7Bit", t.Force7Bit);
-  flag("WrapLines", t.WrapLines);
-  t.SetCaret(TTermCaret(std::clamp(number("Caret", t.Caret()), 0, int(tcNone))));
-  t.SetEmulation(TTermEmulation(std::clamp(number("Emulation", t.Emulation()), 0, int(teVT52))));
-  t.SetColumns(number("Columns", t.Columns()));
-  t.SetRows(number("Rows", t.Rows()));
-  t.ArrowKeys = TArrowKeys(std::clamp(number("ArrowKeys", t.ArrowKeys), 0, int(akWindows)));
-  if (reg.ValueExists("Font")) {
-    QFont font;
-    if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
-  }
-  bool extended = true, utf8 = false, controlH = false;
-  flag("Extended", extended);
-  flag("Utf8", utf8);
-  flag("BackspaceControlH", controlH);
-  SetBackspaceKey(controlH ? bkControlH : bkDelete);
-  SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
-  SetUtf8(utf8);
-  UseTerminal(extended);
-  return true;
-}
-
-void TTermForm::StoreSettings() {
-  ComPort.StoreSettings(stRegistry, SettingsPath);
-  TRegistry reg;
-  if (!reg.OpenKey(TerminalKey, true)) throw Exception("Cannot keep the terminal's settings");
-  const TCustomComTerminal& t = *Terminal;
-  reg.WriteString("LocalEcho", YesNoToStr(t.LocalEcho));
-  reg.WriteString("SendLF", YesNoToStr(t.SendLF));
-  reg.WriteString("AppendLF", YesNoToStr(t.AppendLF));
-  reg.WriteString("Force7Bit", YesNoToStr(t.Force7Bit));
-  reg.WriteString("WrapLines", YesNoToStr(t.WrapLines));
-  reg.WriteString("Caret", std::to_string(t.Caret()));
-  reg.WriteString("Emulation", std::to_string(t.Emulation()));
-  reg.WriteString("Columns", std::to_string(t.Columns()));
-  reg.WriteString("Rows", std::to_string(t.Rows()));
-  reg.WriteString("ArrowKeys", std::to_string(t.ArrowKeys));
-  reg.WriteString("Font", t.Font().toString().toStdString());
-  reg.WriteString("Extended", YesNoToStr(Extended()));
-  reg.WriteString("Utf8", YesNoToStr(Utf8));
-  reg.WriteString("BackspaceControlH", YesNoToStr(Backspace == bkControlH));
-  reg.WriteString("ColorScheme", std::to_string(Scheme));
 }

@@ -1,18 +1,24 @@
 // The serial terminal program's window: one terminal on one port, with a
-// toolbar, a row of signal lamps and a status bar.
+// toolbar, menus, a row of signal lamps, a find bar, a hex monitor and a
+// status bar.
 #pragma once
 
 #include "CPortCtl.h"
-#include "CPortDataPacket.h"
 #include "CPortTerm.h"
 #include "CPortTermVT102.h"
+#include "HexMonitor.h"
+#include "ModemTransfer.h"
+#include "SessionLog.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDockWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressDialog>
 #include <QTimer>
 
-#include <cstdio>
 #include <memory>
 
 class TTermForm : public QMainWindow {
@@ -36,6 +42,10 @@ public:
   void SetUtf8(bool value);
   void SetColorScheme(TVtColorScheme value);
   void SetBackspaceKey(TBackspaceKey value);
+  // The grid follows the window (the default), or keeps the size set in
+  // Terminal setup.
+  void SetFitToWindow(bool value);
+  void SetScrollbackLines(int lines);
   TComLed* Leds[7] = {};  // Conn, CTS, DSR, CD, Ring, Rx, Tx
   QAction* ConnectAction = nullptr;
   QAction* LogAction = nullptr;
@@ -45,10 +55,24 @@ public:
   QAction* ControlHAction = nullptr;
   QAction* DarkAction = nullptr;
   QAction* LightAction = nullptr;
+  QAction* FitAction = nullptr;
+  QAction* DtrAction = nullptr;
+  QAction* RtsAction = nullptr;
+  QAction* ReconnectAction = nullptr;
+  QAction* MonitorAction = nullptr;
+  QAction* PauseMonitorAction = nullptr;
+  QAction* LogTimeAction = nullptr;
+  QAction* LogRawAction = nullptr;
   QLabel* PortLabel = nullptr;
   QLabel* CountLabel = nullptr;
+  QWidget* FindBar = nullptr;
+  QLineEdit* FindEdit = nullptr;
+  QCheckBox* FindCase = nullptr;
+  QLabel* FindState = nullptr;
+  QDockWidget* MonitorDock = nullptr;
+  THexMonitor* Monitor = nullptr;
 
-  // The toolbar's commands.
+  // The commands.
   void ConnectClick();
   void PortSetupClick();
   void TerminalSetupClick();
@@ -58,12 +82,35 @@ public:
   void LogClick();
   void CopyClick();
   void PasteClick();
+  void FindClick();
+  void FindNext(bool backward);
+  void Zoom(int steps);  // 0: the chosen size again
+  void SendBreak();
+  void SetDtr(bool on);
+  void SetRts(bool on);
+  void ShowMonitor(bool on);
+  void SaveMonitorClick();
+  void SendFileClick();
+  void ReceiveFileClick();
 
-  // Starts or stops logging every received line to fileName (appended).
+  // Starts or stops logging what is received to fileName (appended).
   void StartLog(const QString& fileName);
   void StopLog();
-  bool Logging() const { return LogFile != nullptr; }
+  bool Logging() const { return Log.IsOpen(); }
 
+  // File transfer: the protocol, the files to send or where received ones
+  // go (a file for XMODEM, a folder for YMODEM); raw sending may pause after
+  // each character and each line.
+  void StartSending(TModemProtocol protocol, const std::vector<std::string>& files);
+  void StartReceiving(TModemProtocol protocol, const std::string& target);
+  void StartRawSending(const std::string& file, int charDelayMs, int lineDelayMs);
+  bool Transferring() const { return Transfer != nullptr || RawFile != nullptr; }
+  void CancelTransfer();
+  // How the last transfer ended.
+  QString TransferResult;
+
+  int BreakMs = 250;           // the length of a break
+  bool AutoReconnect = true;   // reopen a port whose device came back
   std::uint64_t ReceivedBytes = 0;
   std::uint64_t SentBytes = 0;
 
@@ -72,22 +119,42 @@ protected:
 
 private:
   void CreateForm();
+  void CreateActions();
+  void CreateFindBar();
+  void CreateMonitor();
   void ShowPortState();
   void ShowCounts();
-  void LogLine(const std::string& text, bool discarded);
-  void PortAfterClose();
-  void CreateMenus();
-  void ShowTerminalChoice();
   void ShowTitle();
+  void ShowLineState();
+  void PortAfterOpen();
+  void PortAfterClose();
+  void TryReconnect();
+  void ShowTerminalChoice();
+  void BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QString& title, const QString& label);
+  void ShowProgress(const QString& title, const QString& label);
+  void TransferEnded(bool ok, const QString& message);
+  void RawStep();
+  void ShowTransferProgress();
 
-  TComLink Counter;  // counts what goes both ways
-  TComDataPacket LogLines;
-  std::FILE* LogFile = nullptr;
-  QString LogName;
+  TComLink Counter;  // counts what goes both ways, for the status bar and the monitor
+  TComLink Receiver;  // the received bytes for the log and transfers
+  TSessionLog Log;
   bool PortLost = false;
-  bool Utf8 = false;
+  bool Utf8 = true;
+  bool Dtr = false, Rts = false;  // as last set
   TVtColorScheme Scheme = csDark;
   TBackspaceKey Backspace = bkDelete;
+  bool FitToWindow = true;
+  int ScrollbackLines = 10000;
+  QFont ChosenFont;  // the size Ctrl+0 goes back to
   QString HostTitle;  // the name the host gave the window
+  QString ReceiveInto;  // where received files went last
   QTimer CountTimer;
+  QTimer ReconnectTimer;
+  QTimer TransferTimer;
+  std::unique_ptr<TModemTransfer> Transfer;
+  QProgressDialog* Progress = nullptr;
+  std::FILE* RawFile = nullptr;  // a raw send under way
+  std::uint64_t RawSize = 0, RawDone = 0;
+  int RawCharDelay = 0, RawLineDelay = 0;
 };

@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char* const Usage =
     "Usage: hrvx3300-term [--port NAME] [--baud N]\n"
-    "A serial terminal (VT100/ANSI or VT52) for any device with a text console.\n"
+    "A serial terminal (VT102 with colours, VT100/ANSI or VT52) for any device\n"
+    "with a text console: scrollback, a hex monitor, XMODEM and YMODEM.\n"
     "  --port NAME  the serial port: a device path such as /dev/ttyUSB0, a name\n"
     "               under /dev such as ttyUSB0, or COMn for /dev/ttyS(n-1)\n"
     "  --baud N     the line speed in bits per second (default 115200)\n"
@@ -86,7 +88,17 @@ int main(int argc, char** argv) {
     // The first time, the user picks the port; one who cancels that is not
     // connected to a default port they did not choose.
     bool connect = true;
-    if (!known && port.empty()) connect = EditComPort(form.ComPort);
+    if (!known && port.empty()) {
+      // Offered: the first port this machine has, not a name it may lack.
+      std::vector<std::string> ports;
+      try {
+        EnumComPorts(ports);
+      } catch (const EComPort&) {
+        // the dialog's own list says what is wrong
+      }
+      if (!ports.empty()) form.ComPort.SetPort(ports.front());
+      connect = EditComPort(form.ComPort);
+    }
     if (connect) CallGuarded([&] { form.ConnectClick(); });
     app.exec();
   } catch (...) {

@@ -3,8 +3,10 @@
 #include "Registry.h"
 #include "TermForm.h"
 #include "MessageRecorder.h"
+#include "FakeComDevice.h"
 
 #include <QElapsedTimer>
+#include <QStatusBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,12 @@ protected:
     return s;
   }
 
+  std::string Monitored(TTermForm& form) {
+    std::string rows;
+    for (std::size_t i = 0; i < form.Monitor->RowCount(); ++i) rows += form.Monitor->RowText(i).substr(12) + "\n";
+    return rows;
+  }
+
   fs::path Dir;
   int Master = -1, Slave = -1;
   char Name[256] = {};
@@ -72,6 +80,7 @@ TEST_F(TermFormTest, TalksBothWaysAndTheLampsFollow) {
   EXPECT_EQ(form.Leds[0]->State(), lsOn);  // Conn
   EXPECT_TRUE(form.PortLabel->text().startsWith(QString(Name) + " 115200 8N1"));
 
+  form.ShowMonitor(true);
   ASSERT_EQ(write(Master, "hello\r\n", 7), 7);
   EXPECT_TRUE(WaitFor([&] { return form.Leds[5]->State() == lsOn; }, 3000));  // Rx lit while bytes come
   EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "hello"; }));
@@ -83,6 +92,10 @@ TEST_F(TermFormTest, TalksBothWaysAndTheLampsFollow) {
   std::string sent;
   EXPECT_TRUE(WaitFor([&] { return (sent += FarRead()) == "ls\r"; }));
   EXPECT_EQ(form.SentBytes, 3u);
+  // The monitor shows both ways, each byte in hex and as a character.
+  EXPECT_EQ(Monitored(form),
+            " RX  68 65 6C 6C 6F 0D 0A                              hello..\n"
+            " TX  6C 73 0D                                          ls.\n");
 
   // Logging: one line a received line, with its time.
   const std::string log = (Dir / "term.log").string();
@@ -131,6 +144,7 @@ TEST_F(TermFormTest, SettingsComeBackNextTime) {
     form.ComPort.SetPort("/dev/ttyUSB7");
     form.ComPort.SetBaudRate(br57600);
     form.Terminal->LocalEcho = true;
+    form.SetFitToWindow(false);  // a size of its own
     form.Terminal->SetColumns(100);
     form.StoreSettings();
   }
@@ -140,4 +154,65 @@ TEST_F(TermFormTest, SettingsComeBackNextTime) {
   EXPECT_EQ(again.ComPort.BaudRate(), br57600);
   EXPECT_TRUE(again.Terminal->LocalEcho);
   EXPECT_EQ(again.Terminal->Columns(), 100);
+}
+
+// What a pseudo-terminal cannot show, on the scripted device: DTR and RTS
+// change and show their state, a break is raised and lowered after its
+// length, and the font zooms and comes back.
+TEST_F(TermFormTest, LineControlAndZoom) {
+  TTermForm form;
+  auto state = std::make_shared<TFakeState>();
+  form.ComPort.SetPort("/dev/fake0");
+  form.ComPort.SetDeviceFactory([state] { return std::make_unique<TFakeComDevice>(state); });
+  EXPECT_FALSE(form.DtrAction->isEnabled());  // nothing to change while closed
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  const bool dtr = form.DtrAction->isChecked(), rts = form.RtsAction->isChecked();
+  state->TakeCalls();
+  form.DtrAction->trigger();
+  form.RtsAction->trigger();
+  EXPECT_EQ(form.DtrAction->isChecked(), !dtr);
+  EXPECT_EQ(form.DtrAction->text(), dtr ? "DTR off" : "DTR on");
+  EXPECT_EQ(form.RtsAction->isChecked(), !rts);
+  form.BreakMs = 30;
+  form.SendBreak();
+  const auto escapes = [&] {
+    std::vector<std::string> calls;
+    for (const std::string& call : state->TakeCalls())
+      if (call.rfind("Escape", 0) == 0) calls.push_back(call);
+    return calls;
+  };
+  std::vector<std::string> got = escapes();
+  EXPECT_EQ(got, (std::vector<std::string>{dtr ? "Escape 6" : "Escape 5", rts ? "Escape 4" : "Escape 3", "Escape 8"}));
+  EXPECT_TRUE(WaitFor([&] { return state->Called("Escape 9"); }));  // the break ends
+
+  const int size = form.Terminal->Font().pointSize();
+  form.Zoom(1);
+  form.Zoom(1);
+  EXPECT_EQ(form.Terminal->Font().pointSize(), size + 2);
+  form.Zoom(0);
+  EXPECT_EQ(form.Terminal->Font().pointSize(), size);
+}
+
+// A re-plugged adapter: the port opens again by itself and says so.
+TEST_F(TermFormTest, AReturningDeviceIsOpenedAgain) {
+  const fs::path link = Dir / "ttyLINK";
+  fs::create_symlink(Name, link);
+  TTermForm form;
+  form.ComPort.SetPort(link.string());
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  close(Master);
+  Master = -1;
+  ASSERT_TRUE(WaitFor([&] { return !form.ComPort.Connected(); }));
+  EXPECT_EQ(Recorder.Messages.size(), 1);  // the lost-device message stays
+
+  close(std::exchange(Slave, -1));
+  ASSERT_EQ(openpty(&Master, &Slave, Name, nullptr, nullptr), 0);
+  fs::remove(link);
+  fs::create_symlink(Name, link);
+  ASSERT_TRUE(WaitFor([&] { return form.ComPort.Connected(); }, 5000));
+  EXPECT_TRUE(form.statusBar()->currentMessage().startsWith("Reconnected to " + QString::fromStdString(link.string())));
+  ASSERT_EQ(write(Master, "back\r\n", 6), 6);
+  EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "back"; }));
 }

@@ -1,0 +1,469 @@
+#include "ModemTransfer.h"
+
+#include <sys/stat.h>
+
+#include <thread>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CPMEOF = 0x1A;
+constexpr char StartCrc = 'C';
+
+std::string LastPart(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+const char* ModemProtocolName(TModemProtocol protocol) {
+  switch (protocol) {
+    case mpXmodem: return "XMODEM";
+    case mpXmodemCrc: return "XMODEM-CRC";
+    case mpXmodem1k: return "XMODEM-1K";
+    case mpYmodem: return "YMODEM";
+  }
+  return "?";
+}
+
+std::uint16_t ModemCrc(const std::uint8_t* data, std::size_t count) {
+  std::uint16_t crc = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    crc = std::uint16_t(crc ^ (data[i] << 8));
+    for (int bit = 0; bit < 8; ++bit) crc = std::uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+// ------------------------------------------------------------ both ends
+
+TModemTransfer::~TModemTransfer() {
+  if (FFile) std::fclose(FFile);
+}
+
+void TModemTransfer::Cancel() { Abort("Cancelled."); }
+
+void TModemTransfer::Abort(const std::string& message) {
+  if (FFinished) return;
+  // The cancel sequence: CANs, then backspaces to wipe them from a screen.
+  Sent(std::string(8, char(CAN)) + std::string(8, '\b'));
+  Finish(false, message);
+}
+
+void TModemTransfer::Finish(bool ok, const std::string& message) {
+  if (FFinished) return;
+  FFinished = true;
+  std::string said = message;
+  if (FFile) {
+    const bool closed = std::fclose(FFile) == 0;
+    FFile = nullptr;
+    if (!closed && ok) {
+      ok = false;
+      said = "Cannot write \"" + FFileName + "\": " + std::strerror(errno);
+    }
+  }
+  FSucceeded = ok;
+  if (OnFinished) OnFinished(ok, said);
+}
+
+void TModemTransfer::Progress() {
+  if (OnProgress) OnProgress();
+}
+
+bool TModemTransfer::Retry() {
+  ++FErrors;
+  return ++FRetries <= RetryLimit;
+}
+
+bool TModemTransfer::CancelledByFarEnd(std::uint8_t byte) {
+  const bool twice = byte == CAN && FLastWasCan;
+  FLastWasCan = byte == CAN;
+  return twice;
+}
+
+// ---------------------------------------------------------------- sender
+
+TModemSender::TModemSender(TModemProtocol protocol, std::vector<std::string> files)
+    : TModemTransfer(protocol), FFiles(std::move(files)) {
+  Pause = [](int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); };
+}
+
+void TModemSender::SendAfterGap(const std::string& bytes) {
+  if (Pause && GapUs > 0) Pause(GapUs);
+  Sent(bytes);
+}
+
+void TModemSender::Start() {
+  if (FFiles.empty()) return Finish(false, "No file to send.");
+  if (FProtocol != mpYmodem && FFiles.size() > 1) return Finish(false, "XMODEM sends one file at a time.");
+  if (!OpenNext()) return;
+  FState = sStart;
+  Wait(StartTimeoutMs);
+}
+
+bool TModemSender::OpenNext() {
+  const std::string& path = FFiles[FNext++];
+  FFile = std::fopen(path.c_str(), "rb");
+  struct stat st;
+  if (!FFile || ::fstat(fileno(FFile), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string reason = FFile ? "it is not a file" : std::strerror(errno);
+    Finish(false, "Cannot read \"" + path + "\": " + reason);
+    return false;
+  }
+  FFileName = path;
+  FFileSize = std::uint64_t(st.st_size);
+  FDone = 0;
+  FBlockNumber = 1;
+  Progress();
+  return !FFinished;  // the user may cancel from the progress report
+}
+
+std::string TModemSender::Block(std::uint8_t number, const std::uint8_t* data, std::size_t size,
+                                std::size_t blockSize) const {
+  std::string block;
+  block += char(blockSize == 1024 ? STX : SOH);
+  block += char(number);
+  block += char(255 - number);
+  std::string body(reinterpret_cast<const char*>(data), size);
+  body.resize(blockSize, char(number == 0 && FProtocol == mpYmodem ? 0 : CPMEOF));
+  block += body;
+  if (FCrc) {
+    const std::uint16_t crc = ModemCrc(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+    block += char(crc >> 8);
+    block += char(crc & 0xFF);
+  } else {
+    std::uint8_t sum = 0;
+    for (char c : body) sum = std::uint8_t(sum + std::uint8_t(c));
+    block += char(sum);
+  }
+  return block;
+}
+
+// YMODEM's block 0: the name and size of the next file, or nothing at the
+// end of the batch.
+void TModemSender::SendHeader(bool last) {
+  std::string info;
+  if (!last) {
+    struct stat st;
+    ::fstat(fileno(FFile), &st);
+    info = LastPart(FFileName);
+    info += '\0';
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%llu %llo 0", static_cast<unsigned long long>(FFileSize),
+                  static_cast<unsigned long long>(st.st_mtime));
+    info += numbers;
+  }
+  const std::size_t size = info.size() < 128 ? 128 : 1024;
+  info.resize(std::min(info.size(), size));
+  FLastSent = Block(0, reinterpret_cast<const std::uint8_t*>(info.data()), info.size(), size);
+  FState = last ? sEndAck : sHeaderAck;
+  SendAfterGap(FLastSent);
+  Wait(BlockTimeoutMs);
+}
+
+void TModemSender::SendNextBlock() {
+  // 1 KiB blocks where the protocol has them; the tail of a YMODEM file in a
+  // short block when it fits one.
+  std::size_t blockSize = 128;
+  if (FCrc && (FProtocol == mpXmodem1k || FProtocol == mpYmodem)) blockSize = 1024;
+  if (FProtocol == mpYmodem && FFileSize - FDone <= 128) blockSize = 128;
+  std::uint8_t data[1024];
+  const std::size_t got = std::fread(data, 1, blockSize, FFile);
+  if (got == 0) {
+    if (std::ferror(FFile)) return Abort("Cannot read \"" + FFileName + "\": " + std::strerror(errno));
+    return SendEot();
+  }
+  FLastDataSize = got;
+  FLastSent = Block(FBlockNumber, data, got, blockSize);
+  FState = sBlockAck;
+  FRetries = 0;
+  SendAfterGap(FLastSent);
+  Wait(BlockTimeoutMs);
+}
+
+void TModemSender::SendEot() {
+  FLastSent = std::string(1, char(EOT));
+  FState = sEotAck;
+  FRetries = 0;
+  SendAfterGap(FLastSent);
+  Wait(BlockTimeoutMs);
+}
+
+void TModemSender::Resend() {
+  GapUs = std::min(std::max(GapUs, 500) * 2, MaxGapUs);  // a block lost: hold back longer
+  if (!Retry()) {
+    const std::string tries = " after " + std::to_string(RetryLimit) + " tries.";
+    if (FState == sEotAck) return Abort("The receiver did not confirm the end of \"" + LastPart(FFileName) + "\"" + tries);
+    if (FState == sBlockAck) return Abort("The receiver did not take block " + std::to_string(FBlockNumber) + tries);
+    return Abort("The receiver did not take the file's name and size" + tries);
+  }
+  SendAfterGap(FLastSent);
+  Wait(BlockTimeoutMs);
+}
+
+void TModemSender::Received(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count && !FFinished; ++i) {
+    const std::uint8_t c = bytes[i];
+    if (CancelledByFarEnd(c)) return Finish(false, "The receiver cancelled the transfer.");
+    switch (FState) {
+      case sStart:
+      case sDataStart:
+      case sNextStart:
+        // The receiver asks for CRC blocks with "C", for checksums with NAK.
+        if (c != std::uint8_t(StartCrc) && c != NAK) break;
+        if (FProtocol == mpYmodem && c != std::uint8_t(StartCrc)) break;  // YMODEM needs CRCs
+        FCrc = c == std::uint8_t(StartCrc);
+        FRetries = 0;
+        if (FState == sNextStart) {
+          // The next file's header, or the empty one that ends the batch.
+          if (FNext < FFiles.size()) {
+            if (!OpenNext()) return;
+            SendHeader(false);
+          } else {
+            SendHeader(true);
+          }
+        } else if (FState == sStart && FProtocol == mpYmodem) {
+          SendHeader(false);
+        } else {
+          SendNextBlock();
+        }
+        break;
+      case sHeaderAck:
+        if (c == ACK) {
+          FState = sDataStart;  // the receiver asks for the data with another "C"
+          Wait(BlockTimeoutMs);
+        } else if (c == NAK || c == std::uint8_t(StartCrc)) {
+          Resend();
+        }
+        break;
+      case sBlockAck:
+        if (c == ACK) {
+          FDone += FLastDataSize;
+          ++FBlockNumber;
+          Progress();
+          if (!FFinished) SendNextBlock();
+        } else if (c == NAK) {
+          Resend();
+        }
+        break;
+      case sEotAck:
+        if (c == ACK) {
+          std::fclose(FFile);
+          FFile = nullptr;
+          if (FProtocol != mpYmodem) return Finish(true, "Sent " + LastPart(FFileName) + ".");
+          FState = sNextStart;
+          Wait(BlockTimeoutMs);
+        } else if (c == NAK) {
+          Resend();  // a YMODEM receiver refuses the first EOT, to be sure of it
+        }
+        break;
+      case sEndAck:
+        if (c == ACK) {
+          const std::size_t files = FFiles.size();
+          return Finish(true, "Sent " + std::to_string(files) + (files == 1 ? " file." : " files."));
+        }
+        if (c == NAK) Resend();
+        break;
+    }
+  }
+}
+
+void TModemSender::Tick() {
+  if (FFinished || !TimedOut()) return;
+  switch (FState) {
+    case sStart:
+    case sDataStart:
+    case sNextStart:
+      return Abort(FState == sStart ? "The receiver did not start: no \"C\" or NAK came."
+                                            : "The receiver stopped answering.");
+    default: return Resend();
+  }
+}
+
+// -------------------------------------------------------------- receiver
+
+TModemReceiver::TModemReceiver(TModemProtocol protocol, std::string target)
+    : TModemTransfer(protocol), FTarget(std::move(target)) {
+  FCrc = protocol != mpXmodem;
+}
+
+void TModemReceiver::Start() {
+  if (FProtocol == mpYmodem) {
+    FWaitingForHeader = true;
+    FExpected = 0;
+  } else if (!OpenFile(FTarget)) {
+    return;
+  }
+  AskToStart();
+}
+
+bool TModemReceiver::OpenFile(const std::string& path) {
+  FFile = std::fopen(path.c_str(), "wb");
+  if (!FFile) {
+    Abort("Cannot write \"" + path + "\": " + std::strerror(errno));
+    return false;
+  }
+  FFileName = path;
+  FDone = 0;
+  FWritten.push_back(path);
+  Progress();
+  return !FFinished;
+}
+
+// "C" (or NAK for checksums) every few seconds until the sender begins; an
+// XMODEM sender that never answers a "C" may know checksums only.
+void TModemReceiver::AskToStart() {
+  if (FStartTries * 3000 >= StartTimeoutMs) {
+    return Abort("The sender did not begin.");
+  }
+  if (FProtocol != mpYmodem && FStartTries == 4) FCrc = false;
+  ++FStartTries;
+  Sent(std::string(1, FCrc ? StartCrc : char(NAK)));
+  Wait(3000);
+}
+
+void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count && !FFinished; ++i) {
+    const std::uint8_t c = bytes[i];
+    if (FIn.empty()) {
+      if (CancelledByFarEnd(c)) return Finish(false, "The sender cancelled the transfer.");
+      if (c == EOT) {
+        FStarted = true;
+        EndOfFile();
+        continue;
+      }
+      if (c != SOH && c != STX) continue;  // noise between blocks
+    }
+    FIn += char(c);
+    const std::size_t size = std::uint8_t(FIn[0]) == STX ? 1024 : 128;
+    const std::size_t whole = 3 + size + (FCrc ? 2 : 1);
+    if (FIn.size() < whole) continue;
+    FStarted = true;
+    const auto* block = reinterpret_cast<const std::uint8_t*>(FIn.data());
+    bool good = block[1] == std::uint8_t(255 - block[2]);
+    if (FCrc) {
+      good = good && ModemCrc(block + 3, size) == ((block[3 + size] << 8) | block[4 + size]);
+    } else {
+      std::uint8_t sum = 0;
+      for (std::size_t k = 0; k < size; ++k) sum = std::uint8_t(sum + block[3 + k]);
+      good = good && sum == block[3 + size];
+    }
+    const std::string taken = std::exchange(FIn, std::string());
+    if (!good) {
+      if (!Retry()) {
+        return Abort("Too many damaged blocks: the line is too noisy.");
+      }
+      Sent(std::string(1, char(NAK)));
+      Wait(BlockTimeoutMs);
+      continue;
+    }
+    TakeBlock(block[1], reinterpret_cast<const std::uint8_t*>(taken.data()) + 3, size);
+  }
+}
+
+void TModemReceiver::TakeBlock(std::uint8_t number, const std::uint8_t* data, std::size_t size) {
+  if (FWaitingForHeader) {
+    if (number != 0) {  // the sender went on without us: start again
+      Sent(std::string(1, StartCrc));
+      return Wait(BlockTimeoutMs);
+    }
+    if (!TakeHeader(data, size)) return;
+    FRetries = 0;
+    return;
+  }
+  if (number == std::uint8_t(FExpected - 1)) {  // our ACK got lost: the same block again
+    Sent(std::string(1, char(ACK)));
+    return Wait(BlockTimeoutMs);
+  }
+  if (number != FExpected) {
+    return Abort("Block " + std::to_string(number) + " came where " + std::to_string(FExpected) +
+                             " was due: the transfer lost its place.");
+  }
+  // A YMODEM file ends at its size; the padding of the last block is dropped.
+  std::size_t keep = size;
+  if (FProtocol == mpYmodem && FFileSize > 0) keep = std::size_t(std::min<std::uint64_t>(size, FFileSize - FDone));
+  if (keep > 0 && std::fwrite(data, 1, keep, FFile) != keep) {
+    const std::string reason = std::strerror(errno);
+    return Abort("Cannot write \"" + FFileName + "\": " + reason);
+  }
+  FDone += keep;
+  ++FExpected;
+  FRetries = 0;
+  Progress();
+  if (FFinished) return;
+  Sent(std::string(1, char(ACK)));
+  Wait(BlockTimeoutMs);
+}
+
+bool TModemReceiver::TakeHeader(const std::uint8_t* data, std::size_t size) {
+  const std::string info(reinterpret_cast<const char*>(data), size);
+  const std::string name = info.substr(0, info.find('\0'));
+  if (name.empty()) {  // the end of the batch
+    Sent(std::string(1, char(ACK)));
+    const std::size_t files = FWritten.size();
+    Finish(true, "Received " + std::to_string(files) + (files == 1 ? " file." : " files."));
+    return false;
+  }
+  // The name's last part only, without controls: a sender chooses no folder.
+  std::string safe;
+  for (char c : LastPart(name))
+    if (std::uint8_t(c) >= 0x20 && c != 0x7F && c != '\\') safe += c;
+  if (safe.empty() || safe == "." || safe == "..") safe = "received";
+  std::string path = FTarget + "/" + safe;
+  for (int n = 1; Exists(path); ++n) path = FTarget + "/" + safe + "." + std::to_string(n);
+  const std::size_t nul = info.find('\0');
+  FFileSize = 0;
+  if (nul != std::string::npos) FFileSize = std::strtoull(info.c_str() + nul + 1, nullptr, 10);
+  if (!OpenFile(path)) return false;
+  FWaitingForHeader = false;
+  FExpected = 1;
+  Sent(std::string(1, char(ACK)));
+  Sent(std::string(1, StartCrc));  // and now the data
+  Wait(BlockTimeoutMs);
+  return true;
+}
+
+void TModemReceiver::EndOfFile() {
+  if (FWaitingForHeader) {  // an EOT again: our ACK got lost
+    Sent(std::string(1, char(ACK)));
+    return Wait(BlockTimeoutMs);
+  }
+  Sent(std::string(1, char(ACK)));
+  if (FFile && std::fclose(FFile) != 0) {
+    FFile = nullptr;
+    return Abort("Cannot write \"" + FFileName + "\": " + std::strerror(errno));
+  }
+  FFile = nullptr;
+  if (FProtocol != mpYmodem) return Finish(true, "Received " + LastPart(FFileName) + ".");
+  if (FFileSize > 0 && FDone != FFileSize) {
+    return Abort("\"" + LastPart(FFileName) + "\" came short: " + std::to_string(FDone) + " of " +
+                             std::to_string(FFileSize) + " bytes.");
+  }
+  // The next file's header.
+  FWaitingForHeader = true;
+  FExpected = 0;
+  Sent(std::string(1, StartCrc));
+  Wait(BlockTimeoutMs);
+}
+
+void TModemReceiver::Tick() {
+  if (FFinished || !TimedOut()) return;
+  if (!FStarted) return AskToStart();
+  // Nothing whole came in time: what came is dropped and asked for again.
+  FIn.clear();
+  if (!Retry()) {
+    return Abort("The sender stopped sending.");
+  }
+  Sent(std::string(1, FWaitingForHeader ? StartCrc : char(NAK)));
+  Wait(BlockTimeoutMs);
+}

@@ -1,0 +1,149 @@
+// File transfer with the XMODEM family, both ways: XMODEM with a checksum,
+// with a CRC and with 1 KiB blocks, and YMODEM batches that carry each
+// file's name and size. A transfer is driven from outside: it is given the
+// bytes the far end sent (Received) and the passing time (Tick), and sends
+// through Send; it says how far it is (OnProgress) and how it ended
+// (OnFinished).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum TModemProtocol { mpXmodem, mpXmodemCrc, mpXmodem1k, mpYmodem };
+
+// The protocol's name as the user reads it ("XMODEM-1K").
+const char* ModemProtocolName(TModemProtocol protocol);
+// CRC-16/XMODEM of data.
+std::uint16_t ModemCrc(const std::uint8_t* data, std::size_t count);
+
+class TModemTransfer {
+public:
+  using TClock = std::chrono::steady_clock;
+  explicit TModemTransfer(TModemProtocol protocol) : FProtocol(protocol) {}
+  virtual ~TModemTransfer();
+  TModemTransfer(const TModemTransfer&) = delete;
+  TModemTransfer& operator=(const TModemTransfer&) = delete;
+
+  std::function<void(const std::string& bytes)> Send;
+  std::function<void()> OnProgress;
+  std::function<void(bool ok, const std::string& message)> OnFinished;
+  // The clock, replaceable for tests.
+  std::function<TClock::time_point()> Now = [] { return TClock::now(); };
+
+  virtual void Start() = 0;
+  virtual void Received(const std::uint8_t* bytes, std::size_t count) = 0;
+  // Called now and then (ten times a second will do): time-outs and retries.
+  virtual void Tick() = 0;
+  // Stops at once, telling the far end so.
+  void Cancel();
+
+  bool Finished() const { return FFinished; }
+  bool Succeeded() const { return FSucceeded; }
+  // The file under way, its size when known (0: not known), the bytes done,
+  // the blocks sent again or refused so far.
+  const std::string& FileName() const { return FFileName; }
+  std::uint64_t FileSize() const { return FFileSize; }
+  std::uint64_t Done() const { return FDone; }
+  int Errors() const { return FErrors; }
+
+  // How long to wait for the far end to begin, for a block or an answer,
+  // and how often to try again before giving up.
+  int StartTimeoutMs = 60000;
+  int BlockTimeoutMs = 10000;
+  int RetryLimit = 10;
+
+protected:
+  void Finish(bool ok, const std::string& message);
+  // Tells the far end to stop, and ends with the reason.
+  void Abort(const std::string& message);
+  void Progress();
+  void Wait(int ms) { FDeadline = Now() + std::chrono::milliseconds(ms); }
+  bool TimedOut() const { return Now() >= FDeadline; }
+  // Counts an error; false when there have been too many in a row.
+  bool Retry();
+  void Sent(const std::string& bytes) {
+    if (Send) Send(bytes);
+  }
+  // Two CANs in a row from the far end end the transfer.
+  bool CancelledByFarEnd(std::uint8_t byte);
+
+  TModemProtocol FProtocol;
+  std::FILE* FFile = nullptr;
+  std::string FFileName;
+  std::uint64_t FFileSize = 0;
+  std::uint64_t FDone = 0;
+  int FErrors = 0;
+  int FRetries = 0;  // in a row
+  TClock::time_point FDeadline{};
+  bool FFinished = false;
+  bool FSucceeded = false;
+  bool FLastWasCan = false;
+};
+
+class TModemSender : public TModemTransfer {
+public:
+  // Files to send: one for XMODEM, any number for YMODEM.
+  TModemSender(TModemProtocol protocol, std::vector<std::string> files);
+  // Some receivers clear their input right after each answer, so that a
+  // block sent at once on a fast link (a pseudo-terminal, a network) is
+  // lost and waited for. The sender holds back this long after an answer,
+  // twice as long after each block lost, up to MaxGapUs; how it pauses is
+  // replaceable for tests.
+  int GapUs = 1000;
+  static constexpr int MaxGapUs = 32000;
+  std::function<void(int us)> Pause;
+  void Start() override;
+  void Received(const std::uint8_t* bytes, std::size_t count) override;
+  void Tick() override;
+
+private:
+  enum TState { sStart, sHeaderAck, sDataStart, sBlockAck, sEotAck, sNextStart, sEndAck };
+  bool OpenNext();
+  void SendHeader(bool last);
+  void SendNextBlock();
+  void SendEot();
+  void Resend();
+  void SendAfterGap(const std::string& bytes);
+  std::string Block(std::uint8_t number, const std::uint8_t* data, std::size_t size, std::size_t blockSize) const;
+
+  std::vector<std::string> FFiles;
+  std::size_t FNext = 0;  // the next file to open
+  TState FState = sStart;
+  bool FCrc = false;
+  std::uint8_t FBlockNumber = 0;
+  std::string FLastSent;  // what goes again on a NAK or a time-out
+  std::size_t FLastDataSize = 0;
+};
+
+class TModemReceiver : public TModemTransfer {
+public:
+  // XMODEM: the file to write; YMODEM: the folder the files go into, by the
+  // names the sender gives (their last part only; an existing file is never
+  // overwritten: ".1", ".2" ... are added).
+  TModemReceiver(TModemProtocol protocol, std::string target);
+  void Start() override;
+  void Received(const std::uint8_t* bytes, std::size_t count) override;
+  void Tick() override;
+  // The files written so far.
+  const std::vector<std::string>& Files() const { return FWritten; }
+
+private:
+  void AskToStart();
+  void TakeBlock(std::uint8_t number, const std::uint8_t* data, std::size_t size);
+  bool TakeHeader(const std::uint8_t* data, std::size_t size);
+  void EndOfFile();
+  bool OpenFile(const std::string& path);
+
+  std::string FTarget;
+  std::string FIn;  // bytes of a block under way
+  bool FCrc = true;
+  bool FWaitingForHeader = false;  // YMODEM: block 0 comes next
+  bool FStarted = false;           // the sender has sent something
+  int FStartTries = 0;
+  std::uint8_t FExpected = 1;
+  std::vector<std::string> FWritten;
+};

@@ -1,0 +1,99 @@
+// The terminal program's settings between runs, in the registry store
+// beside the port's.
+#include "TermForm.h"
+
+#include "CPortTexts.h"
+#include "Registry.h"
+#include "SysUtils.h"
+
+namespace {
+
+const char* const TerminalKey = "Software\\HRVX3300\\TerminalWindow";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+bool TTermForm::LoadSettings() {
+  {
+    TRegistry probe;
+    if (!probe.OpenKey("Software\\HRVX3300\\" + ComPort.Name(), false)) return false;
+  }
+  ComPort.LoadSettings(stRegistry, SettingsPath);
+  TRegistry reg;
+  if (!reg.OpenKey(TerminalKey, false)) return true;
+  const auto flag = [&](const char* name, bool& value) {
+    if (reg.ValueExists(name)) value = StrToYesNo(reg.ReadString(name));
+  };
+  const auto number = [&](const char* name, int fallback) {
+    int value = fallback;
+    return reg.ValueExists(name) && TryStrToInt(reg.ReadString(name), value) ? value : fallback;
+  };
+  TCustomComTerminal& t = *Terminal;
+  flag("LocalEcho", t.LocalEcho);
+  flag("SendLF", t.SendLF);
+  flag("AppendLF", t.AppendLF);
+  flag("Force7Bit", t.Force7Bit);
+  flag("WrapLines", t.WrapLines);
+  t.SetCaret(TTermCaret(std::clamp(number("Caret", t.Caret()), 0, int(tcNone))));
+  t.SetEmulation(TTermEmulation(std::clamp(number("Emulation", t.Emulation()), 0, int(teVT52))));
+  bool fit = FitToWindow;
+  flag("FitToWindow", fit);
+  SetFitToWindow(fit);
+  if (!fit) {
+    t.SetColumns(number("Columns", t.Columns()));
+    t.SetRows(number("Rows", t.Rows()));
+  }
+  t.ArrowKeys = TArrowKeys(std::clamp(number("ArrowKeys", t.ArrowKeys), 0, int(akWindows)));
+  if (reg.ValueExists("Font")) {
+    QFont font;
+    if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
+  }
+  ChosenFont = t.Font();
+  bool extended = true, utf8 = Utf8, controlH = false, timeStamps = true, raw = false, reconnect = AutoReconnect;
+  flag("Extended", extended);
+  flag("Utf8", utf8);
+  flag("BackspaceControlH", controlH);
+  flag("LogTimeStamps", timeStamps);
+  flag("LogRaw", raw);
+  flag("AutoReconnect", reconnect);
+  LogTimeAction->setChecked(timeStamps);
+  LogRawAction->setChecked(raw);
+  AutoReconnect = reconnect;
+  ReconnectAction->setChecked(reconnect);
+  BreakMs = std::clamp(number("BreakMs", BreakMs), 10, 5000);
+  SetScrollbackLines(number("Scrollback", ScrollbackLines));
+  SetBackspaceKey(controlH ? bkControlH : bkDelete);
+  SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
+  SetUtf8(utf8);
+  UseTerminal(extended);
+  return true;
+}
+
+void TTermForm::StoreSettings() {
+  ComPort.StoreSettings(stRegistry, SettingsPath);
+  TRegistry reg;
+  if (!reg.OpenKey(TerminalKey, true)) throw Exception("Cannot keep the terminal's settings");
+  const TCustomComTerminal& t = *Terminal;
+  reg.WriteString("LocalEcho", YesNoToStr(t.LocalEcho));
+  reg.WriteString("SendLF", YesNoToStr(t.SendLF));
+  reg.WriteString("AppendLF", YesNoToStr(t.AppendLF));
+  reg.WriteString("Force7Bit", YesNoToStr(t.Force7Bit));
+  reg.WriteString("WrapLines", YesNoToStr(t.WrapLines));
+  reg.WriteString("Caret", std::to_string(t.Caret()));
+  reg.WriteString("Emulation", std::to_string(t.Emulation()));
+  reg.WriteString("FitToWindow", YesNoToStr(FitToWindow));
+  reg.WriteString("Columns", std::to_string(t.Columns()));
+  reg.WriteString("Rows", std::to_string(t.Rows()));
+  reg.WriteString("ArrowKeys", std::to_string(t.ArrowKeys));
+  reg.WriteString("Font", ChosenFont.toString().toStdString());
+  reg.WriteString("Extended", YesNoToStr(Extended()));
+  reg.WriteString("Utf8", YesNoToStr(Utf8));
+  reg.WriteString("BackspaceControlH", YesNoToStr(Backspace == bkControlH));
+  reg.WriteString("ColorScheme", std::to_string(Scheme));
+  reg.WriteString("Scrollback", std::to_string(ScrollbackLines));
+  reg.WriteString("BreakMs", std::to_string(BreakMs));
+  reg.WriteString("AutoReconnect", YesNoToStr(AutoReconnect));
+  reg.WriteString("LogTimeStamps", YesNoToStr(LogTimeAction->isChecked()));
+  reg.WriteString("LogRaw", YesNoToStr(LogRawAction->isChecked()));
+}

@@ -1,0 +1,282 @@
+// Sending and receiving files: the dialogs that ask what and how, the
+// progress shown while it runs, and raw sending with pacing for devices
+// without flow control. The protocols themselves are ModemTransfer's.
+#include "TermForm.h"
+
+#include "CPortTexts.h"
+#include "Dialogs.h"
+#include "Forms.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A line edit for a path with a button that browses for it.
+QWidget* PathField(QWidget* parent, QLineEdit*& edit, const QString& name, const std::function<QString()>& browse) {
+  auto* box = new QWidget(parent);
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  edit = new QLineEdit(box);
+  edit->setAccessibleName(name);
+  auto* button = new QPushButton("&Browse...", box);
+  button->setAccessibleName("Browse for the " + name.toLower());
+  row->addWidget(edit, 1);
+  row->addWidget(button);
+  QObject::connect(button, &QPushButton::clicked, box, [edit, browse] {
+    const QString chosen = browse();
+    if (!chosen.isEmpty()) edit->setText(chosen);
+  });
+  return box;
+}
+
+}  // namespace
+
+void TTermForm::SendFileClick() {
+  if (!ComPort.Connected()) throw Exception("Connect to the port first: the file goes down the line.");
+  if (Transferring()) throw Exception("A transfer is under way.");
+  QDialog dialog(this);
+  dialog.setWindowTitle("Send file");
+  auto* form = new QFormLayout(&dialog);
+  QLineEdit* file = nullptr;
+  form->addRow("&File:", PathField(&dialog, file, "File to send", [&] {
+                 return QFileDialog::getOpenFileName(&dialog, "Send file", QString(), QString(), nullptr,
+                                                     QFileDialog::DontUseNativeDialog);
+               }));
+  auto* protocol = new QComboBox(&dialog);
+  protocol->addItems({"Raw (as it is)", "XMODEM", "XMODEM-CRC", "XMODEM-1K", "YMODEM"});
+  protocol->setCurrentIndex(3);
+  protocol->setAccessibleName("Protocol");
+  form->addRow("&Protocol:", protocol);
+  auto* charDelay = new QSpinBox(&dialog);
+  auto* lineDelay = new QSpinBox(&dialog);
+  for (QSpinBox* box : {charDelay, lineDelay}) {
+    box->setRange(0, 10000);
+    box->setSuffix(" ms");
+  }
+  charDelay->setAccessibleName("Pause after each character (raw)");
+  lineDelay->setAccessibleName("Pause after each line (raw)");
+  form->addRow("Pause after each &character:", charDelay);
+  form->addRow("Pause after each &line:", lineDelay);
+  const auto rawOnly = [&] {
+    charDelay->setEnabled(protocol->currentIndex() == 0);
+    lineDelay->setEnabled(protocol->currentIndex() == 0);
+  };
+  connect(protocol, &QComboBox::currentIndexChanged, &dialog, rawOnly);
+  rawOnly();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText("Send");
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted || file->text().isEmpty()) return;
+  const std::string path = file->text().toStdString();
+  if (protocol->currentIndex() == 0) return StartRawSending(path, charDelay->value(), lineDelay->value());
+  StartSending(TModemProtocol(protocol->currentIndex() - 1), {path});
+}
+
+void TTermForm::ReceiveFileClick() {
+  if (!ComPort.Connected()) throw Exception("Connect to the port first: the file comes down the line.");
+  if (Transferring()) throw Exception("A transfer is under way.");
+  QDialog dialog(this);
+  dialog.setWindowTitle("Receive file");
+  auto* form = new QFormLayout(&dialog);
+  auto* protocol = new QComboBox(&dialog);
+  protocol->addItems({"XMODEM", "XMODEM-CRC or 1K", "YMODEM"});
+  protocol->setCurrentIndex(2);
+  protocol->setAccessibleName("Protocol");
+  form->addRow("&Protocol:", protocol);
+  QLineEdit* target = nullptr;
+  form->addRow("&Save to:", PathField(&dialog, target, "File or folder to save to", [&] {
+                 return protocol->currentIndex() == 2
+                            ? QFileDialog::getExistingDirectory(&dialog, "Receive into", QString(),
+                                                                QFileDialog::DontUseNativeDialog)
+                            : QFileDialog::getSaveFileName(&dialog, "Receive as", QString(), QString(), nullptr,
+                                                           QFileDialog::DontUseNativeDialog);
+               }));
+  // The folder used last time, else the user's own.
+  if (ReceiveInto.isEmpty()) ReceiveInto = QDir::homePath();
+  target->setText(ReceiveInto);
+  auto* hint = new QLabel(&dialog);
+  hint->setWordWrap(true);
+  const auto explain = [&] {
+    hint->setText(protocol->currentIndex() == 2
+                      ? "A folder: the files keep the names the sender gives them."
+                      : "A file. XMODEM sends whole blocks: the end of the file may carry padding (Ctrl+Z).");
+  };
+  connect(protocol, &QComboBox::currentIndexChanged, &dialog, explain);
+  explain();
+  form->addRow(hint);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText("Receive");
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted || target->text().isEmpty()) return;
+  const TModemProtocol protocols[] = {mpXmodem, mpXmodemCrc, mpYmodem};
+  const QFileInfo chosen(target->text());
+  ReceiveInto = chosen.isDir() ? chosen.filePath() : chosen.path();
+  StartReceiving(protocols[protocol->currentIndex()], target->text().toStdString());
+}
+
+// ------------------------------------------------------ a transfer running
+
+void TTermForm::StartSending(TModemProtocol protocol, const std::vector<std::string>& files) {
+  BeginTransfer(std::make_unique<TModemSender>(protocol, files), "Send file",
+                QString("Sending with %1...").arg(ModemProtocolName(protocol)));
+}
+
+void TTermForm::StartReceiving(TModemProtocol protocol, const std::string& target) {
+  BeginTransfer(std::make_unique<TModemReceiver>(protocol, target), "Receive file",
+                QString("Waiting for the sender (%1)...").arg(ModemProtocolName(protocol)));
+}
+
+void TTermForm::BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QString& title, const QString& label) {
+  Transfer = std::move(transfer);
+  Transfer->Send = [this](const std::string& bytes) {
+    try {
+      ComPort.WriteStr(bytes);
+    } catch (const EComPort& e) {
+      QTimer::singleShot(0, this, [this, message = Q(ComErrorText(e))] { TransferEnded(false, message); });
+    }
+  };
+  Transfer->OnProgress = [this] { ShowTransferProgress(); };
+  Transfer->OnFinished = [this](bool ok, const std::string& message) {
+    // The transfer ends once its own call has returned.
+    QTimer::singleShot(0, this, [this, ok, message = Q(message)] { TransferEnded(ok, message); });
+  };
+  // The terminal stays out of the way: protocol bytes are not text.
+  Terminal->SetComPort(nullptr);
+  ShowProgress(title, label);
+  TransferTimer.start();
+  Transfer->Start();
+  ShowTransferProgress();
+}
+
+void TTermForm::ShowProgress(const QString& title, const QString& label) {
+  TransferResult.clear();
+  Progress = new QProgressDialog(label, "Cancel", 0, 1000, this);
+  Progress->setWindowTitle(title);
+  Progress->setMinimumDuration(0);
+  Progress->setAutoClose(false);
+  Progress->setAutoReset(false);
+  connect(Progress, &QProgressDialog::canceled, this, [this] { CancelTransfer(); });
+}
+
+void TTermForm::ShowTransferProgress() {
+  if (!Progress) return;
+  std::uint64_t done = 0, size = 0;
+  QString name;
+  if (Transfer) {
+    done = Transfer->Done();
+    size = Transfer->FileSize();
+    name = Q(Transfer->FileName()).section('/', -1);
+    if (Transfer->Errors() > 0) name += QString(" (%1 blocks again)").arg(Transfer->Errors());
+  } else {
+    done = RawDone;
+    size = RawSize;
+  }
+  if (size > 0) {
+    Progress->setMaximum(1000);
+    Progress->setValue(int(std::min<std::uint64_t>(1000, done * 1000 / size)));
+  } else {
+    Progress->setMaximum(0);  // how much is to come is not known
+  }
+  Progress->setLabelText(QString("%1\n%2 of %3 bytes").arg(name).arg(done).arg(size > 0 ? QString::number(size) : "?"));
+}
+
+void TTermForm::CancelTransfer() {
+  if (Transfer) {
+    Transfer->Cancel();
+  } else if (RawFile) {
+    std::fclose(RawFile);
+    RawFile = nullptr;
+    TransferEnded(false, "Cancelled.");
+  }
+}
+
+void TTermForm::TransferEnded(bool ok, const QString& message) {
+  if (!Progress) return;  // ended already (a failed write and the end both say so)
+  TransferTimer.stop();
+  Transfer.reset();
+  if (RawFile) {
+    std::fclose(RawFile);
+    RawFile = nullptr;
+  }
+  if (Progress) {
+    Progress->disconnect(this);
+    Progress->deleteLater();
+    Progress = nullptr;
+  }
+  Terminal->SetComPort(&ComPort);
+  TransferResult = message;
+  statusBar()->showMessage(message, 10000);
+  if (!ok) ShowMessage("The transfer failed: " + message);
+}
+
+// ------------------------------------------------------------ raw sending
+
+void TTermForm::StartRawSending(const std::string& file, int charDelayMs, int lineDelayMs) {
+  RawFile = std::fopen(file.c_str(), "rb");
+  struct stat st;
+  if (!RawFile || ::fstat(fileno(RawFile), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string reason = RawFile ? "it is not a file" : std::strerror(errno);
+    if (RawFile) std::fclose(RawFile);
+    RawFile = nullptr;
+    throw Exception("Cannot read \"" + file + "\": " + reason);
+  }
+  RawSize = std::uint64_t(st.st_size);
+  RawDone = 0;
+  RawCharDelay = charDelayMs;
+  RawLineDelay = lineDelayMs;
+  ShowProgress("Send file", "Sending " + Q(file).section('/', -1) + "...");
+  QTimer::singleShot(0, this, [this] { RawStep(); });
+}
+
+// A piece at a time from the event loop, so that the window stays alive:
+// one character when it is paced, else as much as a write takes.
+void TTermForm::RawStep() {
+  if (!RawFile) return;
+  char buffer[4096];
+  const bool paced = RawCharDelay > 0 || RawLineDelay > 0;
+  std::size_t got = 0;
+  int pause = 0;
+  if (paced) {
+    const int c = std::fgetc(RawFile);
+    if (c != EOF) {
+      buffer[got++] = char(c);
+      pause = RawCharDelay + ((c == '\n' || c == '\r') ? RawLineDelay : 0);
+    }
+  } else {
+    got = std::fread(buffer, 1, sizeof buffer, RawFile);
+  }
+  if (got == 0) {
+    const bool failed = std::ferror(RawFile);
+    return TransferEnded(!failed, failed ? "Cannot read the file: " + QString(std::strerror(errno))
+                                         : QString("Sent %1 bytes.").arg(RawDone));
+  }
+  try {
+    ComPort.Write(buffer, int(got));
+  } catch (const EComPort& e) {
+    return TransferEnded(false, Q(ComErrorText(e)));
+  }
+  RawDone += got;
+  ShowTransferProgress();
+  QTimer::singleShot(pause, this, [this] { RawStep(); });
+}

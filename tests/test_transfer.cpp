@@ -1,0 +1,264 @@
+// File transfer against lrzsz (Debian's sx, rx, sb and rb) on the far end
+// of a pseudo-terminal pair, and the session log.
+#include "ModemTransfer.h"
+#include "SessionLog.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Compared without printing a megabyte when they differ.
+#define EXPECT_SAME(got, want) EXPECT_TRUE((got) == (want)) << "got " << (got).size() << " bytes, want " << (want).size()
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+// Every byte value, then size bytes of noise.
+std::string Binary(std::size_t size, unsigned seed) {
+  std::string data;
+  for (int i = 0; i < 256; ++i) data += char(i);
+  std::mt19937 random(seed);
+  while (data.size() < size) data += char(random());
+  data.resize(size);
+  return data;
+}
+
+class TransferTest : public testing::Test {
+protected:
+  void SetUp() override {
+    char dir[] = "/tmp/transfer-XXXXXX";
+    Dir = mkdtemp(dir);
+    fs::create_directory(Dir / "far");
+    fs::create_directory(Dir / "near");
+  }
+  void TearDown() override {
+    if (Pid > 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+    }
+    if (Master >= 0) close(Master);
+    if (Slave >= 0) close(Slave);
+    if (Answers != Master) close(Answers);
+    fs::remove_all(Dir);
+  }
+
+  // Starts an lrzsz program in the far folder with a raw pseudo-terminal as
+  // its standard input and output. An lrzsz receiver drains and then
+  // flushes its terminal as it exits; on a pseudo-terminal the drain waits
+  // for nothing, so its last answer can be flushed before it is read (on a
+  // serial line it has long left). Its answers then come back on a pipe,
+  // while what it receives still crosses the pseudo-terminal.
+  void StartPeer(std::vector<std::string> args, bool answersOnPipe = false) {
+    if (Answers != Master) close(Answers);
+    Answers = -1;
+    if (Master >= 0) close(std::exchange(Master, -1));
+    if (Slave >= 0) close(std::exchange(Slave, -1));
+    int answers[2] = {-1, -1};
+    if (answersOnPipe) {
+      ASSERT_EQ(pipe(answers), 0);
+    }
+    int slave = -1;
+    ASSERT_EQ(openpty(&Master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+    Pid = fork();
+    ASSERT_GE(Pid, 0);
+    if (Pid == 0) {
+      setsid();
+      dup2(slave, 0);
+      dup2(answersOnPipe ? answers[1] : slave, 1);
+      const int log = open((Dir / "peer.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, 2);
+      if (chdir((Dir / "far").c_str()) != 0) _exit(126);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    // Held open, as a port stays when the program on it ends.
+    Slave = slave;
+    Answers = Master;
+    if (answersOnPipe) {
+      close(answers[1]);
+      Answers = answers[0];
+      fcntl(Answers, F_SETFL, fcntl(Answers, F_GETFL) | O_NONBLOCK);
+    }
+  }
+
+  // Runs the transfer against the peer until it ends; the peer's exit status.
+  int Run(TModemTransfer& transfer, int seconds = 60) {
+    transfer.Send = [this](const std::string& bytes) {
+      for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(Master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+          done += std::size_t(n);
+        } else {
+          pollfd out{Master, POLLOUT, 0};
+          poll(&out, 1, 100);
+        }
+      }
+    };
+    transfer.OnFinished = [this](bool, const std::string& message) { Message = message; };
+    transfer.Start();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::uint8_t buffer[4096];
+    while (!transfer.Finished() && std::chrono::steady_clock::now() < end) {
+      pollfd in{Answers, POLLIN, 0};
+      if (poll(&in, 1, 50) > 0) {
+        const ssize_t n = read(Answers, buffer, sizeof buffer);
+        if (n > 0) transfer.Received(buffer, std::size_t(n));
+      }
+      transfer.Tick();
+    }
+    EXPECT_TRUE(transfer.Finished()) << "still running after " << seconds << " s";
+    int status = -1;
+    for (int i = 0; i < 100 && waitpid(Pid, &status, WNOHANG) == 0; ++i) usleep(20000);
+    Pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path Dir;
+  int Master = -1, Slave = -1, Answers = -1;
+  pid_t Pid = -1;
+  std::string Message;
+};
+
+}  // namespace
+
+TEST_F(TransferTest, OursSendsToLrzszWithEveryProtocol) {
+  const std::string small = Binary(3000, 1), big = Binary(1 << 20, 2);
+  WriteAll(Dir / "near/small.bin", small);
+  WriteAll(Dir / "near/big.bin", big);
+
+  // YMODEM: a batch of two, names and sizes kept, the 1 MiB one among them.
+  {
+    TModemSender sender(mpYmodem, {(Dir / "near/small.bin").string(), (Dir / "near/big.bin").string()});
+    StartPeer({"rb", "-q"}, true);
+    EXPECT_EQ(Run(sender), 0) << ReadAll(Dir / "peer.log");
+    EXPECT_TRUE(sender.Succeeded()) << Message;
+    EXPECT_SAME(ReadAll(Dir / "far/small.bin"), small);
+    EXPECT_SAME(ReadAll(Dir / "far/big.bin"), big);
+  }
+  // XMODEM in each form: the receiver gets whole blocks, the rest padding.
+  for (TModemProtocol protocol : {mpXmodem, mpXmodemCrc, mpXmodem1k}) {
+    TModemSender sender(protocol, {(Dir / "near/small.bin").string()});
+    fs::remove(Dir / "far/x.bin");
+    StartPeer(protocol == mpXmodem ? std::vector<std::string>{"rx", "-q", "x.bin"}
+                                   : std::vector<std::string>{"rx", "-q", "-c", "x.bin"},
+              true);
+    EXPECT_EQ(Run(sender), 0) << ModemProtocolName(protocol) << ReadAll(Dir / "peer.log");
+    EXPECT_TRUE(sender.Succeeded()) << Message;
+    const std::string got = ReadAll(Dir / "far/x.bin");
+    EXPECT_SAME(got.substr(0, small.size()), small) << ModemProtocolName(protocol);
+    EXPECT_EQ(got.find_first_not_of('\x1a', small.size()), std::string::npos);
+  }
+}
+
+TEST_F(TransferTest, OursReceivesFromLrzszAndKeepsNamesSafe) {
+  const std::string small = Binary(1000, 3), big = Binary(1 << 20, 4);
+  WriteAll(Dir / "far/one.bin", small);
+  WriteAll(Dir / "far/big.bin", big);
+  WriteAll(Dir / "near/one.bin", "already here");
+  {
+    TModemReceiver receiver(mpYmodem, (Dir / "near").string());
+    StartPeer({"sb", "-q", "one.bin", "big.bin"});
+    EXPECT_EQ(Run(receiver), 0) << ReadAll(Dir / "peer.log");
+    EXPECT_TRUE(receiver.Succeeded()) << Message;
+    EXPECT_EQ(ReadAll(Dir / "near/one.bin"), "already here");  // never overwritten
+    EXPECT_SAME(ReadAll(Dir / "near/one.bin.1"), small);  // exactly its size
+    EXPECT_SAME(ReadAll(Dir / "near/big.bin"), big);
+  }
+  {
+    TModemReceiver receiver(mpXmodemCrc, (Dir / "near/x.bin").string());
+    StartPeer({"sx", "-q", "-k", "big.bin"});
+    EXPECT_EQ(Run(receiver), 0) << ReadAll(Dir / "peer.log");
+    EXPECT_TRUE(receiver.Succeeded()) << Message;
+    EXPECT_SAME(ReadAll(Dir / "near/x.bin"), big);  // 1 MiB: whole blocks, no padding
+  }
+}
+
+TEST_F(TransferTest, SilenceAndCancellingEndWithAReason) {
+  // Nobody answers: the sender gives up once its time is over.
+  WriteAll(Dir / "near/a.bin", "abc");
+  TModemSender sender(mpXmodem1k, {(Dir / "near/a.bin").string()});
+  StartPeer({"sleep", "30"});
+  sender.StartTimeoutMs = 300;
+  Run(sender, 5);
+  EXPECT_FALSE(sender.Succeeded());
+  EXPECT_EQ(Message, "The receiver did not start: no \"C\" or NAK came.");
+
+  // Cancelled half way: the far end is told (CANs) and stops.
+  WriteAll(Dir / "near/big.bin", Binary(1 << 20, 5));
+  TModemSender cancelled(mpYmodem, {(Dir / "near/big.bin").string()});
+  cancelled.OnProgress = [&] {
+    if (cancelled.Done() > 100000) cancelled.Cancel();
+  };
+  StartPeer({"rb", "-q"});
+  EXPECT_NE(Run(cancelled), 0);
+  EXPECT_EQ(Message, "Cancelled.");
+
+  // A file that cannot be read is said so before anything is sent.
+  TModemSender missing(mpXmodem, {(Dir / "near/none.bin").string()});
+  std::string sent;
+  missing.Send = [&](const std::string& bytes) { sent += bytes; };
+  missing.OnFinished = [&](bool, const std::string& message) { Message = message; };
+  missing.Start();
+  EXPECT_TRUE(missing.Finished());
+  EXPECT_NE(Message.find("Cannot read"), std::string::npos) << Message;
+  EXPECT_EQ(sent, "");
+}
+
+TEST(SessionLog, PlainTextAsPeopleReadItOrTheRawBytes) {
+  char dir[] = "/tmp/sessionlog-XXXXXX";
+  const fs::path path = fs::path(mkdtemp(dir)) / "log.txt";
+  TSessionLog log;
+  log.Clock = [] { return std::string("T "); };
+  log.Open(path.string(), true, false);
+  const std::string in =
+      "\x1b]0;title\x07\x1b[1;31mred\x1b[0m line\r\n"  // sequences go
+      "unix line\nold mac line\rprogress\b\b\b\b\b\b\b\bdone\r\n"
+      "\x1b[2J\x1b[Htab\there\x07";
+  log.Received(reinterpret_cast<const std::uint8_t*>(in.data()), in.size());
+  log.Close();
+  EXPECT_EQ(ReadAll(path), "T red line\nT unix line\nT old mac line\nT done\nT tab\there\n");
+
+  fs::remove(path);
+  log.Open(path.string(), false, true);
+  log.Received(reinterpret_cast<const std::uint8_t*>(in.data()), in.size());
+  log.Close();
+  EXPECT_EQ(ReadAll(path), in);  // raw: exactly what came
+  fs::remove_all(path.parent_path());
+
+  // A write that fails ends the log and says why; the session goes on.
+  std::string reason;
+  log.OnFailed = [&](const std::string& why) { reason = why; };
+  log.Open("/dev/full", false, false);
+  log.Received(reinterpret_cast<const std::uint8_t*>("a\n"), 2);
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(reason, std::strerror(ENOSPC));
+}
