@@ -1,0 +1,333 @@
+// The terminal program's hex monitor and file transfer.
+//
+// Monitor: 2 MiB of traffic in 4 KiB reads (both directions, the time
+// moving on) into the monitor, shown and painted every 20 ms as the event
+// loop would, against a QPlainTextEdit that is given each row as text, the
+// obvious way to build one. Five runs of each, in turns; afterwards every
+// byte is read back from each.
+//   monitor_mb_s ours <median> (<min>-<max>) plaintextedit <...>
+//
+// Transfer: a 128 KiB file of every byte value and noise over a line paced
+// at 115200 baud (ten bits a byte, both ways) that the benchmark runs
+// between two pseudo-terminals; the receiver is lrzsz's rx -c or rb on one,
+// the sender ours or lrzsz's sx -k or sb on the other. Three runs of each,
+// in turns; a run ends when the receiver has exited content, and its file
+// must be the one sent.
+//   transfer_kb_s xmodem-1k ours <median> (<min>-<max>) sx <...>
+//   transfer_kb_s ymodem ours <...> sb <...>
+// 115200 baud carries at most 11.52 KB/s.
+#include "HexMonitor.h"
+#include "ModemTransfer.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Binary(std::size_t size, unsigned seed) {
+  std::string data;
+  for (int i = 0; i < 256; ++i) data += char(i);
+  std::mt19937 random(seed);
+  while (data.size() < size) data += char(random());
+  data.resize(size);
+  return data;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+std::string Spread(const std::vector<double>& v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", Median(v), *std::min_element(v.begin(), v.end()),
+                *std::max_element(v.begin(), v.end()));
+  return text;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "transfer_bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// ------------------------------------------------------------ the monitor
+
+constexpr std::size_t MonitorBytes = 2u << 20;
+constexpr std::size_t ReadSize = 4096;
+
+// A row as the monitor shows it, for the text edit.
+QString RowOf(bool sent, const std::uint8_t* bytes, std::size_t count, qint64 time) {
+  QString row = QDateTime::fromMSecsSinceEpoch(time).toString("hh:mm:ss.zzz") + (sent ? " TX " : " RX ");
+  QString ascii;
+  for (std::size_t i = 0; i < 16; ++i) {
+    row += i < count ? QString::asprintf(" %02X", bytes[i]) : QString("   ");
+    if (i == 7) row += ' ';
+    if (i < count) ascii += bytes[i] >= 0x20 && bytes[i] < 0x7F ? QChar(bytes[i]) : QChar('.');
+  }
+  return row + "  " + ascii;
+}
+
+// Feeds data in reads, every other read sent, 2 ms apart; paints every 20 ms.
+template <class Add>
+double Feed(const std::string& data, QWidget& view, Add add) {
+  QElapsedTimer timer, painted;
+  timer.start();
+  painted.start();
+  const qint64 start = QDateTime::currentMSecsSinceEpoch();
+  for (std::size_t at = 0, n = 0; at < data.size(); at += ReadSize, ++n) {
+    add(n % 2 == 1, reinterpret_cast<const std::uint8_t*>(data.data()) + at, std::min(ReadSize, data.size() - at),
+        start + qint64(n) * 2);
+    if (painted.elapsed() >= 20) {
+      view.repaint();
+      QCoreApplication::processEvents();
+      painted.restart();
+    }
+  }
+  view.repaint();
+  QCoreApplication::processEvents();
+  return double(data.size()) / 1e6 / (double(timer.nsecsElapsed()) / 1e9);
+}
+
+// The bytes back from rows "hh:mm:ss.zzz RX  41 42 ...  AB..": the hex
+// column is 49 characters from the 17th.
+std::string BytesOfRows(const std::vector<std::string>& rows) {
+  std::string bytes;
+  for (const std::string& row : rows) {
+    const std::string hex = row.substr(16, 49);
+    for (std::size_t i = 0; i + 1 < hex.size(); ++i)
+      if (hex[i] != ' ') {
+        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        ++i;
+      }
+  }
+  return bytes;
+}
+
+void MonitorBench() {
+  const std::string data = Binary(MonitorBytes, 7);
+  std::vector<double> ours, edit;
+  for (int run = 0; run < 10; ++run) {
+    if ((run % 2 == 0) == (run / 2 % 2 == 0)) {
+      THexMonitor monitor;
+      monitor.resize(800, 400);
+      monitor.show();
+      ours.push_back(Feed(data, monitor, [&](bool sent, const std::uint8_t* b, std::size_t n, qint64 t) {
+        monitor.Add(sent, b, n, t);
+      }));
+      std::vector<std::string> rows;
+      for (std::size_t i = 0; i < monitor.RowCount(); ++i) rows.push_back(monitor.RowText(i));
+      if (BytesOfRows(rows) != data) Fail("the monitor lost or changed bytes");
+    } else {
+      QPlainTextEdit text;
+      text.setReadOnly(true);
+      text.setMaximumBlockCount(int(THexMonitor::MaxRows));
+      text.resize(800, 400);
+      text.show();
+      edit.push_back(Feed(data, text, [&](bool sent, const std::uint8_t* b, std::size_t n, qint64 t) {
+        for (std::size_t i = 0; i < n; i += 16) text.appendPlainText(RowOf(sent, b + i, std::min<std::size_t>(16, n - i), t));
+      }));
+      std::vector<std::string> rows;
+      for (const QString& row : text.toPlainText().split('\n')) rows.push_back(row.toStdString());
+      if (BytesOfRows(rows) != data) Fail("the text edit lost or changed bytes");
+    }
+  }
+  std::printf("monitor_mb_s ours %s plaintextedit %s\n", Spread(ours).c_str(), Spread(edit).c_str());
+}
+
+// ----------------------------------------------------------- the transfer
+
+constexpr double ByteUs = 10 * 1e6 / 115200;  // start, eight data bits, stop
+
+// Carries bytes between two pseudo-terminal masters no faster than the
+// line would: each byte takes its ten bits' time, one after another.
+class TPacedLine {
+public:
+  TPacedLine(int a, int b) : FA(a), FB(b), FThread([this] { Run(); }) {}
+  ~TPacedLine() {
+    FStop = true;
+    FThread.join();
+  }
+
+private:
+  struct TWay {
+    int From, To;
+    TClock::time_point Free{};
+    std::deque<std::pair<TClock::time_point, std::string>> Queue;
+  };
+  void Run() {
+    TWay ways[2] = {{FA, FB, {}, {}}, {FB, FA, {}, {}}};
+    char buffer[4096];
+    while (!FStop) {
+      auto next = TClock::now() + std::chrono::milliseconds(5);
+      for (TWay& way : ways)
+        if (!way.Queue.empty()) next = std::min(next, way.Queue.front().first);
+      const int wait = int(std::max<long>(0, std::chrono::duration_cast<std::chrono::microseconds>(next - TClock::now()).count() / 1000));
+      pollfd fds[2] = {{FA, POLLIN, 0}, {FB, POLLIN, 0}};
+      poll(fds, 2, wait);
+      const auto now = TClock::now();
+      for (TWay& way : ways) {
+        const ssize_t n = read(way.From, buffer, sizeof buffer);
+        if (n > 0) {
+          way.Free = std::max(way.Free, now) + std::chrono::nanoseconds(long(ByteUs * 1000 * double(n)));
+          way.Queue.emplace_back(way.Free, std::string(buffer, std::size_t(n)));
+        }
+        while (!way.Queue.empty() && way.Queue.front().first <= now) {
+          const std::string& bytes = way.Queue.front().second;
+          for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t w = write(way.To, bytes.data() + done, bytes.size() - done);
+            if (w > 0) done += std::size_t(w);
+            else usleep(100);
+          }
+          way.Queue.pop_front();
+        }
+      }
+    }
+  }
+  int FA, FB;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+struct TPty {
+  int Master = -1, Slave = -1;
+  TPty() {
+    if (openpty(&Master, &Slave, nullptr, nullptr, nullptr) != 0) Fail("no pseudo-terminal");
+    termios raw{};
+    tcgetattr(Slave, &raw);
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B115200);
+    tcsetattr(Slave, TCSANOW, &raw);
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+  }
+  ~TPty() {
+    close(Master);
+    close(Slave);
+  }
+};
+
+pid_t Spawn(int tty, const fs::path& dir, std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    dup2(tty, 0);
+    dup2(tty, 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// One transfer; its payload rate in KB/s.
+double Transfer(bool ymodem, bool lrzsz, const fs::path& dir, const std::string& data) {
+  const fs::path far = dir / "far";
+  fs::remove_all(far);
+  fs::create_directories(far);
+  TPty near, farEnd;
+  TPacedLine line(near.Master, farEnd.Master);
+  const auto start = TClock::now();
+  const pid_t receiver = Spawn(farEnd.Slave, far, ymodem ? std::vector<std::string>{"rb", "-q"}
+                                                         : std::vector<std::string>{"rx", "-q", "-c", "got.bin"});
+  pid_t sender = -1;
+  std::atomic<bool> received{false};
+  std::thread ours;
+  if (lrzsz) {
+    sender = Spawn(near.Slave, dir, ymodem ? std::vector<std::string>{"sb", "-q", "file.bin"}
+                                           : std::vector<std::string>{"sx", "-q", "-k", "file.bin"});
+  } else {
+    ours = std::thread([&] {
+      TModemSender transfer(ymodem ? mpYmodem : mpXmodem1k, {(dir / "file.bin").string()});
+      transfer.Send = [&](const std::string& bytes) {
+        for (std::size_t done = 0; done < bytes.size();) {
+          const ssize_t n = write(near.Slave, bytes.data() + done, bytes.size() - done);
+          if (n > 0) done += std::size_t(n);
+        }
+      };
+      transfer.Start();
+      std::uint8_t buffer[256];
+      while (!transfer.Finished() && !received) {
+        pollfd in{near.Slave, POLLIN, 0};
+        if (poll(&in, 1, 20) > 0) {
+          const ssize_t n = read(near.Slave, buffer, sizeof buffer);
+          if (n > 0) transfer.Received(buffer, std::size_t(n));
+        }
+        transfer.Tick();
+      }
+    });
+  }
+  int status = 0;
+  waitpid(receiver, &status, 0);
+  const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
+  received = true;
+  if (ours.joinable()) ours.join();
+  if (sender > 0) {
+    kill(sender, SIGKILL);
+    waitpid(sender, nullptr, 0);
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(std::string(ymodem ? "rb" : "rx") + " failed");
+  std::ifstream in(far / (ymodem ? "file.bin" : "got.bin"), std::ios::binary);
+  std::string got(std::istreambuf_iterator<char>(in), {});
+  if (!ymodem) got.resize(std::min(got.size(), data.size()));  // XMODEM pads the last block
+  if (got != data) Fail("the received file differs from the one sent");
+  return double(data.size()) / 1000 / seconds;
+}
+
+void TransferBench() {
+  char name[] = "/tmp/transfer-bench-XXXXXX";
+  const fs::path dir = mkdtemp(name);
+  const std::string data = Binary(128u << 10, 11);
+  std::ofstream(dir / "file.bin", std::ios::binary) << data;
+  for (bool ymodem : {false, true}) {
+    std::vector<double> ours, theirs;
+    for (int run = 0; run < 6; ++run) {
+      const bool lrzsz = (run % 2 == 0) == (run / 2 % 2 == 0);
+      (lrzsz ? theirs : ours).push_back(Transfer(ymodem, lrzsz, dir, data));
+    }
+    std::printf("transfer_kb_s %s ours %s %s %s\n", ymodem ? "ymodem" : "xmodem-1k", Spread(ours).c_str(),
+                ymodem ? "sb" : "sx", Spread(theirs).c_str());
+    std::fflush(stdout);
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const std::string only = argc > 1 ? argv[1] : "";
+  if (only.empty() || only == "monitor") MonitorBench();
+  std::fflush(stdout);
+  if (only.empty() || only == "transfer") TransferBench();
+  return 0;
+}
