@@ -1,6 +1,7 @@
 // Runs the widget tests inside one application object, headless. The port
 // lists they show come from a sysfs tree of the test's own (one USB
 // adapter), not from the machine's /sys, which a container may not have.
+#include "CPortList.h"
 #include "CPortTexts.h"
 #include "Forms.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   fs::create_directories(sysfs / "class/tty/ttyUSB0");
   fs::create_directory_symlink(sysfs / "devices/usb/1-1", sysfs / "class/tty/ttyUSB0/device");
   ComPortsSysfsRoot = sysfs.string();
+  ComPortsDevRoot = (sysfs / "dev").string();  // no stable names
   int result = 0;
   {
     TApplication app(argc, argv);

@@ -1,10 +1,12 @@
 // Port-bound selectors and the setup dialog, headless.
+#include "CPortList.h"
 #include "CPortSetup.h"
 #include "CPortTexts.h"
 #include "FakeComDevice.h"
 #include "MessageRecorder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -227,4 +230,55 @@ TEST(SetupDialog, ChangesTheSpeedOfAnOpenPseudoTerminal) {
   port.Close();
   close(master);
   close(slave);
+}
+
+// Adapters as people know them, from a sysfs and /dev tree of the test's
+// own: the stable name beside the device, what the adapter is, plugging in
+// while the dialog is open, and a list that cannot be read at all.
+TEST(SetupDialog, NamesAdaptersFollowsThemAndOpensWithoutAList) {
+  char name[] = "/tmp/adapters-XXXXXX";
+  const fs::path root = mkdtemp(name);
+  const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-1";
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  for (auto [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                            {"product", "FT232R USB UART"}, {"serial", "A50285BI"}})
+    std::ofstream(usb / file) << text << "\n";
+  fs::create_directories(root / "sys/class/tty/ttyUSB0");
+  fs::create_directory_symlink(usb / "1-1:1.0", root / "sys/class/tty/ttyUSB0/device");
+  fs::create_directories(root / "dev/serial/by-id");
+  const std::string stable = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id" / stable);
+  const std::string savedSys = ComPortsSysfsRoot, savedDev = ComPortsDevRoot;
+  ComPortsSysfsRoot = (root / "sys").string();
+  ComPortsDevRoot = (root / "dev").string();
+
+  const QString adapter = " \u2014 FTDI FT232R USB UART, serial A50285BI, USB 0403:6001";
+  TFakePort port;
+  port.SetPort("/dev/serial/by-id/" + stable);
+  WhenDialogOpens([&](TComSetupFrm& dialog) {
+    EXPECT_EQ(Entries(*dialog.Combo1), (QStringList{"/dev/ttyUSB0" + adapter, "/dev/serial/by-id/" + QString::fromStdString(stable) + adapter}));
+    EXPECT_EQ(dialog.Combo1->currentIndex(), 1);
+    fs::create_directories(root / "sys/class/tty/ttyACM0/device");  // plugged in
+    QElapsedTimer timer;
+    timer.start();
+    while (dialog.Combo1->count() < 3 && timer.elapsed() < 5000) QTest::qWait(20);
+    EXPECT_EQ(dialog.Combo1->itemText(0), "/dev/ttyACM0");
+    EXPECT_EQ(dialog.Combo1->currentIndex(), 2);  // the choice stays
+    dialog.Button1->click();
+  });
+  EXPECT_TRUE(EditComPort(port));
+  EXPECT_EQ(port.Port(), "/dev/serial/by-id/" + stable);  // the name, not the description
+
+  fs::remove_all(root / "sys/class");  // no list at all: the dialog opens and says why
+  WhenDialogOpens([&](TComSetupFrm& dialog) {
+    EXPECT_FALSE(dialog.PortListNote->isHidden());
+    EXPECT_TRUE(dialog.PortListNote->text().contains("could not be read")) << dialog.PortListNote->text().toStdString();
+    dialog.Combo1->setEditText("/dev/ttyUSB3");
+    dialog.Button1->click();
+  });
+  EXPECT_TRUE(EditComPort(port));
+  EXPECT_EQ(port.Port(), "/dev/ttyUSB3");
+  ComPortsSysfsRoot = savedSys;
+  ComPortsDevRoot = savedDev;
+  fs::remove_all(root);
 }

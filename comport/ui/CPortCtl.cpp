@@ -1,5 +1,6 @@
 #include "CPortCtl.h"
 
+#include "CPortList.h"
 #include "CPortTexts.h"
 #include "Forms.h"
 
@@ -7,6 +8,8 @@
 #include <QEvent>
 #include <QPainter>
 #include <QRadioButton>
+
+#include <strings.h>
 #include <QVBoxLayout>
 
 namespace {
@@ -29,9 +32,16 @@ void TComSelect::SetComProperty(TComProperty value) {
   Items->Clear();
   switch (value) {
     case cpPort: {
-      std::vector<std::string> ports;
-      EnumComPorts(ports);
-      for (const auto& p : ports) Items->Add(QString::fromStdString(p));
+      // A list that cannot be read leaves the box empty, not the dialog
+      // unopened: the name can still be typed, and PortListError says why.
+      std::vector<TComPortInfo> ports;
+      PortListError.clear();
+      try {
+        EnumComPortInfo(ports);
+      } catch (const std::exception& e) {
+        PortListError = e.what();
+      }
+      for (const auto& p : ports) Items->Add(QString::fromStdString(PortEntry(p)));
       break;
     }
     case cpBaudRate: AddAll(Items, br256000, BaudRateToStr); break;
@@ -46,7 +56,7 @@ void TComSelect::SetComProperty(TComProperty value) {
 void TComSelect::Take(const QString& text) {
   const std::string t = text.toStdString();
   switch (ComProperty) {
-    case cpPort: PendingPort = t; break;
+    case cpPort: PendingPort = PortOfEntry(t); break;
     case cpBaudRate: PendingBaudRate = StrToBaudRate(t); break;
     case cpDataBits: PendingDataBits = StrToDataBits(t); break;
     case cpStopBits: PendingStopBits = StrToStopBits(t); break;
@@ -87,6 +97,8 @@ void TComSelect::UpdateSettings(int& itemIndex) {
     case cpNone: break;
   }
   itemIndex = Items->IndexOf(QString::fromStdString(text));
+  for (int i = 0; ComProperty == cpPort && itemIndex < 0 && i < Items->Count(); ++i)
+    if (::strcasecmp(PortOfEntry(Items->Text(i).toStdString()).c_str(), text.c_str()) == 0) itemIndex = i;
   if (itemIndex >= 0) Take(Items->Text(itemIndex));
 }
 
@@ -114,6 +126,44 @@ void TComComboBox::SetComProperty(TComProperty value) {
 void TComComboBox::SetText(const QString& text) {
   const int index = findText(text);
   if (index >= 0) setCurrentIndex(index);
+}
+
+void TComComboBox::ApplySettings() {
+  // A port box that takes typing applies the name typed.
+  const std::string typed = PortOfEntry(currentText().trimmed().toStdString());
+  if (isEditable() && FSelect.ComProperty == cpPort && !typed.empty()) FSelect.PendingPort = typed;
+  FSelect.ApplySettings();
+}
+
+void TComComboBox::RefreshPorts() {
+  if (FSelect.ComProperty != cpPort) return;
+  std::vector<TComPortInfo> ports;
+  std::string error;
+  try {
+    EnumComPortInfo(ports);
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  // Unchanged (the list, and at most one name of the user's own after it):
+  // an open list is left alone.
+  const int own = count() - int(ports.size());
+  bool same = error == FSelect.PortListError && (own == 0 || own == 1);
+  for (std::size_t i = 0; same && i < ports.size(); ++i) same = itemText(int(i)).toStdString() == PortEntry(ports[i]);
+  if (same) return;
+  const QString current = currentText();
+  const QSignalBlocker quiet(this);
+  FSelect.SetComProperty(cpPort);
+  // The same port stays chosen, also when its entry moved or went; a name
+  // of the user's own (typed, or outside the list) stays as it was.
+  const std::string port = PortOfEntry(current.toStdString());
+  int index = -1;
+  for (int i = 0; i < count() && index < 0; ++i)
+    if (PortOfEntry(itemText(i).toStdString()) == port) index = i;
+  if (index < 0 && !current.isEmpty()) {
+    addItem(current);
+    index = count() - 1;
+  }
+  setCurrentIndex(index);
 }
 
 void TComComboBox::UpdateSettings() {

@@ -38,6 +38,8 @@ public:
   TComProperty ComProperty = cpNone;
   TCustomComPort* ComPort = nullptr;
   bool AutoApply = false;
+  // Why the port list is short: the system's list could not be read.
+  std::string PortListError;
 
   void SetComProperty(TComProperty value);
   void Change(const QString& text);
@@ -64,8 +66,10 @@ public:
   QString Text() const { return currentIndex() < 0 ? QString() : currentText(); }
   void SetText(const QString& text);
 
-  void ApplySettings() { FSelect.ApplySettings(); }
+  void ApplySettings();
   void UpdateSettings();
+  // Reads the port list again (adapters come and go), keeping the choice.
+  void RefreshPorts();
   const TComSelect& Select() const { return FSelect; }
 
 private:
@@ -94,8 +98,10 @@ public:
   void SetItemIndex(int index);
   int LastTakenIndex = -1;
 
-  void ApplySettings() { FSelect.ApplySettings(); }
+  void ApplySettings();
   void UpdateSettings();
+  // Reads the port list again (adapters come and go), keeping the choice.
+  void RefreshPorts();
   const TComSelect& Select() const { return FSelect; }
   QAbstractButton* Button(int index) const { return FButtons.button(index); }
 

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QScreen>
 
+#include "Forms.h"
+
 TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   setObjectName("ComSetupFrm");
   setWindowTitle("Setup");
@@ -39,9 +41,38 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   Button2 = new QPushButton("Cancel", this);
   Button2->setObjectName("Button2");
   Button2->setGeometry(150, 184, 75, 25);
+  // The port's name can be typed: a pseudo-terminal, a link, a port the
+  // list does not know.
+  Combo1->setEditable(true);
+  Combo1->setInsertPolicy(QComboBox::NoInsert);
+  Combo1->setToolTip("A port of the list, or the path of any other serial device");
+  // Why the list is short, when the system's list could not be read.
+  PortListNote = new QLabel(this);
+  PortListNote->setObjectName("PortListNote");
+  PortListNote->setWordWrap(true);
+  PortListNote->setGeometry(8, 216, 217, 44);
+  PortListNote->hide();
+  ShowPortListNote();
+  // Adapters plugged in or pulled while the dialog is open.
+  PortWatch.setInterval(1000);
+  connect(&PortWatch, &QTimer::timeout, this, Guarded([this] {
+            Combo1->RefreshPorts();
+            ShowPortListNote();
+          }));
+  PortWatch.start();
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   if (QScreen* screen = QApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
+}
+
+void TComSetupFrm::ShowPortListNote() {
+  const std::string& error = Combo1->Select().PortListError;
+  if (error.empty() == PortListNote->isHidden()) return;
+  PortListNote->setText(error.empty() ? QString()
+                                      : "The list of ports could not be read (" + QString::fromStdString(error) +
+                                            "); type the port's name.");
+  PortListNote->setVisible(!error.empty());
+  setFixedSize(231, error.empty() ? 216 : 266);
 }
 
 TComComboBox* TComSetupFrm::Combo(int index) const {
@@ -53,10 +84,14 @@ bool EditComPort(TCustomComPort& port) {
   TComSetupFrm dialog(QApplication::activeWindow());
   // A port outside the machine's list (a pseudo-terminal, a socat link) is
   // offered too, so that OK keeps it instead of leaving the port nameless.
-  const QString current = QString::fromStdString(port.Port());
-  if (!current.isEmpty() && dialog.Combo1->findText(current, Qt::MatchFixedString) < 0) dialog.Combo1->addItem(current);
   for (int i = 0; i < 6; ++i) dialog.Combo(i)->SetComPort(&port);
   for (int i = 0; i < 6; ++i) dialog.Combo(i)->UpdateSettings();
+  // A port outside the machine's list (a pseudo-terminal, a socat link) is
+  // offered too, so that OK keeps it instead of leaving the port nameless.
+  if (dialog.Combo1->currentIndex() < 0 && !port.Port().empty()) {
+    dialog.Combo1->addItem(QString::fromStdString(port.Port()));
+    dialog.Combo1->UpdateSettings();
+  }
   if (dialog.exec() != QDialog::Accepted) return false;
   port.BeginUpdate();
   try {

@@ -5,7 +5,9 @@
 #include "CPortCtl.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 class TComSetupFrm : public QDialog {
 public:
@@ -18,7 +20,12 @@ public:
   TComComboBox* Combo6;  // flow control
   QPushButton* Button1;  // OK
   QPushButton* Button2;  // Cancel
+  QLabel* PortListNote;  // why the port list is short, when it is
   TComComboBox* Combo(int index) const;
+
+private:
+  void ShowPortListNote();
+  QTimer PortWatch;
 };
 
 // Shows the dialog for port and applies the choice on OK, inside one
