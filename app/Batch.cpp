@@ -189,6 +189,7 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
           read.Write(reporter.Out);
         else
           read.Save(r.File);
+        if (o.OnRead) o.OnRead(r.Port, read);
         r.Summary = "read the module into " + (r.File == "-" ? std::string("standard output") : Utf8Text(r.File));
         break;
       }

@@ -4,13 +4,17 @@
 // display, no Qt.
 #pragma once
 
+#include "Configuration.h"
+
+#include <functional>
+
 #include "ModuleLink.h"
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-enum TBatchAction { baNone, baRead, baWrite, baCompare, baCheck };
+enum TBatchAction { baNone, baRead, baWrite, baCompare, baCheck, baReport };
 
 struct TBatchOptions {
   std::vector<std::string> Ports;
@@ -27,6 +31,13 @@ struct TBatchOptions {
   std::vector<std::string> Files;
   // Arguments that are the window's toolkit's (-platform NAME ...).
   std::vector<std::string> WindowArgs;
+  // --report: the PDF of each module --read reads (several ports: one each,
+  // named as --read's files are), or of the .dat file From (baReport).
+  std::string Report;
+  std::string From;
+  std::vector<std::string> ReportFiles;
+  // Called (on the port's worker) with each module --read read and saved.
+  std::function<void(const std::string& port, const TConfiguration& read)> OnRead;
 };
 
 // What the command line asks that ends at once: --help, --version, or a

@@ -91,6 +91,9 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
   auto* writeOption = app.add_option("--write", write, "Send the file's four channels, AUX and SYSTEM over the module's own records (what the file does not hold stays as the module has it), then read the module back and check it holds every byte sent")->type_name("FILE");
   auto* compareOption = app.add_option("--compare", compare, "List every field in which a module differs from FILE, as the window shows them")->type_name("FILE");
   auto* checkOption = app.add_option("--check", check, "Check that FILE is a configuration that can be sent, without a module")->type_name("FILE");
+  std::string report, from;
+  auto* reportOption = app.add_option("--report", report, "Write the configuration as a PDF report to FILE: of each module --read reads (several ports: FILE-<port>.pdf), or of --from's file")->type_name("FILE.pdf");
+  auto* fromOption = app.add_option("--from", from, "With --report: the .dat file to report on (no --port)")->type_name("FILE.dat");
   auto* noVerifyFlag = app.add_flag("--no-verify", noVerify, "With --write: leave out the reading back");
   auto* clockFlag = app.add_flag("--set-clock", o.SetClock, "With --write: also set the module's clock to this computer's");
   auto* addressFlag = app.add_flag("--with-address", o.WithAddress, "With --write: also set the IP and MAC addresses of the file");
@@ -131,6 +134,15 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
   if (writeOption->count()) o.Action = baWrite, o.File = write;
   if (compareOption->count()) o.Action = baCompare, o.File = compare;
   if (checkOption->count()) o.Action = baCheck, o.File = check;
+  if (reportOption->count()) {
+    if (fromOption->count() && o.Action != baNone) Usage("--report takes a module (--read) or a file (--from), not both");
+    if (!fromOption->count() && o.Action != baRead) Usage("--report goes with --read or --from");
+    if (fromOption->count()) o.Action = baReport, o.File = from;
+    if (report.empty()) Usage("--report: the report's name is empty");
+    o.Report = report;
+  } else if (fromOption->count()) {
+    Usage("--from goes with --report");
+  }
   o.Verify = !noVerify;
 
   const std::vector<std::string> extras = app.remaining();
@@ -151,8 +163,10 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
   if (o.Action != baNone && o.File.empty()) Usage("the file's name is empty");
   for (const std::string& port : o.Ports)
     if (port.empty()) Usage("--port: the port's name is empty");
-  if (o.Action == baCheck && !o.Ports.empty()) Usage("--check needs no --port");
-  if (o.Action != baNone && o.Action != baCheck && o.Ports.empty()) Usage("name at least one --port");
+  if ((o.Action == baCheck || o.Action == baReport) && !o.Ports.empty())
+    Usage(std::string(o.Action == baCheck ? "--check" : "--report --from") + " needs no --port");
+  if (o.Action != baNone && o.Action != baCheck && o.Action != baReport && o.Ports.empty()) Usage("name at least one --port");
+  if (o.Action == baRead && !o.Report.empty() && o.File == "-") Usage("--report with --read needs a file to read into, not -");
   if (o.Action == baNone && o.Ports.size() > 1) Usage("the window works on one --port");
   if (o.Action == baRead && o.File == "-" && o.Ports.size() > 1) Usage("--read - writes one module to standard output: name one --port");
 
@@ -165,9 +179,10 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
     if (timeout < 1 || timeout > 600000) Usage("--timeout: " + std::to_string(timeout) + " is not between 1 and 600000 ms");
     o.Line.AnswerMs = timeout;
   }
-  if (o.Action != baNone && o.Action != baCheck) {
+  if (o.Action != baNone && o.Action != baCheck && o.Action != baReport) {
     const std::vector<std::string> files = FilesForPorts(o.File, o.Ports);
     if (o.Action == baRead) o.Files = files;
+    if (!o.Report.empty()) o.ReportFiles = FilesForPorts(o.Report, o.Ports);
   }
   return o;
 }

@@ -4,8 +4,13 @@
 #include "CPortTexts.h"
 #include "ConfigFile.h"
 #include "Forms.h"
+#include "Registry.h"
+#include "Report.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -137,6 +142,18 @@ void TForm1::BindEvents() {
   onClick(SpeedButton2, &TForm1::SpeedButton_SaveClick);
   onClick(SpeedButton3, &TForm1::SpeedButton1_LoadClick);
   connect(Label6, &TClickLabel::clicked, this, Guarded([this] { Label6Click(Label6); }));
+  onClick(Button_Report, &TForm1::Button_ReportClick);
+
+  // What the user changes (not what the program shows) marks the window
+  // as changed.
+  const auto changed = [this](auto&&...) { Modified = true; };
+  for (TEdit* edit : findChildren<TEdit*>()) connect(edit, &QLineEdit::textEdited, this, changed);
+  for (TCheckBox* check : findChildren<TCheckBox*>())
+    if (check != CheckBox1) connect(check, &QAbstractButton::clicked, this, changed);
+  for (TComboBox* list : findChildren<TComboBox*>()) {
+    connect(list, &QComboBox::activated, this, changed);
+    if (list->lineEdit()) connect(list->lineEdit(), &QLineEdit::textEdited, this, changed);
+  }
 
   // The unit rule follows the user only: a pick from the list or typing in
   // its edit field. Indices set by the program raise neither signal.
@@ -185,19 +202,38 @@ void TForm1::ComboBox_Unit_Ch1Change(QObject* Sender) {
 
 void TForm1::Label6Click(QObject*) { Edit_Serial_Nu_Ch1->setEnabled(true); }
 
-void TForm1::SpeedButton_SaveClick(QObject*) {
-  if (!SaveDialog1.Execute()) return;
-  SaveConfigFile(SaveDialog1.FileName.toStdString(), [this](const TConfigLine& line) {
-    TConfigValue value;
-    QObject* control = FindComponent(this, QString::fromStdString(line.Control));
+// The folder of the last file saved or opened, where both dialogs start.
+namespace {
+void RememberFolder(TFileDialog& save, TFileDialog& open, const QString& fileName) {
+  save.Directory = open.Directory = QFileInfo(fileName).absolutePath();
+}
+}  // namespace
+
+TConfiguration TForm1::ShownConfiguration() const {
+  TConfiguration config;
+  for (const TConfigLine& line : ConfigLayout()) {
+    TConfigValue& value = config.Values[line.Control];
+    QObject* control = FindComponent(const_cast<TForm1*>(this), QString::fromStdString(line.Control));
     if (auto* edit = qobject_cast<TEdit*>(control))
       value.Text = ToBytes(edit->text());
     else if (auto* list = qobject_cast<TComboBox*>(control))
       value.Number = list->currentIndex();
     else if (auto* check = qobject_cast<TCheckBox*>(control))
       value.Number = check->isChecked() ? 1 : 0;
-    return value;
-  });
+  }
+  return config;
+}
+
+void TForm1::SpeedButton_SaveClick(QObject*) {
+  if (!SaveDialog1.Execute()) return;
+  // A name without an extension gets ".dat", or Open's filter would hide it.
+  if (QFileInfo(SaveDialog1.FileName).suffix().isEmpty()) SaveDialog1.FileName += ".dat";
+  const TConfiguration config = ShownConfiguration();
+  SaveConfigFile(SaveDialog1.FileName.toStdString(),
+                 [&](const TConfigLine& line) { return config.Values.at(line.Control); });
+  RememberFolder(SaveDialog1, OpenDialog1, SaveDialog1.FileName);
+  Modified = false;
+  StoreSettings();
 }
 
 void TForm1::SpeedButton1_LoadClick(QObject*) {
@@ -212,6 +248,70 @@ void TForm1::SpeedButton1_LoadClick(QObject*) {
       check->setChecked(value.Number != 0);
     }
   });
+  RememberFolder(SaveDialog1, OpenDialog1, OpenDialog1.FileName);
+  Modified = false;
+  StoreSettings();
+}
+
+void TForm1::Button_ReportClick(QObject*) {
+  TFileDialog dialog(TFileDialog::dkSave, this);
+  dialog.Filter = "PDF files (*.pdf)|*.pdf";
+  dialog.Directory = SaveDialog1.Directory;
+  const QString serial = Edit_Serial_Nu_Ch1->text().trimmed();
+  dialog.FileName = "HRVX3300-" + (serial.isEmpty() ? QString("report") : serial) + ".pdf";
+  if (!dialog.Execute()) return;
+  if (QFileInfo(dialog.FileName).suffix().isEmpty()) dialog.FileName += ".pdf";
+  const TReportSource source{ComPort1->Connected() ? ComPort1->Port() : std::string(), QDateTime::currentDateTime(), {}};
+  // Every value as its control shows it.
+  const TShownValue shown = [this](const TConfigLine& line) -> QString {
+    QObject* control = FindComponent(this, QString::fromStdString(line.Control));
+    if (auto* edit = qobject_cast<TEdit*>(control)) return edit->text();
+    if (auto* list = qobject_cast<TComboBox*>(control)) return list->currentText().isEmpty() ? "(none)" : list->currentText();
+    if (auto* check = qobject_cast<TCheckBox*>(control)) return check->isChecked() ? "checked" : "not checked";
+    return {};
+  };
+  WriteReportPdf(shown, source, dialog.FileName.toStdString());
+  if (AskYesNo(this, "The report was saved to " + dialog.FileName + ". Print it too?")) PrintReport(shown, source, this);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (Modified) {
+    switch (AskToSave(this, "The configuration was changed since it was last saved, opened, loaded or sent. Save it?")) {
+      case saCancel: return event->ignore();
+      case saSave:
+        SpeedButton_SaveClick(SpeedButton2);
+        if (Modified) return event->ignore();  // the save was cancelled
+        break;
+      case saDiscard: break;
+    }
+  }
+  event->accept();
+}
+
+// The settings path's key below its root ("HKEY_CURRENT_USER\\Software\\X"
+// gives "Software\\X"), as the port's store reads it.
+namespace {
+std::string KeyBelowRoot(const std::string& path) { return path.substr(path.find('\\') + 1); }
+}  // namespace
+
+void TForm1::LoadSettings() {
+  if (SettingsPath.empty()) return;
+  {
+    TRegistry probe;
+    if (probe.OpenKey(KeyBelowRoot(SettingsPath) + "\\" + ComPort1->Name(), false))
+      ComPort1->LoadSettings(stRegistry, SettingsPath);
+  }
+  TRegistry reg;
+  if (reg.OpenKey(KeyBelowRoot(SettingsPath) + "\\ConfigurationWindow", false) && reg.ValueExists("Folder"))
+    SaveDialog1.Directory = OpenDialog1.Directory = QString::fromStdString(reg.ReadString("Folder"));
+}
+
+void TForm1::StoreSettings() {
+  if (SettingsPath.empty()) return;
+  ComPort1->StoreSettings(stRegistry, SettingsPath);
+  TRegistry reg;
+  if (reg.OpenKey(KeyBelowRoot(SettingsPath) + "\\ConfigurationWindow", true))
+    reg.WriteString("Folder", SaveDialog1.Directory.toStdString());
 }
 
 // ------------------------------------------------------------ the link
@@ -292,6 +392,7 @@ void TForm1::Timer1Timer(QObject*) {
   // The record that follows an acknowledged send command, byte by byte.
   const auto sendAndReport = [this](const std::uint8_t* bytes, std::size_t size) {
     SendRecord(bytes, size);
+    Modified = false;
     if (AllSendActive == 0) ShowMessage(" Send OK ");
   };
   switch (TransCode) {
@@ -310,22 +411,26 @@ void TForm1::Timer1Timer(QObject*) {
       }
       std::copy_n(RecvBuffer.begin(), LoadImage.size(), LoadImage.begin());
       load_disp();
+      Modified = false;
       ShowMessage(" Load OK ");
       break;
     case 21:
       if (length < 25) break;
       std::copy_n(RecvBuffer.begin() + 3, 22, NetRecord.begin());
       ShowNetAddress();
+      Modified = false;
       ShowMessage(" Load OK ");
       break;
     case 23:
       if (length < 10) break;
       std::copy_n(RecvBuffer.begin() + 3, 7, MacRecord.begin());
       ShowMacAddress();
+      Modified = false;
       ShowMessage(" Load OK ");
       break;
     case 20:
     case 22:
+      Modified = false;
       ShowMessage(" Send OK ");
       break;
     default:
@@ -526,4 +631,5 @@ void TForm1::Button_SetConClick(QObject*) {
     throw Exception(ComErrorText(e));
   }
   ShowLinkState();
+  StoreSettings();  // the next start begins on this port
 }

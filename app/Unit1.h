@@ -4,6 +4,7 @@
 
 #include "CPort.h"
 #include "Controls.h"
+#include "Configuration.h"
 #include "DeviceRecords.h"
 #include "Dialogs.h"
 
@@ -56,6 +57,7 @@ public:
   TSpeedButton* Button_SetCon = nullptr;
   TSpeedButton* SpeedButton2 = nullptr;
   TSpeedButton* SpeedButton3 = nullptr;
+  TSpeedButton* Button_Report = nullptr;
   TTimer* Timer1 = nullptr;
   TTimer* Timer2 = nullptr;
   TFileDialog SaveDialog1;
@@ -68,6 +70,16 @@ public:
   bool PortLost = false;
   // Set while the program latches Connect or Dis Con to the port's state.
   bool ShowingLinkState = false;
+  // The user changed a value since the last load, open, save or send:
+  // closing then asks whether to save.
+  bool Modified = false;
+
+  // The user's port settings (as chosen in Setup) and the folder of the
+  // last .dat file, kept between runs under this registry path; empty (as
+  // in the tests) keeps nothing.
+  std::string SettingsPath;
+  void LoadSettings();
+  void StoreSettings();
 
   // The control tables: entries 0 to 3 are channels 1 to 4; the send-button
   // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM).
@@ -128,6 +140,7 @@ public:
   void Button_SetConClick(QObject* Sender);
   void SpeedButton_SaveClick(QObject* Sender);
   void SpeedButton1_LoadClick(QObject* Sender);
+  void Button_ReportClick(QObject* Sender);
   void Timer1Timer(QObject* Sender);
   void Timer2Timer(QObject* Sender);
   void ComPort1RxChar(TCustomComPort* Sender, int Count);
@@ -137,6 +150,12 @@ public:
 
   // Shows the load image in every control.
   void load_disp();
+
+  // The configuration the controls show, as a .dat file holds it.
+  TConfiguration ShownConfiguration() const;
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
 
 private:
   // Builds the controls from the form description and binds their events.

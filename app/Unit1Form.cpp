@@ -164,7 +164,7 @@ void NewChannelColumn(QWidget* panel, int n, int left) {
   NewEdit(group, "Edit_Curr_Max_Ch" + d, "20.0", full(17), ch + caption(17), Fuchsia);
   NewEdit(group, "Edit_Curr_Min_Ch" + d, "4.0", full(18), ch + caption(18));
   const QString send = "Send Set Ch" + d;
-  auto* button = NewSpeedButton(group, "Button_Send" + d, send, QRect(6, 520, 93, 48), send, VerdanaFont(11, true));
+  auto* button = NewSpeedButton(group, "Button_Send" + d, "Send Set Ch&" + d, QRect(6, 520, 93, 48), send, VerdanaFont(11, true));
   SetTag(button, n - 1);
 }
 
@@ -214,7 +214,7 @@ void TForm1::CreateForm() {
   Edit_Speed_L1 = NewEdit(speed, "Edit_Speed_L1", "5.0", QRect(32, 98, 89, RowHeight), "AUX Speed L1", Lime);
   NewLabel(aux, "Ev.Cnt", QRect(12, 233, 48, RowHeight - 4));
   ComboBox_EvCnt = NewList(aux, "ComboBox_EvCnt", Items("ComboBox_EvCnt"), QString(), QRect(64, 230, 73, RowHeight), "AUX Ev.Cnt");
-  Button_Send.at(4) = NewSpeedButton(aux, "Button_Send5", "Send Set Aux", QRect(8, 258, 129, 28), "Send Set Aux", VerdanaFont(11, true));
+  Button_Send.at(4) = NewSpeedButton(aux, "Button_Send5", "Send Set A&ux", QRect(8, 258, 129, 28), "Send Set Aux", VerdanaFont(11, true));
   SetTag(Button_Send[4], 5);
 
   // SYSTEM
@@ -239,7 +239,7 @@ void TForm1::CreateForm() {
   Edit_Serial_Nu_Ch1 = NewEdit(sys, "Edit_Serial_Nu_Ch1", "20220405", QRect(40, 182, 97, RowHeight), "SYSTEM SN:");
   LimitTyping(Edit_Serial_Nu_Ch1);
   Edit_Serial_Nu_Ch1->setEnabled(false);
-  Button_Send.at(5) = NewSpeedButton(sys, "Button_Send6", "Send Set Data", QRect(8, 220, 129, 34), "Send Set Data", VerdanaFont(11, true));
+  Button_Send.at(5) = NewSpeedButton(sys, "Button_Send6", "Send Set &Data", QRect(8, 220, 129, 34), "Send Set Data", VerdanaFont(11, true));
 
   // Net Config
   auto* net = NewGroup(Panel1, "GroupBox15", " Net Config", QRect(776, 10, 217, 103));
@@ -249,8 +249,8 @@ void TForm1::CreateForm() {
   for (int i = 0; i < 4; ++i)
     *ip[i] = NewEdit(net, QString("Edit_Src_Ip%1").arg(i + 1), ipDefaults[i], QRect(36 + i * 44, 26, 38, RowHeight),
                      QString("IP %1").arg(i + 1));
-  Button_NSetClick = NewSpeedButton(net, "Button_NSetClick", "Set", QRect(8, 58, 97, 34), "Net Config Set", big);
-  Button_NLoadClick = NewSpeedButton(net, "Button_NLoadClick", "Load", QRect(112, 58, 97, 34), "Net Config Load", big);
+  Button_NSetClick = NewSpeedButton(net, "Button_NSetClick", "S&et", QRect(8, 58, 97, 34), "Net Config Set", big);
+  Button_NLoadClick = NewSpeedButton(net, "Button_NLoadClick", "L&oad", QRect(112, 58, 97, 34), "Net Config Load", big);
 
   // MAC Address
   auto* mac = NewGroup(Panel1, "GroupBox16", " MAC Address  (HEX) ", QRect(776, 120, 217, 121));
@@ -261,12 +261,12 @@ void TForm1::CreateForm() {
     *macs[i] = NewEdit(mac, QString("Edit_Mac%1").arg(i + 1), i == 5 ? "EE" : "00", QRect(10 + i * 34, 40, 30, RowHeight),
                        "MAC " + a);
   }
-  Button_M_SetClick = NewSpeedButton(mac, "Button_M_SetClick", "Set", QRect(8, 76, 97, 34), "MAC Set", big);
-  Button_M_Load = NewSpeedButton(mac, "Button_M_Load", "Load", QRect(112, 76, 97, 34), "MAC Load", big);
+  Button_M_SetClick = NewSpeedButton(mac, "Button_M_SetClick", "Se&t", QRect(8, 76, 97, 34), "MAC Set", big);
+  Button_M_Load = NewSpeedButton(mac, "Button_M_Load", "Lo&ad", QRect(112, 76, 97, 34), "MAC Load", big);
 
   // Time
   auto* time = NewGroup(Panel1, "GroupBox7", "Time", QRect(776, 257, 105, 104));
-  Button1 = new TButton("Time Syn", time);
+  Button1 = new TButton("Ti&me Syn", time);
   Button1->setObjectName("Button1");
   Button1->setGeometry(8, 28, 89, 56);
   Button1->setFont(big);
@@ -275,14 +275,14 @@ void TForm1::CreateForm() {
 
   // All
   auto* all = NewGroup(Panel1, "GroupBox11", "All", QRect(888, 257, 105, 104));
-  Button_All_Send = NewSpeedButton(all, "Button_All_Send", "Send", QRect(8, 22, 89, 36), "All Send", big, Red);
-  Button_All_Load = NewSpeedButton(all, "Button_All_Load", "Load", QRect(8, 62, 89, 36), "All Load", big, Red);
+  Button_All_Send = NewSpeedButton(all, "Button_All_Send", "&Send", QRect(8, 22, 89, 36), "All Send", big, Red);
+  Button_All_Load = NewSpeedButton(all, "Button_All_Load", "&Load", QRect(8, 62, 89, 36), "All Load", big, Red);
 
   // Com Port: Connect and Dis Con are one exclusive group, Dis Con down at start.
   auto* com = NewGroup(Panel1, "GroupBox6", "Com Port", QRect(776, 376, 217, 113));
-  Button_Connect = NewSpeedButton(com, "Button_Connect", "Connect", QRect(8, 22, 100, 40), "Connect", big);
-  Button_DisCon = NewSpeedButton(com, "Button_DisCon", "Dis Con", QRect(8, 66, 100, 40), "Dis Con", big);
-  Button_SetCon = NewSpeedButton(com, "Button_SetCon", "Setup", QRect(112, 22, 97, 84), "Setup", big);
+  Button_Connect = NewSpeedButton(com, "Button_Connect", "&Connect", QRect(8, 22, 100, 40), "Connect", big);
+  Button_DisCon = NewSpeedButton(com, "Button_DisCon", "D&is Con", QRect(8, 66, 100, 40), "Dis Con", big);
+  Button_SetCon = NewSpeedButton(com, "Button_SetCon", "Setu&p", QRect(112, 22, 97, 84), "Setup", big);
   for (TSpeedButton* b : {Button_Connect, Button_DisCon}) {
     b->setCheckable(true);
     b->setAutoExclusive(true);
@@ -291,8 +291,10 @@ void TForm1::CreateForm() {
 
   // File
   auto* file = NewGroup(Panel1, "GroupBox12", "File", QRect(776, 512, 217, 81));
-  SpeedButton2 = NewSpeedButton(file, "SpeedButton2", "Save", QRect(8, 24, 97, 44), "Save", big, Blue);
-  SpeedButton3 = NewSpeedButton(file, "SpeedButton3", "Open", QRect(112, 24, 97, 44), "Open", big, Blue);
+  SpeedButton2 = NewSpeedButton(file, "SpeedButton2", "Sa&ve", QRect(8, 24, 64, 44), "Save", big, Blue);
+  SpeedButton3 = NewSpeedButton(file, "SpeedButton3", "Ope&n", QRect(77, 24, 64, 44), "Open", big, Blue);
+  Button_Report = NewSpeedButton(file, "Button_Report", "&Report", QRect(146, 24, 64, 44),
+                                 "Report: the configuration as a PDF, to save or print", big, Blue);
 
   // Non-visual components
   Timer1 = new TTimer(this);

@@ -24,6 +24,7 @@ bool TFileDialog::Execute() {
   // The chosen name is used as typed: no extension added, no overwrite question.
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilter(QtFileFilter(Filter));
+  if (!Directory.isEmpty()) dialog.setDirectory(Directory);
   // An initial name that is only a pattern ("*.dat") is a filter, not a file.
   if (!FileName.contains('*')) dialog.selectFile(FileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;

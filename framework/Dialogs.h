@@ -17,6 +17,7 @@ public:
   TKind Kind;
   QString FileName;  // initial name on entry, the choice on return
   QString Filter;    // "description|pattern|description|pattern..."
+  QString Directory;  // where the dialog starts; empty: where Qt chooses
 
   // When set, Execute asks this instead of showing a dialog.
   static std::function<bool(TFileDialog&)> Answer;

@@ -132,3 +132,26 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 TApplication* Application() { return TheApplication; }
 
 void ShowMessage(const QString& text) { Application()->MessageBox(text); }
+
+std::function<TSaveAnswer(const QString&)> AskToSaveAnswer;
+std::function<bool(const QString&)> AskYesNoAnswer;
+
+TSaveAnswer AskToSave(QWidget* owner, const QString& text) {
+  if (AskToSaveAnswer) return AskToSaveAnswer(text);
+  QMessageBox box(QMessageBox::Question, Application()->Title(), text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, owner);
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save: return saSave;
+    case QMessageBox::Discard: return saDiscard;
+    default: return saCancel;
+  }
+}
+
+bool AskYesNo(QWidget* owner, const QString& text) {
+  if (AskYesNoAnswer) return AskYesNoAnswer(text);
+  QMessageBox box(QMessageBox::Question, Application()->Title(), text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}

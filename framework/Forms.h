@@ -62,6 +62,15 @@ TApplication* Application();
 // Shows text through the application's message box.
 void ShowMessage(const QString& text);
 
+// Asks whether to save changes first: Save, Discard or Cancel (Escape).
+enum TSaveAnswer { saSave, saDiscard, saCancel };
+TSaveAnswer AskToSave(QWidget* owner, const QString& text);
+// Asks a yes-or-no question; No is the default.
+bool AskYesNo(QWidget* owner, const QString& text);
+// When set, the questions ask these instead of showing a box (tests).
+extern std::function<TSaveAnswer(const QString&)> AskToSaveAnswer;
+extern std::function<bool(const QString&)> AskYesNoAnswer;
+
 // Runs handler with args, or without them when it takes none; an exception
 // stops it there and reaches the application-level handler.
 template <class F, class... A>

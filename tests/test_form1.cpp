@@ -143,7 +143,7 @@ TEST_F(Form1Test, TablesHoldTheNamedControlsOfEachChannel) {
     EXPECT_EQ(form.Edit_Name_Ch[n]->parentWidget()->objectName(), "GroupBox" + d);
   }
   for (int k = 0; k < 6; ++k) EXPECT_EQ(form.Button_Send[k]->objectName(), QString("Button_Send%1").arg(k + 1));
-  EXPECT_EQ(form.Button_Send[5]->text(), "Send Set Data");
+  EXPECT_EQ(form.Button_Send[5]->text(), "Send Set &Data");  // Alt+D
   EXPECT_EQ(form.Button_Send[6], nullptr);
   EXPECT_EQ(form.Edit_Name_Ch[4], nullptr);
 }

@@ -1,0 +1,120 @@
+#include "Report.h"
+
+#include "Forms.h"
+#include "SysUtils.h"
+#include "Unit1Items.h"
+
+#include <QFileInfo>
+#include <QPdfWriter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTextDocument>
+
+namespace {
+
+
+QString Row(const QString& caption, const QStringList& cells, bool header = false) {
+  const QString tag = header ? "th" : "td";
+  QString row = "<tr><" + tag + " align=left>" + caption + "</" + tag + ">";
+  for (const QString& cell : cells) row += "<" + tag + ">" + cell + "</" + tag + ">";
+  return row + "</tr>";
+}
+
+// The caption without its group's word ("SYSTEM Baud" gives "Baud").
+QString Short(const std::string& control) {
+  const QString caption = QString::fromStdString(ControlCaption(control));
+  return caption.mid(caption.indexOf(' ') + 1).toHtmlEscaped();
+}
+
+}  // namespace
+
+TShownValue ShownFrom(const TConfiguration& config) {
+  // The .dat file holds single-byte texts, as the window's boxes take them.
+  return [config](const TConfigLine& line) {
+    const std::string text = config.Values.count(line.Control) ? config.Shown(line) : std::string();
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+  };
+}
+
+QString ReportHtml(const TShownValue& value, const TReportSource& source) {
+  const std::vector<TConfigLine>& layout = ConfigLayout();
+  const auto shown = [&](std::size_t line) { return value(layout[line]).toHtmlEscaped(); };
+  QString html = "<html><body style='font-family: sans-serif; font-size: 9pt'>";
+  html += "<h2>HRVX3300 commissioning report</h2><table cellpadding=2>";
+  html += Row("Module serial number", {shown(87)});
+  html += Row("Date and time", {source.When.toString("yyyy-MM-dd hh:mm:ss")});
+  if (!source.Port.empty()) html += Row("Port", {QString::fromStdString(source.Port).toHtmlEscaped()});
+  if (!source.File.empty()) html += Row("File", {QString::fromStdString(source.File).toHtmlEscaped()});
+  html += "</table>";
+
+  // The four channels side by side, one row a setting, as in the window.
+  html += "<h3>Channels</h3><table border=1 cellspacing=0 cellpadding=2 width=100%>";
+  html += Row("", {"CH1", "CH2", "CH3", "CH4"}, true);
+  const std::vector<std::string>& captions = ChannelRowCaptions();
+  for (std::size_t row = 0; row < 19; ++row) {
+    QStringList cells;
+    for (std::size_t channel = 0; channel < 4; ++channel) cells << shown(channel * 19 + row);
+    html += Row(QString::fromStdString(captions[row]).toHtmlEscaped(), cells);
+  }
+  html += "</table>";
+
+  // AUX, SYSTEM and the addresses side by side, so that one page holds all.
+  const auto group = [&](const QString& title, std::size_t first, std::size_t last) {
+    html += "<td valign=top><h3>" + title + "</h3><table border=1 cellspacing=0 cellpadding=2>";
+    for (std::size_t line = first; line <= last; ++line) html += Row(Short(layout[line].Control), {shown(line)});
+    html += "</table></td>";
+  };
+  html += "<table cellspacing=0 cellpadding=0><tr>";
+  group("AUX", 76, 81);
+  html += "<td width=16></td>";
+  group("SYSTEM", 82, 87);
+  html += "<td width=16></td>";
+  // The addresses are optional in a file; what is missing shows empty.
+  QStringList ip, mac;
+  for (std::size_t line = 88; line < 92; ++line) ip << shown(line);
+  for (std::size_t line = 92; line < 98; ++line) mac << shown(line);
+  html += "<td valign=top><h3>Network</h3><table border=1 cellspacing=0 cellpadding=2>";
+  html += Row("IP address", {ip.join('.')});
+  html += Row("MAC address", {mac.join(':')});
+  html += "</table></td></tr>";
+  html += "</table></body></html>";
+  return html;
+}
+
+void WriteReportPdf(const TShownValue& shown, const TReportSource& source, const std::string& path) {
+  const QString name = QString::fromStdString(path);
+  {
+    QPdfWriter pdf(name);
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+    pdf.setTitle("HRVX3300 commissioning report");
+    pdf.setCreator("HRVX3300 Configuration Program");
+    QTextDocument document;
+    document.setHtml(ReportHtml(shown, source));
+    document.print(&pdf);
+  }
+  // The writer says nothing of a file it could not write.
+  if (QFileInfo(name).size() == 0) throw Exception("Cannot write the report to \"" + path + "\".");
+}
+
+void PrintReport(const TShownValue& shown, const TReportSource& source, QWidget* owner) {
+  QPrinter printer;
+  printer.setDocName("HRVX3300 commissioning report");
+  QPrintDialog dialog(&printer, owner);
+  if (dialog.exec() != QDialog::Accepted) return;
+  QTextDocument document;
+  document.setHtml(ReportHtml(shown, source));
+  document.print(&printer);
+}
+
+int RunReport(const TBatchOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    const TConfiguration config = TConfiguration::Load(options.File);
+    WriteReportPdf(ShownFrom(config), {"", QDateTime::currentDateTime(), options.File}, options.Report);
+    out << "wrote the report of " << options.File << " to " << options.Report << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    err << "hrvx3300: " << e.what() << "\n";
+    return bsPort;  // the file could not be read or the report not written
+  }
+}
