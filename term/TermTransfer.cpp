@@ -261,7 +261,14 @@ void TTermForm::RawStep() {
     const int c = std::fgetc(RawFile);
     if (c != EOF) {
       buffer[got++] = char(c);
-      pause = RawCharDelay + ((c == '\n' || c == '\r') ? RawLineDelay : 0);
+      // A line ends at LF, or at a CR without one after it: CR LF pauses once.
+      bool endOfLine = c == '\n';
+      if (c == '\r') {
+        const int next = std::fgetc(RawFile);
+        endOfLine = next != '\n';
+        if (next != EOF) std::ungetc(next, RawFile);
+      }
+      pause = RawCharDelay + (endOfLine ? RawLineDelay : 0);
     }
   } else {
     got = std::fread(buffer, 1, sizeof buffer, RawFile);

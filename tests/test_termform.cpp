@@ -216,3 +216,40 @@ TEST_F(TermFormTest, AReturningDeviceIsOpenedAgain) {
   ASSERT_EQ(write(Master, "back\r\n", 6), 6);
   EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "back"; }));
 }
+
+// Transfers through the window: a paced raw send arrives whole, and an XMODEM
+// file received from the far end goes to the file, not to the screen.
+TEST_F(TermFormTest, TransfersGoThroughTheWindowNotToTheScreen) {
+  TTermForm form;
+  form.ComPort.SetPort(Name);
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  const std::string lines = "one\r\ntwo\r\nthree\n";
+  std::ofstream(Dir / "raw.txt", std::ios::binary) << lines;
+  form.StartRawSending((Dir / "raw.txt").string(), 0, 5);
+  std::string far;
+  EXPECT_TRUE(WaitFor([&] { return (far += FarRead()) == lines && !form.Transferring(); }));
+  EXPECT_EQ(far, lines);
+  EXPECT_EQ(form.TransferResult, "Sent 16 bytes.");
+
+  // The far end sends with XMODEM-CRC, driven here on the master side.
+  std::string data;
+  for (int i = 0; i < 700; ++i) data += char(i * 7);
+  std::ofstream(Dir / "send.bin", std::ios::binary) << data;
+  TModemSender sender(mpXmodemCrc, {(Dir / "send.bin").string()});
+  sender.Send = [&](const std::string& bytes) { ASSERT_EQ(write(Master, bytes.data(), bytes.size()), ssize_t(bytes.size())); };
+  sender.Start();
+  form.StartReceiving(mpXmodemCrc, (Dir / "got.bin").string());
+  EXPECT_TRUE(WaitFor([&] {
+    const std::string answers = FarRead();
+    sender.Received(reinterpret_cast<const std::uint8_t*>(answers.data()), answers.size());
+    sender.Tick();
+    return sender.Finished() && !form.Transferring();
+  }, 10000));
+  EXPECT_TRUE(sender.Succeeded());
+  EXPECT_EQ(form.TransferResult, "Received got.bin.");
+  std::ifstream in(Dir / "got.bin", std::ios::binary);
+  const std::string got(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(got.substr(0, data.size()), data);
+  EXPECT_EQ(Row(form, 1), "");  // no block bytes on the screen
+}
