@@ -15,8 +15,9 @@ namespace {
 
 QString Row(const QString& caption, const QStringList& cells, bool header = false) {
   const QString tag = header ? "th" : "td";
+  // Values never wrap: a MAC address broken in two is misread.
   QString row = "<tr><" + tag + " align=left>" + caption + "</" + tag + ">";
-  for (const QString& cell : cells) row += "<" + tag + ">" + cell + "</" + tag + ">";
+  for (const QString& cell : cells) row += "<" + tag + " nowrap>" + cell + "</" + tag + ">";
   return row + "</tr>";
 }
 
@@ -58,7 +59,7 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
   }
   html += "</table>";
 
-  // AUX, SYSTEM and the addresses side by side, so that one page holds all.
+  // AUX and SYSTEM side by side, the addresses below: one page holds all.
   const auto group = [&](const QString& title, std::size_t first, std::size_t last) {
     html += "<td valign=top><h3>" + title + "</h3><table border=1 cellspacing=0 cellpadding=2>";
     for (std::size_t line = first; line <= last; ++line) html += Row(Short(layout[line].Control), {shown(line)});
@@ -66,17 +67,16 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
   };
   html += "<table cellspacing=0 cellpadding=0><tr>";
   group("AUX", 76, 81);
-  html += "<td width=16></td>";
+  html += "<td width=24></td>";
   group("SYSTEM", 82, 87);
-  html += "<td width=16></td>";
+  html += "</tr></table>";
   // The addresses are optional in a file; what is missing shows empty.
   QStringList ip, mac;
   for (std::size_t line = 88; line < 92; ++line) ip << shown(line);
   for (std::size_t line = 92; line < 98; ++line) mac << shown(line);
-  html += "<td valign=top><h3>Network</h3><table border=1 cellspacing=0 cellpadding=2>";
+  html += "<h3>Network</h3><table border=1 cellspacing=0 cellpadding=2>";
   html += Row("IP address", {ip.join('.')});
   html += Row("MAC address", {mac.join(':')});
-  html += "</table></td></tr>";
   html += "</table></body></html>";
   return html;
 }
