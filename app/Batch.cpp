@@ -211,7 +211,8 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
         break;
       }
       case baNone:
-      case baCheck: break;
+      case baCheck:
+      case baReport: break;
     }
   } catch (const EInterrupted&) {
     r.Interrupted = true;

@@ -375,3 +375,23 @@ TEST(Configuration, AListIndexOutsideItsListIsSentAsNoSelectionAsTheWindowWould)
   EXPECT_EQ(sent.Image[LoadChannelOffset + 96 + 13], 0xFF);
   EXPECT_EQ(sent.Image[LoadChannelOffset + 2 * 96 + 13], 16);
 }
+
+TEST(Simulator, ItsLinkGoesWhenItIsStoppedAndItRefusesWhatIsNoNumber) {
+  const std::string link = "/tmp/sim-link-" + std::to_string(getpid());
+  {
+    TSimulator sim({"--quiet"}, link);
+    ASSERT_FALSE(sim.Path.empty());
+    EXPECT_EQ(access(link.c_str(), F_OK), 0);
+    sim.Stop();  // SIGTERM, as kill and a closed terminal end it
+    EXPECT_NE(access(link.c_str(), F_OK), 0) << link << " was left behind";
+  }
+  // A value that is no number is refused, with the program's name.
+  const std::string command = std::string(HRVX3300_SIM) + " --exit-after x 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[256] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+  const int status = pclose(pipe);
+  EXPECT_EQ(std::string(line).rfind("hrvx3300-sim: --exit-after", 0), 0u) << line;
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+}

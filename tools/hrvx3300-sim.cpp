@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -325,6 +326,25 @@ int Number(const std::string& option, const std::string& text) {
   return int(value);
 }
 
+// Ended by a signal (Ctrl-C, kill, a closed terminal), the simulator takes
+// its link away as it does when it ends by itself.
+namespace {
+
+char LinkToRemove[4096];
+
+void RemoveLinkAndDie(int signal) {
+  unlink(LinkToRemove);  // async-signal-safe
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void RemoveLinkOnSignal(const std::string& link) {
+  std::snprintf(LinkToRemove, sizeof LinkToRemove, "%s", link.c_str());
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveLinkAndDie);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   TOptions o;
   for (int i = 1; i < argc; ++i) {
@@ -394,7 +414,7 @@ int main(int argc, char** argv) {
   if (!o.Device.empty()) {
     fd = open(o.Device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      std::perror(o.Device.c_str());
+      std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", o.Device.c_str(), std::strerror(errno));
       return 1;
     }
     MakeRaw(fd);
@@ -402,7 +422,7 @@ int main(int argc, char** argv) {
   } else {
     char name[256];
     if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) {
-      std::perror("openpty");
+      std::fprintf(stderr, "hrvx3300-sim: no pseudo-terminal: %s\n", std::strerror(errno));
       return 1;
     }
     // The simulator keeps the terminal side open too, so the line stays up
@@ -412,7 +432,11 @@ int main(int argc, char** argv) {
     path = name;
     if (!o.Link.empty()) {
       unlink(o.Link.c_str());
-      if (symlink(name, o.Link.c_str()) != 0) std::perror(o.Link.c_str());
+      if (symlink(name, o.Link.c_str()) != 0) {
+        std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", o.Link.c_str(), std::strerror(errno));
+      } else {
+        RemoveLinkOnSignal(o.Link);
+      }
     }
   }
   std::printf("PORT %s\n", path.c_str());
