@@ -454,24 +454,18 @@ void TTermForm::SendBreak() {
   statusBar()->showMessage("Break sent (" + QString::number(BreakMs) + " ms).", 3000);
 }
 
-void TTermForm::SetDtr(bool on) {
-  struct TShow {
-    TTermForm* Form;
-    ~TShow() { Form->ShowLineState(); }
-  } show{this};
-  if (!ComPort.Connected()) throw Exception("Connect to the port first.");
-  ComPort.SetDTR(on);
-  Dtr = on;
-}
+void TTermForm::SetDtr(bool on) { SetModemLine(&TComPort::SetDTR, Dtr, on); }
+void TTermForm::SetRts(bool on) { SetModemLine(&TComPort::SetRTS, Rts, on); }
 
-void TTermForm::SetRts(bool on) {
+// The toggle shows the line's state afterwards, also when setting it failed.
+void TTermForm::SetModemLine(void (TComPort::*set)(bool), bool& state, bool on) {
   struct TShow {
     TTermForm* Form;
     ~TShow() { Form->ShowLineState(); }
   } show{this};
   if (!ComPort.Connected()) throw Exception("Connect to the port first.");
-  ComPort.SetRTS(on);
-  Rts = on;
+  (ComPort.*set)(on);
+  state = on;
 }
 
 void TTermForm::ShowLineState() {

@@ -126,6 +126,7 @@ private:
   void ShowCounts();
   void ShowTitle();
   void ShowLineState();
+  void SetModemLine(void (TComPort::*set)(bool), bool& state, bool on);
   void PortAfterOpen();
   void PortAfterClose();
   void TryReconnect();
