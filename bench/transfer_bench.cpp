@@ -7,6 +7,11 @@
 // byte is read back from each.
 //   monitor_mb_s ours <median> (<min>-<max>) plaintextedit <...>
 //
+// Screen: 8 MiB of text (lines of 70 characters) into the VT102
+// terminal alone, and into the terminal and the monitor as the program
+// feeds both, five runs of each in turns; the screens must agree.
+//   screen_mb_s terminal <median> (<min>-<max>) terminal+monitor <...>
+//
 // Transfer: a 128 KiB file of every byte value and noise over a line paced
 // at 115200 baud (ten bits a byte, both ways) that the benchmark runs
 // between two pseudo-terminals; the receiver is lrzsz's rx -c or rb on one,
@@ -16,6 +21,8 @@
 //   transfer_kb_s xmodem-1k ours <median> (<min>-<max>) sx <...>
 //   transfer_kb_s ymodem ours <...> sb <...>
 // 115200 baud carries at most 11.52 KB/s.
+// build/bench/transfer_bench [monitor|screen|transfer] runs one part.
+#include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
 
@@ -158,6 +165,37 @@ void MonitorBench() {
     }
   }
   std::printf("monitor_mb_s ours %s plaintextedit %s\n", Spread(ours).c_str(), Spread(edit).c_str());
+}
+
+// The screen's own rate, with and without the monitor beside it.
+constexpr std::size_t ScreenBytes = 8u << 20;
+
+void ScreenBench() {
+  std::string text;
+  for (int line = 0; text.size() < ScreenBytes; ++line) {
+    for (int i = 0; i < 70; ++i) text += char('a' + (line + i) % 26);
+    text += "\r\n";
+  }
+  text.resize(ScreenBytes);
+  std::vector<double> alone, beside;
+  QString screens[2];
+  for (int run = 0; run < 10; ++run) {
+    const bool withMonitor = (run % 2 == 0) != (run / 2 % 2 == 0);
+    TComTerminalVT102 terminal;
+    terminal.resize(800, 500);
+    terminal.show();
+    THexMonitor monitor;
+    monitor.resize(800, 300);
+    if (withMonitor) monitor.show();
+    (withMonitor ? beside : alone).push_back(Feed(text, terminal, [&](bool, const std::uint8_t* b, std::size_t n, qint64 t) {
+      terminal.Write(b, int(n));
+      if (withMonitor) monitor.Add(false, b, n, t);
+    }));
+    screens[withMonitor] = terminal.LineText(terminal.Rows());
+    if (withMonitor && monitor.RowCount() != ScreenBytes / 16) Fail("the monitor lost rows");
+  }
+  if (screens[0] != screens[1]) Fail("the screens differ with and without the monitor");
+  std::printf("screen_mb_s terminal %s terminal+monitor %s\n", Spread(alone).c_str(), Spread(beside).c_str());
 }
 
 // ----------------------------------------------------------- the transfer
@@ -327,6 +365,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const std::string only = argc > 1 ? argv[1] : "";
   if (only.empty() || only == "monitor") MonitorBench();
+  if (only.empty() || only == "screen") ScreenBench();
   std::fflush(stdout);
   if (only.empty() || only == "transfer") TransferBench();
   return 0;
