@@ -1,6 +1,7 @@
 // Opening and closing a port, also from inside its own handlers, and a
 // device that goes away under an open port.
 #include "CPortThread.h"
+#include "NetComDevice.h"
 
 #include <algorithm>
 
@@ -79,7 +80,10 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 void TCustomComPort::CreateHandle() {
-  std::shared_ptr<TComDevice> device = FDeviceFactory ? FDeviceFactory() : CreatePlatformComDevice();
+  // A device server's address gets the network device, any other name the system's.
+  std::shared_ptr<TComDevice> device = FDeviceFactory           ? FDeviceFactory()
+                                       : IsNetworkPortName(FPort) ? std::make_unique<TNetComDevice>()
+                                                                  : CreatePlatformComDevice();
   const std::string path = ComDevicePath(FPort);
   if (const int error = device->Open(path)) {
     OutputDebugString("CreateFile " + path);

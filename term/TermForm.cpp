@@ -3,6 +3,7 @@
 #include "CPortTexts.h"
 #include "Dialogs.h"
 #include "Forms.h"
+#include "NetComDevice.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -664,8 +665,9 @@ void TTermForm::PortAfterClose() {
 // The device is back once its file is: then the port opens as before.
 void TTermForm::TryReconnect() {
   if (ComPort.Connected() || !AutoReconnect) return ReconnectTimer.stop();
+  // A local device is back once its file is; a server is tried each time.
   struct stat st;
-  if (::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) return;
+  if (!IsNetworkPortName(ComPort.Port()) && ::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) return;
   try {
     ComPort.Open();
   } catch (const EComPort&) {

@@ -1,6 +1,7 @@
 // The POSIX device: opening and closing, the line configuration, modem lines,
 // line controls and queries. Events, reads and writes are PosixComIO.cpp.
 #include "PosixComDevice.h"
+#include "NetComDevice.h"
 
 #include "PosixLine.h"
 
@@ -467,7 +468,7 @@ bool TComStopEvent::IsSet() const {
 }
 
 std::string ComDevicePath(const std::string& port) {
-  if (!port.empty() && port[0] == '/') return port;
+  if ((!port.empty() && port[0] == '/') || IsNetworkPortName(port)) return port;
   if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
       port.find_first_not_of("0123456789", 3) == std::string::npos) {
     const int n = std::atoi(port.c_str() + 3);

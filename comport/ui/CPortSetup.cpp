@@ -45,7 +45,8 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   // list does not know.
   Combo1->setEditable(true);
   Combo1->setInsertPolicy(QComboBox::NoInsert);
-  Combo1->setToolTip("A port of the list, or the path of any other serial device");
+  Combo1->setToolTip("A port of the list, the path of any other serial device, or a device server's "
+                     "address: rfc2217://host:port or socket://host:port");
   // Why the list is short, when the system's list could not be read.
   PortListNote = new QLabel(this);
   PortListNote->setObjectName("PortListNote");
@@ -60,19 +61,25 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
             ShowPortListNote();
           }));
   PortWatch.start();
+  connect(Combo1, &QComboBox::currentTextChanged, this, Guarded([this] { ShowPortListNote(); }));
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   if (QScreen* screen = QApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
 }
 
+// Why the list is short, or that a raw network port's settings are the
+// server's.
 void TComSetupFrm::ShowPortListNote() {
   const std::string& error = Combo1->Select().PortListError;
-  if (error.empty() == PortListNote->isHidden()) return;
-  PortListNote->setText(error.empty() ? QString()
-                                      : "The list of ports could not be read (" + QString::fromStdString(error) +
-                                            "); type the port's name.");
-  PortListNote->setVisible(!error.empty());
-  setFixedSize(231, error.empty() ? 216 : 266);
+  QString note;
+  if (!error.empty())
+    note = "The list of ports could not be read (" + QString::fromStdString(error) + "); type the port's name.";
+  else if (Combo1->currentText().startsWith("socket://"))
+    note = "A raw network port: its line settings are set at the server; changing them here sends nothing.";
+  if (note == PortListNote->text() && note.isEmpty() == PortListNote->isHidden()) return;
+  PortListNote->setText(note);
+  PortListNote->setVisible(!note.isEmpty());
+  setFixedSize(231, note.isEmpty() ? 216 : 266);
 }
 
 TComComboBox* TComSetupFrm::Combo(int index) const {

@@ -1,0 +1,596 @@
+#include "NetComDevice.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <utility>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Telnet (RFC 854) and its COM port control option (RFC 2217).
+constexpr std::uint8_t SE = 240, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255;
+constexpr std::uint8_t BINARY = 0, SGA = 3, COM_PORT = 44;
+enum : std::uint8_t {
+  SET_BAUDRATE = 1, SET_DATASIZE = 2, SET_PARITY = 3, SET_STOPSIZE = 4, SET_CONTROL = 5,
+  NOTIFY_LINESTATE = 6, NOTIFY_MODEMSTATE = 7, SET_LINESTATE_MASK = 10, PURGE_DATA = 12,
+  SERVER = 100,  // the server's answer to command c is c + 100
+};
+
+std::string Bytes(std::initializer_list<std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// IAC in data goes twice.
+std::string Escaped(const std::uint8_t* data, std::size_t count) {
+  std::string out;
+  out.reserve(count + 8);
+  for (std::size_t i = 0; i < count; ++i) {
+    out += char(data[i]);
+    if (data[i] == IAC) out += char(IAC);
+  }
+  return out;
+}
+
+void Signal(int fd) {
+  const std::uint64_t one = 1;
+  (void)!::write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+  std::uint64_t count;
+  (void)!::read(fd, &count, sizeof count);
+}
+
+}  // namespace
+
+bool IsNetworkPortName(const std::string& port) {
+  return port.rfind("rfc2217://", 0) == 0 || port.rfind("socket://", 0) == 0;
+}
+
+TNetComDevice::TNetComDevice() : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), Input(4096) {}
+
+TNetComDevice::~TNetComDevice() {
+  Close();
+  if (WakeFd >= 0) ::close(WakeFd);
+}
+
+// ------------------------------------------------------------ connecting
+
+int TNetComDevice::Open(const std::string& url) {
+  if (Fd >= 0) return EBUSY;
+  Rfc2217 = url.rfind("rfc2217://", 0) == 0;
+  std::string rest = url.substr(url.find("://") + 3);
+  // Options after '?', as pyserial takes them.
+  if (const std::size_t query = rest.find('?'); query != std::string::npos) {
+    std::string options = rest.substr(query + 1);
+    rest.erase(query);
+    for (std::size_t start = 0; start <= options.size();) {
+      const std::size_t end = std::min(options.find('&', start), options.size());
+      const std::string option = options.substr(start, end - start);
+      const std::size_t equals = option.find('=');
+      const std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
+      char* stop = nullptr;
+      if (name == "timeout") {
+        const double seconds = std::strtod(value.c_str(), &stop);
+        if (value.empty() || *stop || seconds <= 0 || seconds > 600) return EINVAL;
+        TimeoutMs = int(seconds * 1000);
+      } else if (name == "ign_set_control") {
+        IgnoreControl = true;
+      } else if (name == "linestate") {
+        const long mask = std::strtol(value.c_str(), &stop, 0);
+        if (value.empty() || *stop || mask < 0 || mask > 255) return EINVAL;
+        LineStateMask = std::uint8_t(mask);
+      } else if (name != "logging" && !name.empty()) {
+        return EINVAL;  // an option this device does not know
+      }
+      start = end + 1;
+    }
+  }
+  // host:port, the host of an IPv6 address in brackets.
+  std::string host, port;
+  if (!rest.empty() && rest[0] == '[') {
+    const std::size_t close = rest.find(']');
+    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return EINVAL;
+    host = rest.substr(1, close - 1);
+    port = rest.substr(close + 2);
+  } else {
+    const std::size_t colon = rest.rfind(':');
+    if (colon == std::string::npos) return EINVAL;
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+  }
+  if (host.empty() || port.empty() || port.find_first_not_of("0123456789") != std::string::npos) return EINVAL;
+  if (const int error = Connect(host, port)) return error;
+
+  {
+    std::lock_guard lock(Mutex);
+    Lost = Closing = false;
+    LostError = 0;
+    Pending = PendingErrors = Modem = 0;
+    TelnetState = 0;
+    Answers.clear();
+    ControlAsked = WarnedControl = false;
+    Input.Clear();
+  }
+  ReaderThread = std::thread([this] { Reader(); });
+  if (!Rfc2217) return 0;
+  // BINARY both ways, no go-aheads, and the COM port option, which the
+  // server must take within the time-out.
+  SendRaw(Bytes({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, COM_PORT}));
+  TLock lock(Mutex);
+  const bool agreed = Changed.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [this] {
+    return Lost || Answers.count(0) != 0;  // 0: the server said DO COM-PORT-OPTION
+  });
+  lock.unlock();
+  if (!agreed || Lost) {
+    const int error = Lost ? ECONNRESET : ETIMEDOUT;
+    Close();
+    return error;
+  }
+  Request(SET_LINESTATE_MASK, std::string(1, char(LineStateMask)), true);
+  return 0;
+}
+
+int TNetComDevice::Connect(const std::string& host, const std::string& port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return EHOSTUNREACH;
+  int error = ECONNREFUSED;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    if (result != 0 && errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      result = ::poll(&p, 1, TimeoutMs);
+      if (result == 0) {
+        error = ETIMEDOUT;
+      } else if (result > 0) {
+        socklen_t size = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+      } else {
+        error = errno;
+      }
+      result = error == 0 ? 0 : -1;
+    } else if (result != 0) {
+      error = errno;
+    }
+    if (result == 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      const int on = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // small writes go at once
+      Fd = fd;
+      ::freeaddrinfo(found);
+      return 0;
+    }
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  return error;
+}
+
+int TNetComDevice::Close() {
+  if (Fd < 0) return 0;
+  {
+    std::lock_guard lock(Mutex);
+    Closing = true;
+  }
+  ::shutdown(Fd, SHUT_RDWR);
+  Changed.notify_all();
+  if (ReaderThread.joinable()) ReaderThread.join();
+  ::close(Fd);
+  Fd = -1;
+  Signal(WakeFd);
+  return 0;
+}
+
+bool TNetComDevice::IsOpen() const { return Fd >= 0; }
+
+// ------------------------------------------------------- what comes in
+
+void TNetComDevice::Reader() {
+  std::uint8_t buffer[4096];
+  for (;;) {
+    std::size_t room;
+    {
+      // A full queue stops the reading: TCP holds the server back.
+      TLock lock(Mutex);
+      Changed.wait(lock, [this] { return Closing || Input.Room() > 0; });
+      if (Closing) return;
+      room = std::min(sizeof buffer, Input.Room());
+    }
+    const ssize_t n = ::recv(Fd, buffer, room, 0);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      Lose(n == 0 ? EIO : errno);
+      return;
+    }
+    std::uint32_t events = 0, errors = 0;
+    {
+      std::lock_guard lock(Mutex);
+      Decode(buffer, std::size_t(n), events, errors);
+      PendingErrors |= errors;
+    }
+    Changed.notify_all();
+    if (events) Raise(events);
+  }
+}
+
+// Lock held.
+void TNetComDevice::Decode(const std::uint8_t* bytes, std::size_t count, std::uint32_t& events, std::uint32_t& errors) {
+  std::string data;
+  const auto flush = [&] {
+    if (data.empty()) return;
+    Input.Put(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), events, errors);
+    data.clear();
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t c = bytes[i];
+    if (!Rfc2217) {
+      data += char(c);
+      continue;
+    }
+    switch (TelnetState) {
+      case 0:  // data
+        if (c == IAC)
+          TelnetState = 1;
+        else
+          data += char(c);
+        break;
+      case 1:  // after IAC
+        if (c == IAC) {
+          data += char(IAC);
+          TelnetState = 0;
+        } else if (c == SB) {
+          SubBuffer.clear();
+          TelnetState = 3;
+        } else if (c >= WILL && c <= DONT) {
+          SubBuffer.assign(1, char(c));
+          TelnetState = 2;
+        } else {
+          TelnetState = 0;  // NOP, GA and the like
+        }
+        break;
+      case 2:  // the option of WILL, WONT, DO or DONT
+        Negotiate(std::uint8_t(SubBuffer[0]), c);
+        TelnetState = 0;
+        break;
+      case 3:  // in a subnegotiation
+        if (c == IAC)
+          TelnetState = 4;
+        else if (SubBuffer.size() < 64)
+          SubBuffer += char(c);
+        break;
+      case 4:  // IAC in a subnegotiation
+        if (c == SE) {
+          flush();
+          Subnegotiation();
+          // Line and modem state reach the events here.
+          TelnetState = 0;
+        } else {
+          if (c == IAC && SubBuffer.size() < 64) SubBuffer += char(IAC);
+          TelnetState = 3;
+        }
+        break;
+    }
+  }
+  flush();
+}
+
+// Lock held. The options of ours are taken, every other refused.
+void TNetComDevice::Negotiate(std::uint8_t command, std::uint8_t option) {
+  const bool ours = option == BINARY || option == SGA || option == COM_PORT;
+  if (command == DO && option == COM_PORT) Answers[0] = "";
+  if (ours) return;  // asked for already in Open
+  if (command == DO) ::send(Fd, Bytes({IAC, WONT, option}).data(), 3, MSG_NOSIGNAL);
+  if (command == WILL) ::send(Fd, Bytes({IAC, DONT, option}).data(), 3, MSG_NOSIGNAL);
+}
+
+// Lock held: the server's answer or notification.
+void TNetComDevice::Subnegotiation() {
+  if (SubBuffer.size() < 2 || std::uint8_t(SubBuffer[0]) != COM_PORT) return;
+  const std::uint8_t command = std::uint8_t(SubBuffer[1]);
+  const std::string value = SubBuffer.substr(2);
+  if (command == SERVER + NOTIFY_LINESTATE && !value.empty()) {
+    const std::uint8_t state = std::uint8_t(value[0]);
+    std::uint32_t errors = 0;
+    if (state & 0x02) errors |= CE_OVERRUN;
+    if (state & 0x04) errors |= CE_RXPARITY;
+    if (state & 0x08) errors |= CE_FRAME;
+    if (state & 0x10) errors |= CE_BREAK;
+    PendingErrors |= errors;
+    Pending |= (errors & ~CE_BREAK ? EV_ERR : 0u) | (state & 0x10 ? EV_BREAK : 0u);
+    if (Pending & Mask) Signal(WakeFd);
+  } else if (command == SERVER + NOTIFY_MODEMSTATE && !value.empty()) {
+    const std::uint8_t state = std::uint8_t(value[0]);
+    Modem = state & 0xF0;  // CTS, DSR, RI, CD: the bits of GetCommModemStatus
+    Pending |= (state & 0x01 ? EV_CTS : 0u) | (state & 0x02 ? EV_DSR : 0u) | (state & 0x04 ? EV_RING : 0u) |
+               (state & 0x08 ? EV_RLSD : 0u);
+    if (Pending & Mask) Signal(WakeFd);
+  } else if (command > SERVER) {
+    Answers[command] = value;
+  }
+}
+
+void TNetComDevice::Raise(std::uint32_t events) {
+  {
+    std::lock_guard lock(Mutex);
+    Pending |= events;
+  }
+  Signal(WakeFd);
+}
+
+void TNetComDevice::Lose(int error) {
+  {
+    std::lock_guard lock(Mutex);
+    if (Closing) return;
+    Lost = true;
+    LostError = error == 0 ? EIO : error;
+  }
+  Changed.notify_all();
+  Signal(WakeFd);
+}
+
+// ---------------------------------------------------------- what goes out
+
+int TNetComDevice::SendRaw(const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::send(Fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += std::size_t(n);
+  }
+  return 0;
+}
+
+int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool control) {
+  if (!Rfc2217) return 0;
+  {
+    std::lock_guard lock(Mutex);
+    Answers.erase(command + SERVER);
+  }
+  std::string request = Bytes({IAC, SB, COM_PORT, command});
+  request += Escaped(reinterpret_cast<const std::uint8_t*>(value.data()), value.size());
+  request += Bytes({IAC, SE});
+  if (const int error = SendRaw(request)) return error;
+  // Control requests (flow control, DTR, RTS, break) are not waited for:
+  // servers on a device without modem lines (ser2net on a pty) never answer
+  // them. Whether any answer came is looked at later, and said once.
+  if (control) {
+    std::lock_guard lock(Mutex);
+    ControlAsked = true;
+    return 0;
+  }
+  TLock lock(Mutex);
+  const bool answered = Changed.wait_for(lock, std::chrono::milliseconds(TimeoutMs),
+                                         [&] { return Lost || Answers.count(command + SERVER) != 0; });
+  if (Lost) return LostError;
+  if (!answered) return ETIMEDOUT;
+  if (Answers[command + SERVER] != value) return EINVAL;  // the server chose another setting
+  // By now the server has answered what was asked before, if it answers.
+  if (ControlAsked && !Answers.count(SET_CONTROL + SERVER) && !IgnoreControl && !std::exchange(WarnedControl, true))
+    OutputDebugString("The server does not answer SET-CONTROL requests (a device without modem lines?); going on without");
+  return 0;
+}
+
+int TNetComDevice::SetCommState(const TDCB& dcb) {
+  if (Fd < 0) return EBADF;
+  {
+    std::lock_guard lock(Mutex);
+    Input.Rules.EventChar = std::uint8_t(dcb.EvtChar);
+    Input.Rules.DiscardNull = dcb.Flags & dcb_NullStrip;
+  }
+  if (!Rfc2217) return 0;  // a raw socket's line is set at the server
+  const std::uint32_t baud = dcb.BaudRate;
+  const std::uint8_t parity = std::uint8_t(std::min<int>(dcb.Parity, 4) + 1);  // 1 none ... 5 space
+  const std::uint8_t stop = dcb.StopBits == 1 ? 3 : dcb.StopBits == 2 ? 2 : 1;  // 1, 2, 3 = 1.5
+  std::uint8_t flow = 1;
+  if (dcb.Flags & dcb_OutxCTSFlow) flow = 3;
+  else if (dcb.Flags & (dcb_OutX | dcb_InX)) flow = 2;
+  const std::string baudBytes = Bytes({std::uint8_t(baud >> 24), std::uint8_t(baud >> 16), std::uint8_t(baud >> 8), std::uint8_t(baud)});
+  if (int e = Request(SET_BAUDRATE, baudBytes, false)) return e;
+  if (int e = Request(SET_DATASIZE, std::string(1, char(dcb.ByteSize)), false)) return e;
+  if (int e = Request(SET_PARITY, std::string(1, char(parity)), false)) return e;
+  if (int e = Request(SET_STOPSIZE, std::string(1, char(stop)), false)) return e;
+  if (int e = Request(SET_CONTROL, std::string(1, char(flow)), true)) return e;
+  const int dtr = (dcb.Flags & dcb_DTRControlMask) >> dcb_DTRControlShift;
+  const int rts = (dcb.Flags & dcb_RTSControlMask) >> dcb_RTSControlShift;
+  if (int e = Request(SET_CONTROL, std::string(1, char(dtr == 0 ? 9 : 8)), true)) return e;
+  if (flow != 3) {
+    if (int e = Request(SET_CONTROL, std::string(1, char(rts == 0 ? 12 : 11)), true)) return e;
+  }
+  return 0;
+}
+
+int TNetComDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
+  std::lock_guard lock(Mutex);
+  Timeouts = timeouts;
+  return 0;
+}
+
+int TNetComDevice::SetupComm(std::uint32_t inputSize, std::uint32_t) {
+  std::lock_guard lock(Mutex);
+  Input.Reserve(std::max<std::uint32_t>(inputSize, 1024));
+  Input.Rules.InputSize = inputSize;
+  return 0;
+}
+
+int TNetComDevice::SetCommMask(std::uint32_t mask) {
+  {
+    std::lock_guard lock(Mutex);
+    Mask = mask;
+    Pending &= mask;
+  }
+  Signal(WakeFd);
+  return 0;
+}
+
+int TNetComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* stop, int timeoutMs) {
+  events = 0;
+  const auto end = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    {
+      std::lock_guard lock(Mutex);
+      events = Pending & Mask;
+      Pending &= ~events;
+      if (events) return 0;
+      if (Lost) return LostError;
+      if (Fd < 0) return EBADF;
+    }
+    if (stop && stop->IsSet()) return ERROR_WAIT_STOPPED;
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count());
+      if (wait <= 0) return 0;
+    }
+    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+    ::poll(fds, stop ? 2 : 1, wait);
+    if (fds[0].revents) Drain(WakeFd);
+  }
+}
+
+int TNetComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) {
+  ov.Done = 0;
+  ov.Error = 0;
+  ov.Completed = true;
+  auto* target = static_cast<std::uint8_t*>(buffer);
+  TLock lock(Mutex);
+  const TCommTimeouts t = Timeouts;
+  const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+  const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD;
+  const std::uint64_t total = firstByte ? t.ReadTotalTimeoutConstant
+                                        : std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+  const auto end = TClock::now() + std::chrono::milliseconds(total);
+  auto lastByte = TClock::now();
+  for (;;) {
+    const std::size_t got = Input.Take(target + ov.Done, count - ov.Done);
+    if (got > 0) {
+      ov.Done += std::uint32_t(got);
+      lastByte = TClock::now();
+      Changed.notify_all();  // room for the reader
+    }
+    if (ov.Done == count || immediate || (firstByte && ov.Done > 0)) break;
+    if (Lost) {
+      ov.Error = LostError;
+      break;
+    }
+    auto until = TClock::time_point::max();
+    if (total > 0) until = end;
+    if (t.ReadIntervalTimeout > 0 && t.ReadIntervalTimeout != MAXDWORD && ov.Done > 0)
+      until = std::min(until, lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+    if (until != TClock::time_point::max() && TClock::now() >= until) break;
+    if (until == TClock::time_point::max())
+      Changed.wait(lock);
+    else
+      Changed.wait_until(lock, until);
+    if (Closing) {
+      ov.Error = ERROR_OPERATION_ABORTED;
+      break;
+    }
+  }
+  return ov.Error;
+}
+
+int TNetComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) {
+  ov.Done = 0;
+  ov.Completed = true;
+  std::string data = Rfc2217 ? Escaped(static_cast<const std::uint8_t*>(buffer), count)
+                             : std::string(static_cast<const char*>(buffer), count);
+  std::uint64_t limit;
+  {
+    std::lock_guard lock(Mutex);
+    if (Lost) return ov.Error = LostError;
+    limit = std::uint64_t(Timeouts.WriteTotalTimeoutMultiplier) * count + Timeouts.WriteTotalTimeoutConstant;
+  }
+  // A write that the server does not take in time ends with what went.
+  const auto end = TClock::now() + std::chrono::milliseconds(limit);
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    int wait = -1;
+    if (limit > 0) {
+      wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count());
+      if (wait <= 0) break;
+    }
+    pollfd p{Fd, POLLOUT, 0};
+    if (::poll(&p, 1, wait) == 0) break;
+    const ssize_t n = ::send(Fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return ov.Error = errno;
+    }
+    sent += std::size_t(n);
+  }
+  // Data bytes, not the escapes that went with them.
+  std::size_t escapes = 0;
+  if (Rfc2217)
+    for (std::size_t i = 0; i < sent; ++i)
+      if (std::uint8_t(data[i]) == IAC && i + 1 < sent && std::uint8_t(data[i + 1]) == IAC) ++escapes, ++i;
+  ov.Done = std::uint32_t(sent - escapes);
+  Raise(EV_TXEMPTY);
+  return ov.Error = 0;
+}
+
+int TNetComDevice::GetOverlappedResult(TComOverlapped& ov, bool) { return ov.Error; }
+
+int TNetComDevice::PurgeComm(std::uint32_t flags) {
+  {
+    std::lock_guard lock(Mutex);
+    if (flags & PURGE_RXCLEAR) Input.Clear();
+  }
+  Changed.notify_all();
+  if (Fd < 0 || !(flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) return 0;
+  const std::uint8_t which = (flags & PURGE_RXCLEAR ? 1 : 0) | (flags & PURGE_TXCLEAR ? 2 : 0);
+  return Request(PURGE_DATA, std::string(1, char(which)), true);
+}
+
+int TNetComDevice::ClearCommError(std::uint32_t& errors, TComStat& stat) {
+  std::lock_guard lock(Mutex);
+  errors = std::exchange(PendingErrors, 0);
+  stat = {};
+  stat.InQue = std::uint32_t(Input.Size());
+  return 0;  // a lost connection is the event wait's to report
+}
+
+int TNetComDevice::GetCommModemStatus(std::uint32_t& status) {
+  std::lock_guard lock(Mutex);
+  status = Modem;
+  return 0;
+}
+
+int TNetComDevice::EscapeCommFunction(std::uint32_t function) {
+  if (Fd < 0) return EBADF;
+  std::uint8_t control;
+  switch (function) {
+    case SETDTR: control = 8; break;
+    case CLRDTR: control = 9; break;
+    case SETRTS: control = 11; break;
+    case CLRRTS: control = 12; break;
+    case SETBREAK: control = 5; break;
+    case CLRBREAK: control = 6; break;
+    default: return 0;  // XON/XOFF: the server's own flow control does it
+  }
+  return Request(SET_CONTROL, std::string(1, char(control)), true);
+}
+
+int TNetComDevice::TransmitCommChar(char c) {
+  if (Fd < 0) return EBADF;
+  const std::uint8_t byte = std::uint8_t(c);
+  return SendRaw(Rfc2217 ? Escaped(&byte, 1) : std::string(1, c));
+}

@@ -1,0 +1,91 @@
+// A serial port on a device server across the network, behind the same
+// device interface as a local port. Two kinds of name:
+//   rfc2217://host:port[?option&...]  a Telnet session with the COM port
+//       control option (RFC 2217): line settings, modem lines, break and
+//       purges go to the server, its line and modem state come back as the
+//       events and line errors a local port raises;
+//   socket://host:port  raw bytes; the settings are fixed at the server.
+// Options (as pyserial's): timeout=SECONDS for connecting and for each
+// answer of the server (3), ign_set_control (do not wait for answers to
+// control requests), linestate=MASK (the line states reported, 0xFF... ).
+// A reader thread takes what the server sends into the input queue; reads
+// and writes complete at once (a write sends everything or fails).
+#pragma once
+
+#include "ComDevice.h"
+#include "ComInputQueue.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Whether a port name is a network address this device takes.
+bool IsNetworkPortName(const std::string& port);
+
+class TNetComDevice final : public TComDevice {
+public:
+  TNetComDevice();
+  ~TNetComDevice() override;
+
+  int Open(const std::string& url) override;
+  int Close() override;
+  bool IsOpen() const override;
+
+  int SetCommState(const TDCB& dcb) override;
+  int SetCommTimeouts(const TCommTimeouts& timeouts) override;
+  int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
+  int SetCommMask(std::uint32_t mask) override;
+  int WaitCommEvent(std::uint32_t& events, const TComStopEvent* stop, int timeoutMs) override;
+  int ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) override;
+  int WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) override;
+  int GetOverlappedResult(TComOverlapped& ov, bool wait) override;
+  int PurgeComm(std::uint32_t flags) override;
+  int ClearCommError(std::uint32_t& errors, TComStat& stat) override;
+  int GetCommModemStatus(std::uint32_t& status) override;
+  int EscapeCommFunction(std::uint32_t function) override;
+  int TransmitCommChar(char c) override;
+
+private:
+  using TLock = std::unique_lock<std::mutex>;
+  int Connect(const std::string& host, const std::string& port);
+  void Reader();
+  // Telnet: what the server sent, data bytes into the queue.
+  void Decode(const std::uint8_t* bytes, std::size_t count, std::uint32_t& events, std::uint32_t& errors);
+  void Negotiate(std::uint8_t command, std::uint8_t option);
+  void Subnegotiation();
+  int SendRaw(const std::string& bytes);
+  // A COM-PORT-OPTION request and, for a line setting, its answer within
+  // the time-out; 0, ETIMEDOUT when none came, EINVAL for another value.
+  int Request(std::uint8_t command, const std::string& value, bool control);
+  void Raise(std::uint32_t events);
+  void Lose(int error);
+
+  int Fd = -1;
+  bool Rfc2217 = false;
+  bool IgnoreControl = false;
+  int TimeoutMs = 3000;
+  std::uint8_t LineStateMask = 0xFF;
+  int WakeFd = -1;  // wakes an event wait: events came, the mask changed
+  std::thread ReaderThread;
+
+  mutable std::mutex Mutex;  // everything below
+  std::condition_variable Changed;
+  TComInputQueue Input;
+  TCommTimeouts Timeouts{};
+  std::uint32_t Mask = 0;
+  std::uint32_t Pending = 0;
+  std::uint32_t PendingErrors = 0;
+  std::uint32_t Modem = 0;
+  bool Lost = false;
+  int LostError = 0;
+  bool Closing = false;
+  // Telnet decoding state, and the server's answers by command.
+  int TelnetState = 0;
+  std::string SubBuffer;
+  std::map<std::uint8_t, std::string> Answers;
+  bool ControlAsked = false;
+  bool WarnedControl = false;
+};
