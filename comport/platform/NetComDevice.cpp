@@ -188,6 +188,7 @@ int TNetComDevice::Close() {
   if (Fd < 0) return 0;
   {
     std::lock_guard lock(Mutex);
+    if (!Lost) NoteControlAnswers();
     Closing = true;
   }
   ::shutdown(Fd, SHUT_RDWR);
@@ -375,19 +376,31 @@ int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool 
   // them. Whether any answer came is looked at later, and said once.
   if (control) {
     std::lock_guard lock(Mutex);
-    ControlAsked = true;
+    ControlAsked = ControlAsked || command == SET_CONTROL;
     return 0;
   }
   TLock lock(Mutex);
   const bool answered = Changed.wait_for(lock, std::chrono::milliseconds(TimeoutMs),
                                          [&] { return Lost || Answers.count(command + SERVER) != 0; });
   if (Lost) return LostError;
-  if (!answered) return ETIMEDOUT;
-  if (Answers[command + SERVER] != value) return EINVAL;  // the server chose another setting
-  // By now the server has answered what was asked before, if it answers.
+  if (!answered) {
+    OutputDebugString("The server did not answer COM port request " + std::to_string(command));
+    return ETIMEDOUT;
+  }
+  if (Answers[command + SERVER] != value) {  // the server chose another setting
+    std::string said;
+    for (char c : Answers[command + SERVER]) said += " " + std::to_string(std::uint8_t(c));
+    OutputDebugString("The server answered COM port request " + std::to_string(command) + " with" + said);
+    return EINVAL;
+  }
+  NoteControlAnswers();  // by now the server has answered what came before
+  return 0;
+}
+
+// Lock held. Said once: a server that leaves control requests unanswered.
+void TNetComDevice::NoteControlAnswers() {
   if (ControlAsked && !Answers.count(SET_CONTROL + SERVER) && !IgnoreControl && !std::exchange(WarnedControl, true))
     OutputDebugString("The server does not answer SET-CONTROL requests (a device without modem lines?); going on without");
-  return 0;
 }
 
 int TNetComDevice::SetCommState(const TDCB& dcb) {

@@ -60,6 +60,7 @@ private:
   // A COM-PORT-OPTION request and, for a line setting, its answer within
   // the time-out; 0, ETIMEDOUT when none came, EINVAL for another value.
   int Request(std::uint8_t command, const std::string& value, bool control);
+  void NoteControlAnswers();
   void Raise(std::uint32_t events);
   void Lose(int error);
 
