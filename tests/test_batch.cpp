@@ -2,6 +2,7 @@
 // pseudo-terminals, failing as real modules and cables fail.
 #include "Batch.h"
 #include "BatchReport.h"
+#include "DeviceServer.h"
 #include "Simulator.h"
 
 #include <gtest/gtest.h>
@@ -251,6 +252,36 @@ TEST_F(BatchTest, SeveralModulesReportedAsEachIsDone) {
   EXPECT_TRUE(fs::exists(File("rack-rackB-slot.dat")));
   // One device under two names is a usage error.
   EXPECT_EQ(UsageStatus({"--port", fast.Path, "--port", a + "/slot", "--read", File("x.dat")}), bsUsage);
+}
+
+// A plant's cabinet: 64 modules behind a device server's network ports,
+// half of them RFC 2217 and half raw TCP, written and verified at once.
+TEST_F(BatchTest, SixtyFourModulesBehindADeviceServer) {
+  const std::string base = Base();
+  Edit(base, File("cabinet.dat"), {{1, "Cabinet"}, {20, "Cab CH2"}});
+  std::vector<std::unique_ptr<TSimulator>> modules;
+  TSer2net server;
+  std::vector<std::string> args;
+  for (int i = 0; i < 64; ++i) {
+    modules.push_back(std::make_unique<TSimulator>(std::vector<std::string>{"--quiet"}));
+    const bool rfc2217 = i % 2 == 0;
+    const int port = server.Add(modules.back()->Path, rfc2217);
+    args.push_back("--port");
+    args.push_back((rfc2217 ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") + std::to_string(port));
+  }
+  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> write = args;
+  write.insert(write.end(), {"--write", File("cabinet.dat"), "--quiet"});
+  EXPECT_EQ(Run(write), bsSuccess) << Err.str();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("64 modules behind ser2net written and verified in %.2f s\n", seconds);
+  std::vector<std::string> compare = args;
+  compare.insert(compare.end(), {"--compare", File("cabinet.dat"), "--json"});
+  EXPECT_EQ(Run(compare), bsSuccess) << Err.str();
+  std::size_t equal = 0;
+  for (std::size_t at = 0; (at = Out.str().find("\"result\":\"ok\"", at)) != std::string::npos; ++at) ++equal;
+  EXPECT_EQ(equal, 64u) << Out.str().substr(0, 400);
 }
 
 TEST_F(BatchTest, TextInUtf8) {

@@ -2,6 +2,7 @@
 // accepter and a raw TCP accepter, and pyserial's RFC 2217 port manager
 // (python3-serial), each on a pseudo-terminal whose master side the test
 // plays; and addresses that lead nowhere.
+#include "DeviceServer.h"
 #include "FakeComDevice.h"
 
 #include <gtest/gtest.h>
@@ -26,30 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A loopback port nobody listens on just now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t size = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(std::uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 class NetworkTest : public testing::TestWithParam<std::string> {
 protected:
   void SetUp() override {
@@ -60,15 +37,12 @@ protected:
       fcntl(Master[i], F_SETFL, fcntl(Master[i], F_GETFL) | O_NONBLOCK);
       Pty[i] = name;
     }
-    Rfc2217 = FreePort();
-    Raw = FreePort();
-    char dir[] = "/tmp/ser2net-XXXXXX";
-    Dir = mkdtemp(dir);
-    std::ofstream(Dir + "/ser2net.yaml") << "%YAML 1.1\n---\n"
-                                         << "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << Rfc2217
-                                         << "\n  connector: serialdev," << Pty[0] << ",115200n81,local\n"
-                                         << "connection: &raw\n  accepter: tcp,127.0.0.1," << Raw
-                                         << "\n  connector: serialdev," << Pty[1] << ",115200n81,local\n";
+    if (GetParam() == "ser2net") {
+      Rfc2217 = Ser2net.Add(Pty[0], true);
+      Raw = Ser2net.Add(Pty[1], false);
+    } else {
+      Rfc2217 = FreeTcpPort();
+    }
     StartServer();
   }
   void TearDown() override {
@@ -77,34 +51,32 @@ protected:
       close(Master[i]);
       close(Slave[i]);
     }
-    std::remove((Dir + "/ser2net.yaml").c_str());
-    rmdir(Dir.c_str());
   }
   // ser2net serves both lines; pyserial's server (the parameter "pyserial")
   // the RFC 2217 one.
   void StartServer() {
-    const bool pyserial = GetParam() == "pyserial";
+    if (GetParam() == "ser2net") {
+      ASSERT_TRUE(Ser2net.Start()) << "ser2net (Debian's package) did not start";
+      return;
+    }
     Server = fork();
     if (Server == 0) {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      if (pyserial)
-        execl(HRVX3300_RFC2217_SERVER, HRVX3300_RFC2217_SERVER, std::to_string(Rfc2217).c_str(), Pty[0].c_str(), nullptr);
-      else
-        execlp("ser2net", "ser2net", "-n", "-c", (Dir + "/ser2net.yaml").c_str(), "-P", (Dir + "/pid").c_str(), nullptr);
+      execl(HRVX3300_RFC2217_SERVER, HRVX3300_RFC2217_SERVER, std::to_string(Rfc2217).c_str(), Pty[0].c_str(), nullptr);
       _exit(127);
     }
     const auto end = Clock::now() + std::chrono::seconds(10);
-    while (!(Listening(Rfc2217) && (pyserial || Listening(Raw))) && Clock::now() < end) usleep(20000);
-    ASSERT_TRUE(Listening(Rfc2217)) << GetParam() << " did not start";
+    while (!Listening(Rfc2217) && Clock::now() < end) usleep(20000);
+    ASSERT_TRUE(Listening(Rfc2217)) << "pyserial's server (python3-serial) did not start";
   }
   void StopServer() {
+    Ser2net.Stop();
     if (Server <= 0) return;
     kill(Server, SIGTERM);
     waitpid(Server, nullptr, 0);
     Server = -1;
-    std::remove((Dir + "/pid").c_str());
   }
   std::string FarRead(int i, std::size_t count) {
     std::string got;
@@ -135,7 +107,7 @@ protected:
   int Master[2] = {-1, -1}, Slave[2] = {-1, -1};
   std::string Pty[2];
   int Rfc2217 = 0, Raw = 0;
-  std::string Dir;
+  TSer2net Ser2net;
   pid_t Server = -1;
 };
 
@@ -205,7 +177,7 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
   socklen_t size = sizeof a;
   getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size);
   const std::string quiet = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "?timeout=0.5";
-  const int refused = FreePort();
+  const int refused = FreeTcpPort();
   for (const std::string& name : {quiet, "rfc2217://127.0.0.1:" + std::to_string(refused), std::string("rfc2217://no-such-host.invalid:7000"),
                                   std::string("rfc2217://127.0.0.1"), std::string("socket://[::1:7000"),
                                   std::string("rfc2217://127.0.0.1:7000?speed=fast")}) {

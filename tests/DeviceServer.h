@@ -1,0 +1,99 @@
+// Serial device servers on loopback for the tests: free TCP ports, and
+// Debian's ser2net with a configuration the test writes.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+// A loopback port nobody listens on just now.
+inline int FreeTcpPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t size = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+inline bool Listening(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+// ser2net serving serial devices: each Add gives the device an accepter
+// ("telnet(rfc2217)" or "" for raw TCP) on a free loopback port.
+class TSer2net {
+public:
+  TSer2net() {
+    char dir[] = "/tmp/ser2net-XXXXXX";
+    Dir = mkdtemp(dir);
+  }
+  ~TSer2net() {
+    Stop();
+    std::remove((Dir + "/ser2net.yaml").c_str());
+    rmdir(Dir.c_str());
+  }
+  int Add(const std::string& device, bool rfc2217) {
+    const int port = FreeTcpPort();
+    Config += "connection: &c" + std::to_string(Ports.size()) + "\n  accepter: " +
+              (rfc2217 ? "telnet(rfc2217)," : "") + "tcp,127.0.0.1," + std::to_string(port) +
+              "\n  connector: serialdev," + device + ",115200n81,local\n";
+    Ports.push_back(port);
+    return port;
+  }
+  // Starts the server; false when it does not listen on every port in time.
+  bool Start() {
+    std::ofstream(Dir + "/ser2net.yaml") << "%YAML 1.1\n---\n" << Config;
+    Pid = fork();
+    if (Pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("ser2net", "ser2net", "-n", "-c", (Dir + "/ser2net.yaml").c_str(), "-P", (Dir + "/pid").c_str(), nullptr);
+      _exit(127);
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int port : Ports)
+      while (!Listening(port))
+        if (std::chrono::steady_clock::now() > end) return false;
+        else usleep(20000);
+    return true;
+  }
+  void Stop() {
+    if (Pid <= 0) return;
+    // ser2net at times lingers over closing its lines: it gets two seconds.
+    kill(Pid, SIGTERM);
+    for (int i = 0; i < 100 && waitpid(Pid, nullptr, WNOHANG) == 0; ++i) usleep(20000);
+    if (waitpid(Pid, nullptr, WNOHANG) == 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+    }
+    Pid = -1;
+    std::remove((Dir + "/pid").c_str());
+  }
+  std::vector<int> Ports;
+
+private:
+  std::string Dir, Config;
+  pid_t Pid = -1;
+};
