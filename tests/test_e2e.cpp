@@ -1,4 +1,5 @@
 // The real window against the module simulator over a pseudo-terminal.
+#include "DeviceServer.h"
 #include "MessageRecorder.h"
 #include "Simulator.h"
 #include "Unit1.h"
@@ -238,6 +239,36 @@ TEST_F(EndToEnd, AVanishedModuleEndsInOneClearMessageAndCanComeBack) {
   form.Button_Connect->click();
   EXPECT_TRUE(Saw(" Load OK "));
   unlink(link.c_str());
+}
+
+// The window on a module behind a device server (ser2net's RFC 2217 port):
+// Connect loads, All Send is answered, a stopped server is a lost port, and
+// Connect works again once it is back.
+TEST_F(EndToEnd, AModuleBehindADeviceServer) {
+  TSimulator sim({});
+  TSer2net server;
+  const std::string port = "rfc2217://127.0.0.1:" + std::to_string(server.Add(sim.Path, true));
+  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
+  TForm1 form;
+  Connect(form, port);
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Name_Ch[0]->text(), "Motor DE");
+  Recorder.Messages.clear();
+  form.Edit_Name_Ch[1]->setText("Remote");
+  form.Button_All_Send->click();
+  ASSERT_TRUE(WaitFor([&] { return !form.Timer2->isActive() && !form.Timer1->isActive(); }, 5000));
+  EXPECT_TRUE(Saw(" Send OK "));
+  EXPECT_NE(sim.Log().find("system record(36)"), std::string::npos);
+
+  Recorder.Messages.clear();
+  server.Stop();
+  ASSERT_TRUE(Saw(" Com Port Lost: " + QString::fromStdString(port) + " ", 5000)) << Recorder.Messages.join("|").toStdString();
+  EXPECT_FALSE(form.ComPort1->Connected());
+  ASSERT_TRUE(server.Start());
+  Recorder.Messages.clear();
+  form.Button_Connect->click();
+  EXPECT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Name_Ch[1]->text(), "Remote");  // the module kept what was sent
 }
 
 // A screen reader offers one action on a latching button: "Toggle".

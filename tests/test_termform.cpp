@@ -1,5 +1,6 @@
 // The terminal program's window on a pseudo-terminal pair, the test playing
 // the far end.
+#include "DeviceServer.h"
 #include "Registry.h"
 #include "TermForm.h"
 #include "MessageRecorder.h"
@@ -252,4 +253,27 @@ TEST_F(TermFormTest, TransfersGoThroughTheWindowNotToTheScreen) {
   const std::string got(std::istreambuf_iterator<char>(in), {});
   EXPECT_EQ(got.substr(0, data.size()), data);
   EXPECT_EQ(Row(form, 1), "");  // no block bytes on the screen
+}
+
+// The terminal on a shell's line behind a device server (ser2net's RFC 2217
+// port): what the host prints shows, what is typed arrives, Break goes.
+TEST_F(TermFormTest, AHostBehindADeviceServer) {
+  TSer2net server;
+  const int port = server.Add(Name, true);
+  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
+  TTermForm form;
+  form.ComPort.SetPort("rfc2217://127.0.0.1:" + std::to_string(port));
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  ASSERT_EQ(write(Master, "login: ", 7), 7);
+  EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "login: "; }));
+  form.Terminal->setFocus();
+  QTest::keyClicks(form.Terminal, "root");
+  QTest::keyClick(form.Terminal, Qt::Key_Return);
+  std::string typed;
+  EXPECT_TRUE(WaitFor([&] { return (typed += FarRead()) == "root\r"; }));
+  form.BreakMs = 20;
+  form.SendBreak();  // a pseudo-terminal shows nothing of it; the port stays up
+  QTest::qWait(100);
+  EXPECT_TRUE(form.ComPort.Connected());
 }
