@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <utility>
 
@@ -33,10 +34,14 @@ std::string Bytes(std::initializer_list<std::uint8_t> bytes) { return std::strin
 // IAC in data goes twice.
 std::string Escaped(const std::uint8_t* data, std::size_t count) {
   std::string out;
-  out.reserve(count + 8);
-  for (std::size_t i = 0; i < count; ++i) {
-    out += char(data[i]);
-    if (data[i] == IAC) out += char(IAC);
+  out.reserve(count + count / 64 + 8);
+  const std::uint8_t* end = data + count;
+  for (const std::uint8_t* at = data; at < end;) {
+    const auto* iac = static_cast<const std::uint8_t*>(std::memchr(at, IAC, std::size_t(end - at)));
+    const std::uint8_t* stop = iac ? iac + 1 : end;
+    out.append(reinterpret_cast<const char*>(at), std::size_t(stop - at));
+    if (iac) out += char(IAC);
+    at = stop;
   }
   return out;
 }
@@ -531,6 +536,13 @@ int TNetComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverla
     std::lock_guard lock(Mutex);
     if (Lost) return ov.Error = LostError;
     limit = std::uint64_t(Timeouts.WriteTotalTimeoutMultiplier) * count + Timeouts.WriteTotalTimeoutConstant;
+  }
+  // Without a time-out the socket takes it all, blocking as it must.
+  if (limit == 0) {
+    if (const int error = SendRaw(data)) return ov.Error = error;
+    ov.Done = count;
+    Raise(EV_TXEMPTY);
+    return ov.Error = 0;
   }
   // A write that the server does not take in time ends with what went.
   const auto end = TClock::now() + std::chrono::milliseconds(limit);
