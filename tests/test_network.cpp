@@ -18,10 +18,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -180,7 +183,8 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
   const int refused = FreeTcpPort();
   for (const std::string& name : {quiet, "rfc2217://127.0.0.1:" + std::to_string(refused), std::string("rfc2217://no-such-host.invalid:7000"),
                                   std::string("rfc2217://127.0.0.1"), std::string("socket://[::1:7000"),
-                                  std::string("rfc2217://127.0.0.1:7000?speed=fast")}) {
+                                  std::string("rfc2217://127.0.0.1:7000?speed=fast"),
+                                  "rfc2217://[::1]:" + std::to_string(refused)}) {
     TComPort nowhere;
     nowhere.SetPort(name);
     const auto start = Clock::now();
@@ -189,6 +193,81 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
     EXPECT_FALSE(nowhere.Connected());
   }
   close(silent);
+}
+
+// What a pseudo-terminal behind a server cannot show, from a scripted
+// RFC 2217 server: modem and line state notifications become the port's
+// signal events and line errors, and settings the server answers otherwise
+// are refused.
+TEST(ScriptedServer, NotificationsBecomeEventsAndAnOtherAnswerIsRefused) {
+  SetMainThread();
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(listener, 1);
+  socklen_t size = sizeof a;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+  std::atomic<bool> notify{false};
+  std::thread server([&] {
+    const int c = accept(listener, nullptr, nullptr);
+    const auto send = [&](std::initializer_list<int> bytes) {
+      std::string s;
+      for (int b : bytes) s += char(b);
+      ::send(c, s.data(), s.size(), MSG_NOSIGNAL);
+    };
+    send({255, 253, 44});  // DO COM-PORT-OPTION
+    // Each setting answered as asked, but the speed of 9600 as 4800.
+    std::string in;
+    char buffer[256];
+    for (bool sent = false;;) {
+      pollfd p{c, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) {
+        const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        in.append(buffer, std::size_t(n));
+      }
+      for (std::size_t at; (at = in.find("\xff\xfa\x2c")) != std::string::npos;) {
+        const std::size_t end = in.find("\xff\xf0", at);
+        if (end == std::string::npos) break;
+        std::string answer = in.substr(at, end + 2 - at);
+        answer[3] = char(answer[3] + 100);
+        if (answer.substr(3, 5) == std::string("\x65\x00\x00\x25\x80", 5)) answer.replace(4, 4, std::string("\x00\x00\x12\xc0", 4));
+        ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+        in.erase(0, end + 2);
+      }
+      if (notify && !sent) {
+        send({255, 250, 44, 107, 0x11, 255, 240});  // CTS on, and changed
+        send({255, 250, 44, 106, 0x08, 255, 240});  // a framing error
+        sent = true;
+      }
+    }
+    close(c);
+  });
+  TComPort port;
+  port.SetPort("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "?timeout=1");
+  std::vector<std::string> seen;
+  port.OnCTSChange = [&](TCustomComPort*, bool on) { seen.push_back(on ? "CTS on" : "CTS off"); };
+  port.OnError = [&](TCustomComPort*, TComErrors errors) { seen.push_back(ComErrorsToStr(errors)); };
+  port.SetBaudRate(br115200);
+  try {
+    port.Open();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+  }
+  seen.clear();  // what opening reported (CTS off)
+  notify = true;
+  EXPECT_TRUE(PumpUntil([&] { return seen.size() >= 2; }, 3000));
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"<ComError:Frame>", "CTS on"}));
+  EXPECT_TRUE(port.Signals().Contains(csCTS));
+  EXPECT_THROW(port.SetBaudRate(br9600), EComPortExt);  // the server chose 4800
+  port.OnCTSChange = nullptr;
+  port.OnError = nullptr;
+  port.Close();
+  server.join();
+  close(listener);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, NetworkTest, testing::Values("ser2net", "pyserial"));
