@@ -8,6 +8,7 @@
 //   network_echo_us ours <...> pyserial <...>  one byte there and back, median of 1000
 #include "CPort.h"
 #include "DeviceServer.h"
+#include "Stats.h"
 #include "Threads.h"
 
 #include <fcntl.h>
@@ -38,18 +39,6 @@ std::string Pattern(std::size_t count) {
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "network_bench: %s\n", what.c_str());
   std::exit(1);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string Spread(const std::vector<double>& v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", Median(v), *std::min_element(v.begin(), v.end()),
-                *std::max_element(v.begin(), v.end()));
-  return text;
 }
 
 // The device: answers one client run in the given mode, on the master side.

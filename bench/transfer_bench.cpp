@@ -25,6 +25,7 @@
 #include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
+#include "Stats.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -64,18 +65,6 @@ std::string Binary(std::size_t size, unsigned seed) {
   while (data.size() < size) data += char(random());
   data.resize(size);
   return data;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string Spread(const std::vector<double>& v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", Median(v), *std::min_element(v.begin(), v.end()),
-                *std::max_element(v.begin(), v.end()));
-  return text;
 }
 
 [[noreturn]] void Fail(const std::string& what) {

@@ -29,6 +29,20 @@ inline int FreeTcpPort() {
   return ntohs(a.sin_port);
 }
 
+// A socket listening on a free loopback port; its port number in port.
+inline int LoopbackListener(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(fd, 4);
+  socklen_t size = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
 inline bool Listening(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

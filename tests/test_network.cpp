@@ -171,15 +171,9 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
   port.Close();
 
   // A server that accepts but never negotiates: the time-out of the URL.
-  const int silent = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(silent, 4);
-  socklen_t size = sizeof a;
-  getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size);
-  const std::string quiet = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "?timeout=0.5";
+  int silentPort = 0;
+  const int silent = LoopbackListener(silentPort);
+  const std::string quiet = "rfc2217://127.0.0.1:" + std::to_string(silentPort) + "?timeout=0.5";
   const int refused = FreeTcpPort();
   for (const std::string& name : {quiet, "rfc2217://127.0.0.1:" + std::to_string(refused), std::string("rfc2217://no-such-host.invalid:7000"),
                                   std::string("rfc2217://127.0.0.1"), std::string("socket://[::1:7000"),
@@ -201,14 +195,8 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
 // are refused.
 TEST(ScriptedServer, NotificationsBecomeEventsAndAnOtherAnswerIsRefused) {
   SetMainThread();
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(listener, 1);
-  socklen_t size = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+  int serverPort = 0;
+  const int listener = LoopbackListener(serverPort);
   std::atomic<bool> notify{false};
   std::thread server([&] {
     const int c = accept(listener, nullptr, nullptr);
@@ -246,7 +234,7 @@ TEST(ScriptedServer, NotificationsBecomeEventsAndAnOtherAnswerIsRefused) {
     close(c);
   });
   TComPort port;
-  port.SetPort("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "?timeout=1");
+  port.SetPort("rfc2217://127.0.0.1:" + std::to_string(serverPort) + "?timeout=1");
   std::vector<std::string> seen;
   port.OnCTSChange = [&](TCustomComPort*, bool on) { seen.push_back(on ? "CTS on" : "CTS off"); };
   port.OnError = [&](TCustomComPort*, TComErrors errors) { seen.push_back(ComErrorsToStr(errors)); };
