@@ -96,7 +96,16 @@ double Ours(const std::string& url, const std::string& mode) {
   TComPort port;
   port.SetPort(url);
   port.Timeouts().SetReadTotalConstant(10000);
-  port.Open();
+  // ser2net takes one client at a time and may still be ending the last.
+  for (int tries = 1;; ++tries) {
+    try {
+      port.Open();
+      break;
+    } catch (const EComPort&) {
+      if (tries == 10) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  }
   const auto readAll = [&](std::size_t count) {
     std::string got;
     while (got.size() < count) {
