@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -68,7 +69,9 @@ public:
     rmdir(Dir.c_str());
   }
   int Add(const std::string& device, bool rfc2217) {
-    const int port = FreeTcpPort();
+    // A port just let go may come back at once: never the same one twice.
+    int port = FreeTcpPort();
+    while (std::find(Ports.begin(), Ports.end(), port) != Ports.end()) port = FreeTcpPort();
     Config += "connection: &c" + std::to_string(Ports.size()) + "\n  accepter: " +
               (rfc2217 ? "telnet(rfc2217)," : "") + "tcp,127.0.0.1," + std::to_string(port) +
               "\n  connector: serialdev," + device + ",115200n81,local\n";
