@@ -66,13 +66,14 @@ TNetComDevice::TNetComDevice() : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)
 
 TNetComDevice::~TNetComDevice() {
   Close();
+  if (Fd >= 0) ::close(Fd);
   if (WakeFd >= 0) ::close(WakeFd);
 }
 
 // ------------------------------------------------------------ connecting
 
 int TNetComDevice::Open(const std::string& url) {
-  if (Fd >= 0) return EBUSY;
+  if (Fd >= 0) return EBUSY;  // a device opens once; a port makes a new one for each open
   Rfc2217 = url.rfind("rfc2217://", 0) == 0;
   std::string rest = url.substr(url.find("://") + 3);
   // Options after '?', as pyserial takes them.
@@ -189,23 +190,27 @@ int TNetComDevice::Connect(const std::string& host, const std::string& port) {
   return error;
 }
 
+// The socket is shut down, not closed: a read or write still under way on
+// another thread fails on it instead of reaching a descriptor reused
+// meanwhile. It is closed with the device, once nobody holds it.
 int TNetComDevice::Close() {
-  if (Fd < 0) return 0;
   {
     std::lock_guard lock(Mutex);
+    if (Fd < 0 || Closing) return 0;
     if (!Lost) NoteControlAnswers();
     Closing = true;
   }
   ::shutdown(Fd, SHUT_RDWR);
   Changed.notify_all();
   if (ReaderThread.joinable()) ReaderThread.join();
-  ::close(Fd);
-  Fd = -1;
   Signal(WakeFd);
   return 0;
 }
 
-bool TNetComDevice::IsOpen() const { return Fd >= 0; }
+bool TNetComDevice::IsOpen() const {
+  std::lock_guard lock(Mutex);
+  return Fd >= 0 && !Closing;
+}
 
 // ------------------------------------------------------- what comes in
 
@@ -409,7 +414,7 @@ void TNetComDevice::NoteControlAnswers() {
 }
 
 int TNetComDevice::SetCommState(const TDCB& dcb) {
-  if (Fd < 0) return EBADF;
+  if (!IsOpen()) return EBADF;
   {
     std::lock_guard lock(Mutex);
     Input.Rules.EventChar = std::uint8_t(dcb.EvtChar);
@@ -470,7 +475,7 @@ int TNetComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* sto
       Pending &= ~events;
       if (events) return 0;
       if (Lost) return LostError;
-      if (Fd < 0) return EBADF;
+      if (Closing) return EBADF;
     }
     if (stop && stop->IsSet()) return ERROR_WAIT_STOPPED;
     int wait = -1;
@@ -580,7 +585,7 @@ int TNetComDevice::PurgeComm(std::uint32_t flags) {
     if (flags & PURGE_RXCLEAR) Input.Clear();
   }
   Changed.notify_all();
-  if (Fd < 0 || !(flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) return 0;
+  if (!IsOpen() || !(flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) return 0;
   const std::uint8_t which = (flags & PURGE_RXCLEAR ? 1 : 0) | (flags & PURGE_TXCLEAR ? 2 : 0);
   return Request(PURGE_DATA, std::string(1, char(which)), true);
 }
@@ -600,7 +605,7 @@ int TNetComDevice::GetCommModemStatus(std::uint32_t& status) {
 }
 
 int TNetComDevice::EscapeCommFunction(std::uint32_t function) {
-  if (Fd < 0) return EBADF;
+  if (!IsOpen()) return EBADF;
   std::uint8_t control;
   switch (function) {
     case SETDTR: control = 8; break;
@@ -615,7 +620,7 @@ int TNetComDevice::EscapeCommFunction(std::uint32_t function) {
 }
 
 int TNetComDevice::TransmitCommChar(char c) {
-  if (Fd < 0) return EBADF;
+  if (!IsOpen()) return EBADF;
   const std::uint8_t byte = std::uint8_t(c);
   return SendRaw(Rfc2217 ? Escaped(&byte, 1) : std::string(1, c));
 }
