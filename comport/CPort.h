@@ -460,6 +460,9 @@ private:
   int FUpdateCount = 0;
   std::atomic<bool> FConnected{false};
   bool FClosing = false;  // a close sequence is under way: another one does nothing
+  // An open is under way: a network port's window stays alive while it
+  // connects, and what runs meanwhile neither opens nor closes the port.
+  bool FOpening = false;
   bool FLoading = false;
   bool FDesigning = false;
   bool FHasLink = false;

@@ -110,10 +110,18 @@ std::shared_ptr<TComDevice> TCustomComPort::LiveDevice() const {
 }
 
 void TCustomComPort::Open() {
-  if (FConnected || FDesigning || FClosing) return;
+  if (FConnected || FDesigning || FClosing || FOpening) return;
   const std::shared_ptr<TComPortLife> life = FLife;
   CallBeforeOpen();
   if (!life->Alive || FConnected) return;  // the handler destroyed or opened the port
+  FOpening = true;
+  struct TOpening {
+    TCustomComPort* Port;
+    std::shared_ptr<TComPortLife> Life;
+    ~TOpening() {
+      if (Life->Alive) Port->FOpening = false;
+    }
+  } opening{this, life};
   CreateHandle();
   FConnected = true;
   try {
@@ -124,6 +132,7 @@ void TCustomComPort::Open() {
     FConnected = false;
     throw;
   }
+  FOpening = false;  // the port is open: its handlers may close it
   ++life->Session;
   FThreadCreated = false;
   if (!FEvents.Empty() && FOverlapped) {
@@ -134,7 +143,7 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-  if (!FConnected || FDesigning || FClosing) return;
+  if (!FConnected || FDesigning || FClosing || FOpening) return;
   if (FEventThread && FEventThread->IsCurrent()) {
     // An smNone handler: the port closes on its event thread once that
     // handler has returned.

@@ -84,9 +84,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   SetFdWatchMaker([](int fd, std::function<void()> ready) -> std::unique_ptr<TFdWatch> {
     return std::make_unique<TNotifierWatch>(fd, std::move(ready));
   });
+  SetSlowWaitHooks({[] { setOverrideCursor(Qt::BusyCursor); },
+                    [] { processEvents(QEventLoop::ExcludeUserInputEvents); },
+                    [] { restoreOverrideCursor(); }});
 }
 
 TApplication::~TApplication() {
+  SetSlowWaitHooks({});
   SetFdWatchMaker(nullptr);
   SetWakeMainThread(nullptr);
   SetThreadExceptionHandler(nullptr);

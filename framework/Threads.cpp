@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -30,6 +31,7 @@ struct TDispatch {
   std::function<void()> Wake;
   std::function<void(std::exception_ptr)> HandleException;
   TFdWatchMaker WatchMaker;
+  TSlowWaitHooks SlowWait;
 };
 
 TDispatch& Dispatch() {
@@ -165,6 +167,33 @@ std::unique_ptr<TFdWatch> WatchFd(int fd, std::function<void()> ready) {
   }
   if (!maker || !IsMainThread()) return nullptr;
   return maker(fd, std::move(ready));
+}
+
+void SetSlowWaitHooks(TSlowWaitHooks hooks) {
+  std::lock_guard lock(Dispatch().Mutex);
+  Dispatch().SlowWait = std::move(hooks);
+}
+
+void TSlowWait::Slice() {
+  if (!IsMainThread()) return;
+  TSlowWaitHooks hooks;
+  {
+    std::lock_guard lock(Dispatch().Mutex);
+    hooks = Dispatch().SlowWait;
+  }
+  if (!hooks.Slice) return;
+  if (!std::exchange(FBusy, true) && hooks.Begin) hooks.Begin();
+  hooks.Slice();
+}
+
+TSlowWait::~TSlowWait() {
+  if (!FBusy) return;
+  std::function<void()> end;
+  {
+    std::lock_guard lock(Dispatch().Mutex);
+    end = Dispatch().SlowWait.End;
+  }
+  if (end) end();
 }
 
 void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) {

@@ -48,6 +48,30 @@ void SetFdWatchMaker(TFdWatchMaker maker);
 // no event loop is installed.
 std::unique_ptr<TFdWatch> WatchFd(int fd, std::function<void()> ready);
 
+// A wait on something beyond this machine that can take seconds (a network
+// port connecting, a device server's answer) goes in short slices. Between
+// them the UI thread keeps its windows alive: the installed event loop
+// paints, runs timers and the calls queued for it, and shows the busy
+// cursor; the user's input waits until the wait is over. On other threads,
+// and without an event loop, a slice does nothing.
+class TSlowWait {
+public:
+  static constexpr int SliceMs = 5;
+  TSlowWait() = default;
+  ~TSlowWait();  // the busy cursor goes
+  TSlowWait(const TSlowWait&) = delete;
+  TSlowWait& operator=(const TSlowWait&) = delete;
+  void Slice();
+
+private:
+  bool FBusy = false;
+};
+struct TSlowWaitHooks {
+  std::function<void()> Begin, Slice, End;
+};
+// Installed by the event loop.
+void SetSlowWaitHooks(TSlowWaitHooks hooks);
+
 // Installed by the event loop: asks the UI thread to call CheckSynchronize.
 void SetWakeMainThread(std::function<void()> wake);
 // Installed by the application: shows exceptions of released calls.

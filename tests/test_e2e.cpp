@@ -271,6 +271,31 @@ TEST_F(EndToEnd, AModuleBehindADeviceServer) {
   EXPECT_EQ(form.Edit_Name_Ch[1]->text(), "Remote");  // the module kept what was sent
 }
 
+// A server that takes the connection and never answers keeps the window
+// waiting up to the URL's time-out; meanwhile it paints and runs its timers
+// under the busy cursor, and afterwards says why the port did not open.
+TEST_F(EndToEnd, TheWindowStaysAliveWhileAServerKeepsItWaiting) {
+  int silentPort = 0;
+  const int silent = LoopbackListener(silentPort);
+  TForm1 form;
+  form.ComPort1->SetPort("rfc2217://127.0.0.1:" + std::to_string(silentPort) + "?timeout=0.5");
+  bool connecting = false, ranWhileConnecting = false, busyCursor = false;
+  QTimer::singleShot(0, [&] {
+    ranWhileConnecting = connecting;
+    busyCursor = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor;
+  });
+  connecting = true;
+  form.Button_Connect->click();
+  connecting = false;
+  close(silent);
+  EXPECT_TRUE(ranWhileConnecting);
+  EXPECT_TRUE(busyCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(form.ComPort1->Connected());
+  ASSERT_EQ(Recorder.Messages.size(), 1);
+  EXPECT_TRUE(Recorder.Messages[0].contains("timed out")) << Recorder.Messages[0].toStdString();
+}
+
 // A screen reader offers one action on a latching button: "Toggle".
 static void Toggle(QWidget* button) {
   QAccessibleInterface* access = QAccessible::queryAccessibleInterface(button);

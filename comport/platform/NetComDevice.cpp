@@ -1,5 +1,8 @@
 #include "NetComDevice.h"
 
+#include "NetAddress.h"
+#include "Threads.h"
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -46,6 +50,10 @@ std::string Escaped(const std::uint8_t* data, std::size_t count) {
   return out;
 }
 
+int MsUntil(TClock::time_point t) {
+  return int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(t - TClock::now()).count()));
+}
+
 void Signal(int fd) {
   const std::uint64_t one = 1;
   (void)!::write(fd, &one, sizeof one);
@@ -75,48 +83,32 @@ TNetComDevice::~TNetComDevice() {
 int TNetComDevice::Open(const std::string& url) {
   if (Fd >= 0) return EBUSY;  // a device opens once; a port makes a new one for each open
   Rfc2217 = url.rfind("rfc2217://", 0) == 0;
-  std::string rest = url.substr(url.find("://") + 3);
-  // Options after '?', as pyserial takes them.
-  if (const std::size_t query = rest.find('?'); query != std::string::npos) {
-    std::string options = rest.substr(query + 1);
-    rest.erase(query);
-    for (std::size_t start = 0; start <= options.size();) {
-      const std::size_t end = std::min(options.find('&', start), options.size());
-      const std::string option = options.substr(start, end - start);
-      const std::size_t equals = option.find('=');
-      const std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
-      char* stop = nullptr;
-      if (name == "timeout") {
-        const double seconds = std::strtod(value.c_str(), &stop);
-        if (value.empty() || *stop || seconds <= 0 || seconds > 600) return EINVAL;
-        TimeoutMs = int(seconds * 1000);
-      } else if (name == "ign_set_control") {
-        IgnoreControl = true;
-      } else if (name == "linestate") {
-        const long mask = std::strtol(value.c_str(), &stop, 0);
-        if (value.empty() || *stop || mask < 0 || mask > 255) return EINVAL;
-        LineStateMask = std::uint8_t(mask);
-      } else if (name != "logging" && !name.empty()) {
-        return EINVAL;  // an option this device does not know
-      }
-      start = end + 1;
+  TNetAddress address;
+  if (!ParseNetAddress(url, address)) return EINVAL;
+  // Options as pyserial takes them.
+  const std::string& options = address.Options;
+  for (std::size_t start = 0; !options.empty() && start <= options.size();) {
+    const std::size_t end = std::min(options.find('&', start), options.size());
+    const std::string option = options.substr(start, end - start);
+    const std::size_t equals = option.find('=');
+    const std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
+    char* stop = nullptr;
+    if (name == "timeout") {
+      const double seconds = std::strtod(value.c_str(), &stop);
+      if (value.empty() || *stop || seconds <= 0 || seconds > 600) return EINVAL;
+      TimeoutMs = int(seconds * 1000);
+    } else if (name == "ign_set_control") {
+      IgnoreControl = true;
+    } else if (name == "linestate") {
+      const long mask = std::strtol(value.c_str(), &stop, 0);
+      if (value.empty() || *stop || mask < 0 || mask > 255) return EINVAL;
+      LineStateMask = std::uint8_t(mask);
+    } else if (name != "logging" && !name.empty()) {
+      return EINVAL;  // an option this device does not know
     }
+    start = end + 1;
   }
-  // host:port, the host of an IPv6 address in brackets.
-  std::string host, port;
-  if (!rest.empty() && rest[0] == '[') {
-    const std::size_t close = rest.find(']');
-    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return EINVAL;
-    host = rest.substr(1, close - 1);
-    port = rest.substr(close + 2);
-  } else {
-    const std::size_t colon = rest.rfind(':');
-    if (colon == std::string::npos) return EINVAL;
-    host = rest.substr(0, colon);
-    port = rest.substr(colon + 1);
-  }
-  if (host.empty() || port.empty() || port.find_first_not_of("0123456789") != std::string::npos) return EINVAL;
-  if (const int error = Connect(host, port)) return error;
+  if (const int error = Connect(address)) return error;
 
   {
     std::lock_guard lock(Mutex);
@@ -134,9 +126,7 @@ int TNetComDevice::Open(const std::string& url) {
   // server must take within the time-out.
   SendRaw(Bytes({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, COM_PORT}));
   TLock lock(Mutex);
-  const bool agreed = Changed.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [this] {
-    return Lost || Answers.count(0) != 0;  // 0: the server said DO COM-PORT-OPTION
-  });
+  const bool agreed = AwaitServer(lock, [this] { return Answers.count(0) != 0; });  // 0: DO COM-PORT-OPTION
   lock.unlock();
   if (!agreed || Lost) {
     const int error = Lost ? ECONNRESET : ETIMEDOUT;
@@ -147,12 +137,12 @@ int TNetComDevice::Open(const std::string& url) {
   return 0;
 }
 
-int TNetComDevice::Connect(const std::string& host, const std::string& port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return EHOSTUNREACH;
+int TNetComDevice::Connect(const TNetAddress& address) {
+  const auto end = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+  const std::shared_ptr<TNetLookup> lookup = StartNetLookup(address);
+  addrinfo* found = AwaitNetLookup(*lookup, end);
+  if (!found) return EHOSTUNREACH;
+  TSlowWait wait;
   int error = ECONNREFUSED;
   for (addrinfo* a = found; a; a = a->ai_next) {
     const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
@@ -162,15 +152,21 @@ int TNetComDevice::Connect(const std::string& host, const std::string& port) {
     }
     int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
     if (result != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      result = ::poll(&p, 1, TimeoutMs);
-      if (result == 0) {
-        error = ETIMEDOUT;
-      } else if (result > 0) {
-        socklen_t size = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-      } else {
-        error = errno;
+      // Polled in slices, the time-out counted from the start.
+      error = ETIMEDOUT;
+      for (int left; (left = MsUntil(end)) > 0;) {
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, std::min(left, TSlowWait::SliceMs));
+        if (ready > 0) {
+          socklen_t size = sizeof error;
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+          break;
+        }
+        if (ready < 0 && errno != EINTR) {
+          error = errno;
+          break;
+        }
+        wait.Slice();
       }
       result = error == 0 ? 0 : -1;
     } else if (result != 0) {
@@ -181,12 +177,10 @@ int TNetComDevice::Connect(const std::string& host, const std::string& port) {
       const int on = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // small writes go at once
       Fd = fd;
-      ::freeaddrinfo(found);
       return 0;
     }
     ::close(fd);
   }
-  ::freeaddrinfo(found);
   return error;
 }
 
@@ -390,9 +384,9 @@ int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool 
     return 0;
   }
   TLock lock(Mutex);
-  const bool answered = Changed.wait_for(lock, std::chrono::milliseconds(TimeoutMs),
-                                         [&] { return Lost || Answers.count(command + SERVER) != 0; });
+  const bool answered = AwaitServer(lock, [&] { return Answers.count(command + SERVER) != 0; });
   if (Lost) return LostError;
+  if (Closing) return ERROR_OPERATION_ABORTED;
   if (!answered) {
     OutputDebugString("The server did not answer COM port request " + std::to_string(command));
     return ETIMEDOUT;
@@ -405,6 +399,19 @@ int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool 
   }
   NoteControlAnswers();  // by now the server has answered what came before
   return 0;
+}
+
+bool TNetComDevice::AwaitServer(TLock& lock, const std::function<bool()>& answered) {
+  const auto end = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+  TSlowWait wait;
+  for (;;) {
+    if (answered()) return true;
+    if (Lost || Closing || TClock::now() >= end) return false;
+    Changed.wait_until(lock, std::min(end, TClock::now() + std::chrono::milliseconds(TSlowWait::SliceMs)));
+    lock.unlock();
+    wait.Slice();
+    lock.lock();
+  }
 }
 
 // Lock held. Said once: a server that leaves control requests unanswered.

@@ -17,10 +17,13 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+
+struct TNetAddress;
 
 // Whether a port name is a network address this device takes.
 bool IsNetworkPortName(const std::string& port);
@@ -50,7 +53,7 @@ public:
 
 private:
   using TLock = std::unique_lock<std::mutex>;
-  int Connect(const std::string& host, const std::string& port);
+  int Connect(const TNetAddress& address);
   void Reader();
   // Telnet: what the server sent, data bytes into the queue.
   void Decode(const std::uint8_t* bytes, std::size_t count, std::uint32_t& events, std::uint32_t& errors);
@@ -60,6 +63,9 @@ private:
   // A COM-PORT-OPTION request and, for a line setting, its answer within
   // the time-out; 0, ETIMEDOUT when none came, EINVAL for another value.
   int Request(std::uint8_t command, const std::string& value, bool control);
+  // Lock held: waits until answered() holds, the connection is lost or
+  // closed, or the time-out passes; a window waiting on it stays alive.
+  bool AwaitServer(TLock& lock, const std::function<bool()>& answered);
   void NoteControlAnswers();
   void Raise(std::uint32_t events);
   void Lose(int error);
