@@ -3,6 +3,7 @@
 #include "CPortTexts.h"
 #include "Dialogs.h"
 #include "Forms.h"
+#include "NetAddress.h"
 #include "NetComDevice.h"
 
 #include <QActionGroup>
@@ -655,6 +656,7 @@ void TTermForm::PortAfterClose() {
   if (Transferring()) CancelTransfer();
   const QString device = Q(ComDevicePath(ComPort.Port()));
   if (AutoReconnect) {
+    ServerProbe.reset();
     ReconnectTimer.start();
     statusBar()->showMessage("Lost " + device + "; it is opened again when it comes back.");
   }
@@ -665,9 +667,15 @@ void TTermForm::PortAfterClose() {
 // The device is back once its file is: then the port opens as before.
 void TTermForm::TryReconnect() {
   if (ComPort.Connected() || !AutoReconnect) return ReconnectTimer.stop();
-  // A local device is back once its file is; a server is tried each time.
+  // A local device is back once its file is, a server once it takes a
+  // connection again.
   struct stat st;
-  if (!IsNetworkPortName(ComPort.Port()) && ::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) return;
+  if (IsNetworkPortName(ComPort.Port())) {
+    if (!ServerProbe) ServerProbe = std::make_unique<TNetServerProbe>(ComPort.Port());
+    if (!ServerProbe->Answers()) return;
+  } else if (::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) {
+    return;
+  }
   try {
     ComPort.Open();
   } catch (const EComPort&) {

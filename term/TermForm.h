@@ -21,6 +21,8 @@
 
 #include <memory>
 
+class TNetServerProbe;
+
 class TTermForm : public QMainWindow {
 public:
   explicit TTermForm(QWidget* parent = nullptr);
@@ -152,6 +154,9 @@ private:
   QString ReceiveInto;  // where received files went last
   QTimer CountTimer;
   QTimer ReconnectTimer;
+  // Whether a lost port's device server takes connections again, asked
+  // without holding up the window.
+  std::unique_ptr<TNetServerProbe> ServerProbe;
   QTimer TransferTimer;
   std::unique_ptr<TModemTransfer> Transfer;
   QProgressDialog* Progress = nullptr;

@@ -3,6 +3,7 @@
 // (python3-serial), each on a pseudo-terminal whose master side the test
 // plays; and addresses that lead nowhere.
 #include "DeviceServer.h"
+#include "NetAddress.h"
 #include "FakeComDevice.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +188,23 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
     EXPECT_FALSE(nowhere.Connected());
   }
   close(silent);
+}
+
+// The terminal program's reconnecting asks a probe, which never waits: no
+// while nobody listens, yes once somebody does, by name or by address.
+TEST(ServerProbe, AnswersOnlyWhileSomebodyListens) {
+  int port = 0;
+  const int listener = LoopbackListener(port);
+  for (const std::string host : {"127.0.0.1", "localhost"}) {
+    TNetServerProbe probe("rfc2217://" + host + ":" + std::to_string(port));
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    bool answered = false;
+    while (!(answered = probe.Answers()) && Clock::now() < end) std::this_thread::yield();
+    EXPECT_TRUE(answered) << host;
+  }
+  close(listener);
+  TNetServerProbe gone("socket://127.0.0.1:" + std::to_string(port)), malformed("socket://127.0.0.1");
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(gone.Answers() || malformed.Answers());
 }
 
 // What a pseudo-terminal behind a server cannot show, from a scripted

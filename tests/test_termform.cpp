@@ -276,4 +276,11 @@ TEST_F(TermFormTest, AHostBehindADeviceServer) {
   form.SendBreak();  // a pseudo-terminal shows nothing of it; the port stays up
   QTest::qWait(100);
   EXPECT_TRUE(form.ComPort.Connected());
+
+  // A stopped server is a lost port, opened again once the server is back.
+  server.Stop();
+  ASSERT_TRUE(WaitFor([&] { return !form.ComPort.Connected(); }));
+  ASSERT_TRUE(server.Start());
+  EXPECT_TRUE(WaitFor([&] { return form.ComPort.Connected(); }, 8000));
+  EXPECT_TRUE(form.statusBar()->currentMessage().startsWith("Reconnected to rfc2217://127.0.0.1:"));
 }
