@@ -1,5 +1,6 @@
 #include "CPortTexts.h"
 #include "ComDevice.h"
+#include "NetComDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -124,6 +125,23 @@ std::string ComPortsSysfsRoot = "/sys";
 void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, ComPortsSysfsRoot); }
 
 std::string OpenFailureAdvice(const std::string& port, int osError) {
+  if (IsNetworkPortName(port)) {
+    switch (osError) {
+      case ECONNREFUSED:
+        return "Nothing takes connections at " + port + ": is the device server on, and are the address and the port number right?";
+      case ETIMEDOUT:
+        return "The device server at " + port + " did not answer in time: can this computer reach it? (?timeout=SECONDS in the name waits longer.)";
+      case EHOSTUNREACH:
+      case ENETUNREACH:
+        return "The host of " + port + " could not be found or reached: is the name right, and is this computer on its network?";
+      case ECONNRESET:
+        return "The device server at " + port + " closed the connection (is another program connected to that port?).";
+      case EINVAL:
+        return port + " is not a network port's name: write rfc2217://host:port or socket://host:port, options after \"?\" "
+               "(timeout=SECONDS, ign_set_control, linestate=MASK).";
+      default: return {};
+    }
+  }
   switch (osError) {
     case EACCES:
     case EPERM:

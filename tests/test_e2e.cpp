@@ -293,7 +293,7 @@ TEST_F(EndToEnd, TheWindowStaysAliveWhileAServerKeepsItWaiting) {
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_FALSE(form.ComPort1->Connected());
   ASSERT_EQ(Recorder.Messages.size(), 1);
-  EXPECT_TRUE(Recorder.Messages[0].contains("timed out")) << Recorder.Messages[0].toStdString();
+  EXPECT_TRUE(Recorder.Messages[0].contains("did not answer in time")) << Recorder.Messages[0].toStdString();
 }
 
 // A screen reader offers one action on a latching button: "Toggle".
