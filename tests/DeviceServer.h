@@ -1,5 +1,6 @@
-// Serial device servers on loopback for the tests: free TCP ports, and
-// Debian's ser2net with a configuration the test writes.
+// Serial device servers on loopback for the tests: free TCP ports,
+// Debian's ser2net with a configuration the test writes, and pyserial's
+// RFC 2217 server.
 #pragma once
 
 #include <arpa/inet.h>
@@ -114,3 +115,54 @@ private:
   std::string Dir, Config;
   pid_t Pid = -1;
 };
+
+#ifdef HRVX3300_RFC2217_SERVER  // where the tests' build names the script
+// pyserial's RFC 2217 server (python3-serial's serial.rfc2217.PortManager,
+// run by tests/peers/rfc2217_server.py) on devices: each Add gives one a
+// port, RFC 2217 only; one process serves them all.
+class TPyserialServer {
+public:
+  TPyserialServer() = default;
+  ~TPyserialServer() { Stop(); }
+  int Add(const std::string& device) {
+    int port = FreeTcpPort();
+    while (std::find(Ports.begin(), Ports.end(), port) != Ports.end()) port = FreeTcpPort();
+    Ports.push_back(port);
+    Devices.push_back(device);
+    return port;
+  }
+  bool Start() {
+    std::vector<std::string> args{Script};
+    for (std::size_t i = 0; i < Ports.size(); ++i) args.insert(args.end(), {std::to_string(Ports[i]), Devices[i]});
+    Pid = fork();
+    if (Pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(Script.c_str(), argv.data());
+      _exit(127);
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int port : Ports)
+      while (!Listening(port))
+        if (std::chrono::steady_clock::now() > end) return false;
+        else usleep(20000);
+    return true;
+  }
+  void Stop() {
+    if (Pid <= 0) return;
+    kill(Pid, SIGTERM);
+    waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+  std::vector<int> Ports;
+
+private:
+  std::string Script = HRVX3300_RFC2217_SERVER;
+  std::vector<std::string> Devices;
+  pid_t Pid = -1;
+};
+#endif

@@ -254,28 +254,33 @@ TEST_F(BatchTest, SeveralModulesReportedAsEachIsDone) {
   EXPECT_EQ(UsageStatus({"--port", fast.Path, "--port", a + "/slot", "--read", File("x.dat")}), bsUsage);
 }
 
-// A plant's cabinet: 64 modules behind a device server's network ports,
-// half of them RFC 2217 and half raw TCP, written and verified at once.
+// A plant's cabinet: 64 modules behind device servers' network ports, half
+// of them raw TCP on ser2net and half RFC 2217 on ser2net and on pyserial's
+// server, written and verified at once.
 TEST_F(BatchTest, SixtyFourModulesBehindADeviceServer) {
   const std::string base = Base();
   Edit(base, File("cabinet.dat"), {{1, "Cabinet"}, {20, "Cab CH2"}});
   std::vector<std::unique_ptr<TSimulator>> modules;
-  TSer2net server;
+  TSer2net ser2net;
+  TPyserialServer pyserial;
   std::vector<std::string> args;
   for (int i = 0; i < 64; ++i) {
     modules.push_back(std::make_unique<TSimulator>(std::vector<std::string>{"--quiet"}));
-    const bool rfc2217 = i % 2 == 0;
-    const int port = server.Add(modules.back()->Path, rfc2217);
+    const std::string& path = modules.back()->Path;
     args.push_back("--port");
-    args.push_back((rfc2217 ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") + std::to_string(port));
+    if (i % 2 == 1)
+      args.push_back("socket://127.0.0.1:" + std::to_string(ser2net.Add(path, false)));
+    else
+      args.push_back("rfc2217://127.0.0.1:" + std::to_string(i % 4 == 0 ? ser2net.Add(path, true) : pyserial.Add(path)));
   }
-  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
+  ASSERT_TRUE(ser2net.Start()) << "ser2net (Debian's package) did not start";
+  ASSERT_TRUE(pyserial.Start()) << "pyserial's server (python3-serial) did not start";
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::string> write = args;
   write.insert(write.end(), {"--write", File("cabinet.dat"), "--quiet"});
   EXPECT_EQ(Run(write), bsSuccess) << Err.str();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("64 modules behind ser2net written and verified in %.2f s\n", seconds);
+  std::printf("64 modules behind ser2net and pyserial written and verified in %.2f s\n", seconds);
   std::vector<std::string> compare = args;
   compare.insert(compare.end(), {"--compare", File("cabinet.dat"), "--json"});
   EXPECT_EQ(Run(compare), bsSuccess) << Err.str();

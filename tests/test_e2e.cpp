@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -241,34 +242,52 @@ TEST_F(EndToEnd, AVanishedModuleEndsInOneClearMessageAndCanComeBack) {
   unlink(link.c_str());
 }
 
-// The window on a module behind a device server (ser2net's RFC 2217 port):
-// Connect loads, All Send is answered, a stopped server is a lost port, and
-// Connect works again once it is back.
-TEST_F(EndToEnd, AModuleBehindADeviceServer) {
-  TSimulator sim({});
-  TSer2net server;
-  const std::string port = "rfc2217://127.0.0.1:" + std::to_string(server.Add(sim.Path, true));
-  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
+// The window on a module behind a device server's RFC 2217 port (ser2net's,
+// then pyserial's): Connect loads, All Send is answered, a stopped server is
+// a lost port, and Connect works again once it is back.
+template <class TServer>
+static void WindowOnAModuleBehind(TServer& server, int tcpPort, TMessageRecorder& recorder, const std::function<bool(const QString&)>& saw) {
+  const std::string port = "rfc2217://127.0.0.1:" + std::to_string(tcpPort);
+  ASSERT_TRUE(server.Start()) << "the device server did not start";
   TForm1 form;
-  Connect(form, port);
-  ASSERT_TRUE(Saw(" Load OK "));
+  form.ComPort1->SetPort(port);
+  form.Button_Connect->click();
+  ASSERT_TRUE(saw(" Load OK ")) << recorder.Messages.join("|").toStdString();
   EXPECT_EQ(form.Edit_Name_Ch[0]->text(), "Motor DE");
-  Recorder.Messages.clear();
+  recorder.Messages.clear();
   form.Edit_Name_Ch[1]->setText("Remote");
   form.Button_All_Send->click();
   ASSERT_TRUE(WaitFor([&] { return !form.Timer2->isActive() && !form.Timer1->isActive(); }, 5000));
-  EXPECT_TRUE(Saw(" Send OK "));
-  EXPECT_NE(sim.Log().find("system record(36)"), std::string::npos);
+  EXPECT_TRUE(saw(" Send OK "));
 
-  Recorder.Messages.clear();
+  recorder.Messages.clear();
   server.Stop();
-  ASSERT_TRUE(Saw(" Com Port Lost: " + QString::fromStdString(port) + " ", 5000)) << Recorder.Messages.join("|").toStdString();
+  ASSERT_TRUE(saw(" Com Port Lost: " + QString::fromStdString(port) + " ")) << recorder.Messages.join("|").toStdString();
   EXPECT_FALSE(form.ComPort1->Connected());
   ASSERT_TRUE(server.Start());
-  Recorder.Messages.clear();
+  recorder.Messages.clear();
   form.Button_Connect->click();
-  EXPECT_TRUE(Saw(" Load OK "));
+  EXPECT_TRUE(saw(" Load OK "));
   EXPECT_EQ(form.Edit_Name_Ch[1]->text(), "Remote");  // the module kept what was sent
+}
+
+TEST_F(EndToEnd, AModuleBehindADeviceServer) {
+  const auto saw = [&](const QString& message) { return Saw(message, 5000); };
+  {
+    TSimulator sim({});
+    TSer2net server;
+    const int port = server.Add(sim.Path, true);
+    WindowOnAModuleBehind(server, port, Recorder, saw);
+    EXPECT_NE(sim.Log().find("system record(36)"), std::string::npos);
+  }
+  Recorder.Messages.clear();
+  {
+    TSimulator sim({});
+    TPyserialServer server;
+    const int port = server.Add(sim.Path);
+    WindowOnAModuleBehind(server, port, Recorder, saw);
+    EXPECT_NE(sim.Log().find("system record(36)"), std::string::npos);
+  }
 }
 
 // A server that takes the connection and never answers keeps the window

@@ -46,7 +46,7 @@ protected:
       Rfc2217 = Ser2net.Add(Pty[0], true);
       Raw = Ser2net.Add(Pty[1], false);
     } else {
-      Rfc2217 = FreeTcpPort();
+      Rfc2217 = Pyserial.Add(Pty[0]);
     }
     StartServer();
   }
@@ -60,28 +60,14 @@ protected:
   // ser2net serves both lines; pyserial's server (the parameter "pyserial")
   // the RFC 2217 one.
   void StartServer() {
-    if (GetParam() == "ser2net") {
+    if (GetParam() == "ser2net")
       ASSERT_TRUE(Ser2net.Start()) << "ser2net (Debian's package) did not start";
-      return;
-    }
-    Server = fork();
-    if (Server == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(HRVX3300_RFC2217_SERVER, HRVX3300_RFC2217_SERVER, std::to_string(Rfc2217).c_str(), Pty[0].c_str(), nullptr);
-      _exit(127);
-    }
-    const auto end = Clock::now() + std::chrono::seconds(10);
-    while (!Listening(Rfc2217) && Clock::now() < end) usleep(20000);
-    ASSERT_TRUE(Listening(Rfc2217)) << "pyserial's server (python3-serial) did not start";
+    else
+      ASSERT_TRUE(Pyserial.Start()) << "pyserial's server (python3-serial) did not start";
   }
   void StopServer() {
     Ser2net.Stop();
-    if (Server <= 0) return;
-    kill(Server, SIGTERM);
-    waitpid(Server, nullptr, 0);
-    Server = -1;
+    Pyserial.Stop();
   }
   std::string FarRead(int i, std::size_t count) {
     std::string got;
@@ -113,7 +99,7 @@ protected:
   std::string Pty[2];
   int Rfc2217 = 0, Raw = 0;
   TSer2net Ser2net;
-  pid_t Server = -1;
+  TPyserialServer Pyserial;
 };
 
 // Every byte value both ways, 0xFF among them (Telnet's IAC, sent twice).

@@ -64,6 +64,36 @@ protected:
     return rows;
   }
 
+  // The terminal on the line's host behind a server's RFC 2217 port: what
+  // the host prints shows, what is typed arrives, Break goes, and a stopped
+  // server is a lost port opened again once the server is back.
+  template <class TServer>
+  void HostBehind(TServer& server, int port) {
+    ASSERT_TRUE(server.Start()) << "the device server did not start";
+    TTermForm form;
+    form.ComPort.SetPort("rfc2217://127.0.0.1:" + std::to_string(port));
+    form.ConnectClick();
+    ASSERT_TRUE(form.ComPort.Connected());
+    ASSERT_EQ(write(Master, "login: ", 7), 7);
+    EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "login: "; }));
+    form.Terminal->setFocus();
+    QTest::keyClicks(form.Terminal, "root");
+    QTest::keyClick(form.Terminal, Qt::Key_Return);
+    std::string typed;
+    EXPECT_TRUE(WaitFor([&] { return (typed += FarRead()) == "root\r"; }));
+    form.BreakMs = 20;
+    form.SendBreak();  // a pseudo-terminal shows nothing of it; the port stays up
+    EXPECT_TRUE(WaitFor([&] { return form.statusBar()->currentMessage().startsWith("Break sent"); }));
+    EXPECT_TRUE(form.ComPort.Connected());
+
+    server.Stop();
+    ASSERT_TRUE(WaitFor([&] { return !form.ComPort.Connected(); }));
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(WaitFor([&] { return form.ComPort.Connected(); }, 8000));
+    EXPECT_TRUE(form.statusBar()->currentMessage().startsWith("Reconnected to rfc2217://127.0.0.1:"));
+    form.ComPort.Close();
+  }
+
   fs::path Dir;
   int Master = -1, Slave = -1;
   char Name[256] = {};
@@ -255,32 +285,12 @@ TEST_F(TermFormTest, TransfersGoThroughTheWindowNotToTheScreen) {
   EXPECT_EQ(Row(form, 1), "");  // no block bytes on the screen
 }
 
-// The terminal on a shell's line behind a device server (ser2net's RFC 2217
-// port): what the host prints shows, what is typed arrives, Break goes.
+// ser2net's and pyserial's servers in turn.
 TEST_F(TermFormTest, AHostBehindADeviceServer) {
-  TSer2net server;
-  const int port = server.Add(Name, true);
-  ASSERT_TRUE(server.Start()) << "ser2net (Debian's package) did not start";
-  TTermForm form;
-  form.ComPort.SetPort("rfc2217://127.0.0.1:" + std::to_string(port));
-  form.ConnectClick();
-  ASSERT_TRUE(form.ComPort.Connected());
-  ASSERT_EQ(write(Master, "login: ", 7), 7);
-  EXPECT_TRUE(WaitFor([&] { return Row(form, 1) == "login: "; }));
-  form.Terminal->setFocus();
-  QTest::keyClicks(form.Terminal, "root");
-  QTest::keyClick(form.Terminal, Qt::Key_Return);
-  std::string typed;
-  EXPECT_TRUE(WaitFor([&] { return (typed += FarRead()) == "root\r"; }));
-  form.BreakMs = 20;
-  form.SendBreak();  // a pseudo-terminal shows nothing of it; the port stays up
-  QTest::qWait(100);
-  EXPECT_TRUE(form.ComPort.Connected());
-
-  // A stopped server is a lost port, opened again once the server is back.
-  server.Stop();
-  ASSERT_TRUE(WaitFor([&] { return !form.ComPort.Connected(); }));
-  ASSERT_TRUE(server.Start());
-  EXPECT_TRUE(WaitFor([&] { return form.ComPort.Connected(); }, 8000));
-  EXPECT_TRUE(form.statusBar()->currentMessage().startsWith("Reconnected to rfc2217://127.0.0.1:"));
+  TSer2net ser2net;
+  const int viaSer2net = ser2net.Add(Name, true);
+  HostBehind(ser2net, viaSer2net);
+  TPyserialServer pyserial;
+  const int viaPyserial = pyserial.Add(Name);
+  HostBehind(pyserial, viaPyserial);
 }

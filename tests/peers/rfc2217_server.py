@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""pyserial's RFC 2217 server (serial.rfc2217.PortManager) on a serial
-device, for the network port tests: rfc2217_server.py TCP-PORT DEVICE.
+"""pyserial's RFC 2217 server (serial.rfc2217.PortManager) on serial
+devices, for the network port tests:
+rfc2217_server.py TCP-PORT DEVICE [TCP-PORT DEVICE ...].
 A pseudo-terminal has no modem lines and no break; here they read as off
 and changes to them are taken without effect, as ser2net does on one.
 Clients are served one after the other, on 127.0.0.1."""
@@ -68,14 +69,12 @@ def serve(line, client):
     client.close()
 
 
-def main():
-    port, device = int(sys.argv[1]), sys.argv[2]
+def accept(port, device):
     line = LineWithoutModemLines(device, 115200, timeout=0.1)
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", port))
     server.listen(1)
-    print("listening", flush=True)
     while True:
         client, _ = server.accept()
         try:
@@ -83,6 +82,13 @@ def main():
             serve(line, client)
         except OSError:  # a client that left at once (a probe of the port)
             client.close()
+
+
+def main():
+    pairs = list(zip(sys.argv[1::2], sys.argv[2::2]))
+    for port, device in pairs:
+        threading.Thread(target=accept, args=(int(port), device), daemon=True).start()
+    threading.Event().wait()
 
 
 if __name__ == "__main__":
