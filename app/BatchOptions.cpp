@@ -22,7 +22,9 @@ const char* const Description =
 
 const char* const Footer =
     "PORT is a device path such as /dev/ttyUSB0, a name under /dev such as ttyUSB0,\n"
-    "or COMn for /dev/ttyS(n-1); the window's default is COM1. Several --port\n"
+    "COMn for /dev/ttyS(n-1), or a device server's port: rfc2217://HOST:PORT\n"
+    "(RFC 2217) or socket://HOST:PORT (raw TCP), options after ?, such as\n"
+    "?timeout=5. The window's default is COM1. Several --port\n"
     "options work on their modules in parallel. FILE - is standard output for\n"
     "--read and standard input otherwise. Line settings take the Setup dialog's\n"
     "texts: --baud 115200 (any rate), --data-bits 8, --stop-bits 1 (1.5, 2),\n"
