@@ -6,6 +6,7 @@
 //   network_read_mb_s ours <median> (<min>-<max>) pyserial <...>    1 MiB from the device
 //   network_write_mb_s ours <...> pyserial <...>                      1 MiB to the device
 //   network_echo_us ours <...> pyserial <...>  one byte there and back, median of 1000
+//   network_echo_nodelay_us ...  the same through a port without ser2net's character delay
 #include "CPort.h"
 #include "DeviceServer.h"
 #include "Stats.h"
@@ -95,6 +96,7 @@ private:
 double Ours(const std::string& url, const std::string& mode) {
   TComPort port;
   port.SetPort(url);
+  port.SetBaudRate(br115200);  // as pyserial's client asks: ser2net times its character delay by it
   port.Timeouts().SetReadTotalConstant(10000);
   // ser2net takes one client at a time and may still be ending the last.
   for (int tries = 1;; ++tries) {
@@ -160,21 +162,27 @@ int main(int argc, char** argv) {
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   TSer2net server;
   // ser2net on a pty never answers control requests: pyserial needs told.
+  // The same line once more without ser2net's character delay, whose
+  // millisecond or more hides what the clients add to a round trip.
   const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server.Add(name, true)) + "?ign_set_control";
+  const std::string prompt =
+      "rfc2217://127.0.0.1:" + std::to_string(server.Add(name, true, "chardelay: false")) + "?ign_set_control";
   if (!server.Start()) Fail("ser2net (Debian's package) did not start");
   const std::string only = argc > 1 ? argv[1] : "";
-  for (const std::string mode : {"read", "write", "echo"}) {
-    if (!only.empty() && mode != only) continue;
+  for (const std::string test : {"read", "write", "echo", "echo_nodelay"}) {
+    if (!only.empty() && test != only) continue;
+    const std::string mode = test.substr(0, test.find('_'));
+    const std::string& via = test == "echo_nodelay" ? prompt : url;
     std::vector<double> ours, theirs;
     for (int run = 0; run < 10; ++run) {
       const bool mine = (run % 2 == 0) == (run / 2 % 2 == 0);
       TFarEnd far(master, mode);
-      const double value = mine ? Ours(url, mode) : Pyserial(url, mode);
+      const double value = mine ? Ours(via, mode) : Pyserial(via, mode);
       if (far.Failed()) Fail(std::string(mine ? "ours" : "pyserial") + ": the device got other bytes");
       // Rates in MB/s; round trips in microseconds.
       (mine ? ours : theirs).push_back(mode == "echo" ? value : double(Bulk) / 1e6 / value);
     }
-    std::printf("network_%s ours %s pyserial %s\n", mode == "echo" ? "echo_us" : (mode + "_mb_s").c_str(),
+    std::printf("network_%s ours %s pyserial %s\n", mode == "echo" ? (test + "_us").c_str() : (mode + "_mb_s").c_str(),
                 Spread(ours).c_str(), Spread(theirs).c_str());
     std::fflush(stdout);
   }

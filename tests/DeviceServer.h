@@ -69,13 +69,15 @@ public:
     std::remove((Dir + "/ser2net.yaml").c_str());
     rmdir(Dir.c_str());
   }
-  int Add(const std::string& device, bool rfc2217) {
+  // options: more of the connection's options, such as "chardelay: false".
+  int Add(const std::string& device, bool rfc2217, const std::string& options = "") {
     // A port just let go may come back at once: never the same one twice.
     int port = FreeTcpPort();
     while (std::find(Ports.begin(), Ports.end(), port) != Ports.end()) port = FreeTcpPort();
     Config += "connection: &c" + std::to_string(Ports.size()) + "\n  accepter: " +
               (rfc2217 ? "telnet(rfc2217)," : "") + "tcp,127.0.0.1," + std::to_string(port) +
-              "\n  connector: serialdev," + device + ",115200n81,local\n";
+              "\n  connector: serialdev," + device + ",115200n81,local\n" +
+              (options.empty() ? "" : "  options:\n    " + options + "\n");
     Ports.push_back(port);
     return port;
   }
