@@ -2,7 +2,7 @@
 // accepter on loopback, serving a pseudo-terminal whose master side the
 // benchmark plays. Ours (rfc2217:// in the port component) against
 // pyserial's rfc2217:// client (python3-serial) on the same server in the
-// same run, five runs of each in turns, every byte checked:
+// same run, ten runs of each in turns (ABBA), every byte checked:
 //   network_read_mb_s ours <median> (<min>-<max>) pyserial <...>    1 MiB from the device
 //   network_write_mb_s ours <...> pyserial <...>                      1 MiB to the device
 //   network_echo_us ours <...> pyserial <...>  one byte there and back, median of 1000
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     const std::string mode = test.substr(0, test.find('_'));
     const std::string& via = test == "echo_nodelay" ? prompt : url;
     std::vector<double> ours, theirs;
-    for (int run = 0; run < 10; ++run) {
+    for (int run = 0; run < 20; ++run) {
       const bool mine = (run % 2 == 0) == (run / 2 % 2 == 0);
       TFarEnd far(master, mode);
       const double value = mine ? Ours(via, mode) : Pyserial(via, mode);
