@@ -371,11 +371,17 @@ void TTermForm::ConnectClick() {
     ComPort.Close();
     return;
   }
+  // A device server may take seconds to answer; the window says whom it waits for.
+  const bool server = IsNetworkPortName(ComPort.Port());
+  ShowPortState();  // the port it is about to open, in the title too
+  if (server) statusBar()->showMessage("Connecting to " + Q(ComPort.Port()) + " …");
   try {
     ComPort.Open();
   } catch (const EComPort& e) {
+    if (server) statusBar()->clearMessage();
     throw Exception(ComErrorText(e));
   }
+  if (server) statusBar()->clearMessage();
 }
 
 void TTermForm::PortSetupClick() {
