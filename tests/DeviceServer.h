@@ -15,20 +15,26 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
-// A loopback port nobody listens on just now.
+// A loopback port nobody listens on just now, and never one handed out
+// before in this process: a port let go may come back at once, and the
+// servers of one test bind theirs only when they start.
 inline int FreeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t size = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  close(fd);
-  return ntohs(a.sin_port);
+  static std::set<int> handedOut;
+  for (;;) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    close(fd);
+    if (handedOut.insert(ntohs(a.sin_port)).second) return ntohs(a.sin_port);
+  }
 }
 
 // A socket listening on a free loopback port; its port number in port.
@@ -71,9 +77,7 @@ public:
   }
   // options: more of the connection's options, such as "chardelay: false".
   int Add(const std::string& device, bool rfc2217, const std::string& options = "") {
-    // A port just let go may come back at once: never the same one twice.
-    int port = FreeTcpPort();
-    while (std::find(Ports.begin(), Ports.end(), port) != Ports.end()) port = FreeTcpPort();
+    const int port = FreeTcpPort();
     Config += "connection: &c" + std::to_string(Ports.size()) + "\n  accepter: " +
               (rfc2217 ? "telnet(rfc2217)," : "") + "tcp,127.0.0.1," + std::to_string(port) +
               "\n  connector: serialdev," + device + ",115200n81,local\n" +
@@ -127,8 +131,7 @@ public:
   TPyserialServer() = default;
   ~TPyserialServer() { Stop(); }
   int Add(const std::string& device) {
-    int port = FreeTcpPort();
-    while (std::find(Ports.begin(), Ports.end(), port) != Ports.end()) port = FreeTcpPort();
+    const int port = FreeTcpPort();
     Ports.push_back(port);
     Devices.push_back(device);
     return port;
