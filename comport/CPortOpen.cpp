@@ -4,6 +4,27 @@
 #include "NetComDevice.h"
 
 #include <algorithm>
+#include <utility>
+
+namespace {
+
+// Raises a port's flag for a sequence (opening, closing) and lowers it on
+// the way out, unless a handler destroyed the port meanwhile.
+class TFlagDuring {
+public:
+  TFlagDuring(bool& flag, std::shared_ptr<TComPortLife> life) : Flag(flag), Life(std::move(life)) { Flag = true; }
+  ~TFlagDuring() {
+    if (Life->Alive) Flag = false;
+  }
+  TFlagDuring(const TFlagDuring&) = delete;
+  TFlagDuring& operator=(const TFlagDuring&) = delete;
+
+private:
+  bool& Flag;
+  std::shared_ptr<TComPortLife> Life;
+};
+
+}  // namespace
 
 std::function<void(TCustomComPort&)> TCustomComPort::SetupDialog;
 
@@ -114,14 +135,7 @@ void TCustomComPort::Open() {
   const std::shared_ptr<TComPortLife> life = FLife;
   CallBeforeOpen();
   if (!life->Alive || FConnected) return;  // the handler destroyed or opened the port
-  FOpening = true;
-  struct TOpening {
-    TCustomComPort* Port;
-    std::shared_ptr<TComPortLife> Life;
-    ~TOpening() {
-      if (Life->Alive) Port->FOpening = false;
-    }
-  } opening{this, life};
+  const TFlagDuring opening(FOpening, life);
   CreateHandle();
   FConnected = true;
   try {
@@ -157,14 +171,7 @@ void TCustomComPort::Close() {
 
 void TCustomComPort::CloseNow() {
   const std::shared_ptr<TComPortLife> life = FLife;
-  FClosing = true;
-  struct TClosing {
-    TCustomComPort* Port;
-    std::shared_ptr<TComPortLife> Life;
-    ~TClosing() {
-      if (Life->Alive) Port->FClosing = false;
-    }
-  } closing{this, life};
+  const TFlagDuring closing(FClosing, life);
   CallBeforeClose();
   if (!life->Alive) return;
   AbortAllAsync();  // a failure leaves the port open with its thread running

@@ -11,12 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A loopback port nobody listens on just now, and never one handed out
@@ -62,6 +62,32 @@ inline bool Listening(int port) {
   return ok;
 }
 
+// Starts a peer with its output thrown away; its process id.
+inline pid_t SpawnQuietly(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Whether every port listens within ten seconds.
+inline bool AllListening(const std::vector<int>& ports) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int port : ports)
+    while (!Listening(port))
+      if (std::chrono::steady_clock::now() > end) return false;
+      else usleep(20000);
+  return true;
+}
+
 // ser2net serving serial devices: each Add gives the device an accepter
 // ("telnet(rfc2217)" or "" for raw TCP) on a free loopback port.
 class TSer2net {
@@ -88,20 +114,8 @@ public:
   // Starts the server; false when it does not listen on every port in time.
   bool Start() {
     std::ofstream(Dir + "/ser2net.yaml") << "%YAML 1.1\n---\n" << Config;
-    Pid = fork();
-    if (Pid == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execlp("ser2net", "ser2net", "-n", "-c", (Dir + "/ser2net.yaml").c_str(), "-P", (Dir + "/pid").c_str(), nullptr);
-      _exit(127);
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (int port : Ports)
-      while (!Listening(port))
-        if (std::chrono::steady_clock::now() > end) return false;
-        else usleep(20000);
-    return true;
+    Pid = SpawnQuietly({"ser2net", "-n", "-c", Dir + "/ser2net.yaml", "-P", Dir + "/pid"});
+    return AllListening(Ports);
   }
   void Stop() {
     if (Pid <= 0) return;
@@ -139,23 +153,8 @@ public:
   bool Start() {
     std::vector<std::string> args{Script};
     for (std::size_t i = 0; i < Ports.size(); ++i) args.insert(args.end(), {std::to_string(Ports[i]), Devices[i]});
-    Pid = fork();
-    if (Pid == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(Script.c_str(), argv.data());
-      _exit(127);
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (int port : Ports)
-      while (!Listening(port))
-        if (std::chrono::steady_clock::now() > end) return false;
-        else usleep(20000);
-    return true;
+    Pid = SpawnQuietly(std::move(args));
+    return AllListening(Ports);
   }
   void Stop() {
     if (Pid <= 0) return;

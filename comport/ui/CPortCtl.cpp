@@ -8,9 +8,9 @@
 #include <QEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QVBoxLayout>
 
 #include <strings.h>
-#include <QVBoxLayout>
 
 namespace {
 
