@@ -475,7 +475,7 @@ private:
   mutable std::mutex FDeviceMutex;
   std::shared_ptr<TComDevice> FDevice;
   std::shared_ptr<TComThread> FEventThread;
-  bool FThreadCreated = false;
+  std::atomic<bool> FThreadCreated{false};  // read by WaitForEvent on any thread
   std::shared_ptr<TComPortLife> FLife = std::make_shared<TComPortLife>();
 };
 

@@ -1,6 +1,9 @@
 #include "Threads.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -34,9 +37,56 @@ struct TDispatch {
   TSlowWaitHooks SlowWait;
 };
 
+// Never destroyed: a released thread may still post to it while the
+// process exits.
 TDispatch& Dispatch() {
-  static TDispatch dispatch;
-  return dispatch;
+  static TDispatch* const dispatch = new TDispatch;
+  return *dispatch;
+}
+
+// Threads let go of (TThread::Detach) are still joined: each once it has
+// finished, when the next is let go, and the rest when the process exits,
+// each given a moment to end.
+struct TReleased {
+  std::mutex Mutex;
+  std::vector<std::pair<std::shared_ptr<std::atomic<bool>>, std::thread>> Threads;
+
+  void Add(std::shared_ptr<std::atomic<bool>> finished, std::thread thread) {
+    std::lock_guard lock(Mutex);
+    JoinFinished();
+    Threads.emplace_back(std::move(finished), std::move(thread));
+  }
+  void JoinFinished() {
+    for (auto it = Threads.begin(); it != Threads.end();) {
+      if (!*it->first) {
+        ++it;
+        continue;
+      }
+      it->second.join();
+      it = Threads.erase(it);
+    }
+  }
+  void JoinAtExit() {
+    std::lock_guard lock(Mutex);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (auto& [finished, thread] : Threads) {
+      while (!*finished && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (*finished)
+        thread.join();
+      else
+        thread.detach();  // blocked for good: joining would hang the exit
+    }
+    Threads.clear();
+  }
+};
+
+TReleased& Released() {
+  static TReleased* const released = [] {
+    auto* r = new TReleased;
+    std::atexit([] { Released().JoinAtExit(); });
+    return r;
+  }();
+  return *released;
 }
 
 std::shared_ptr<TCall> Post(std::function<void()> body, bool waited, bool releaseOnStart) {
@@ -214,13 +264,14 @@ TThread::TThread(std::function<void()> execute, const char* name) {
       state->Finished = true;
     }
     d.Changed.notify_all();
+    *state->Exited = true;  // nothing of the thread's is touched after this
   });
 }
 
 TThread::~TThread() { WaitFor(); }
 
 void TThread::Detach() {
-  if (FThread.joinable()) FThread.detach();
+  if (FThread.joinable()) Released().Add(FState->Exited, std::move(FThread));
 }
 
 void TThread::WaitFor() {

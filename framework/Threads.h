@@ -101,6 +101,7 @@ private:
   struct TState {
     std::atomic<bool> Finished{false};
     std::exception_ptr Fatal;
+    std::shared_ptr<std::atomic<bool>> Exited = std::make_shared<std::atomic<bool>>(false);
   };
   std::shared_ptr<TState> FState = std::make_shared<TState>();
   std::thread FThread;
