@@ -18,8 +18,9 @@ constexpr int NoiseLimitMs = 2000;
 // A wait is cut into slices of this length, so an interrupt is heard.
 constexpr int SliceMs = 50;
 
+// Rounded up: a wait with any time left asks for at least a millisecond.
 int MsUntil(steady_clock::time_point t) {
-  return int(std::max<long long>(0, duration_cast<milliseconds>(t - steady_clock::now()).count()));
+  return int(std::max<long long>(0, ceil<milliseconds>(t - steady_clock::now()).count()));
 }
 
 }  // namespace
@@ -63,11 +64,12 @@ void TModuleLink::Write(const std::string& bytes, const char* what) {
 }
 
 std::string TModuleLink::ReadSome(std::size_t most, int waitMs) {
-  // The first bytes end the read; none within waitMs gives none.
+  // The first bytes end the read; none within waitMs gives none. Never a
+  // wait of 0, which would mean "at once" rather than "a little while".
   TComTimeouts& t = FPort->Timeouts();
   t.SetReadInterval(-1);
   t.SetReadTotalMultiplier(-1);
-  t.SetReadTotalConstant(waitMs);
+  t.SetReadTotalConstant(std::max(waitMs, 1));
   std::string bytes;
   FPort->ReadStr(bytes, int(most));
   return bytes;

@@ -30,7 +30,8 @@ int TCustomComPort::WriteAsync(const void* buffer, int count, PCPortAsync async)
   async->Cancel();  // a record reused before its last operation completed
   async->Kind = okWrite;
   async->Size = std::max(count, 0);
-  async->Data = std::make_unique<std::uint8_t[]>(std::size_t(async->Size));
+  // Not zero-filled first: a large write's bytes are copied once.
+  async->Data = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(async->Size));
   if (async->Size > 0) std::memcpy(async->Data.get(), buffer, std::size_t(async->Size));
   // The device writes from the record's copy, so the caller's buffer may go.
   const auto device = LiveDevice();
@@ -84,11 +85,11 @@ int TCustomComPort::ReadAsync(void* buffer, int count, PCPortAsync async) {
     async->Device = device;  // it may fill the record until it completes
     return 0;
   }
-  // A read that cannot be issued reads nothing; the wait returns 0 at once.
+  // A closed port or a line that has gone: said, as a failed write is.
   async->Overlapped.Completed = true;
-  async->Overlapped.Error = 0;
   async->Overlapped.Done = 0;
-  return 0;
+  async->Overlapped.Error = result;
+  RaiseExt(CError_ReadFailed, result);
 }
 
 int TCustomComPort::ReadStrAsync(std::string& str, int count, PCPortAsync async) {

@@ -108,6 +108,7 @@ public:
     std::unique_lock lock(S->Mutex);
     ++S->Waits;
     if (Fails("WaitCommEvent")) return S->Failing["WaitCommEvent"];
+    if (!IsOpenFlag) return EBADF;
     for (;;) {
       if (S->LostError) return S->LostError;
       if (stop && stop->IsSet()) return ERROR_WAIT_STOPPED;
@@ -125,6 +126,8 @@ public:
     std::lock_guard lock(S->Mutex);
     S->Calls.push_back("ReadFile " + std::to_string(count));
     if (Fails("ReadFile")) return S->Failing["ReadFile"];
+    if (!IsOpenFlag) return EBADF;
+    if (S->LostError && S->Input.empty()) return S->LostError;
     const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t(S->Input.size()));
     std::memcpy(buffer, S->Input.data(), n);
     S->Input.erase(0, n);
@@ -139,12 +142,15 @@ public:
     ov.Completed = true;
     ov.Done = 0;
     if (Fails("WriteFile")) return S->Failing["WriteFile"];
+    if (!IsOpenFlag) return EBADF;
+    if (S->LostError) return S->LostError;
     if (Fails("WriteComplete")) {  // issued, but the completion fails
       ov.Completed = false;
       return ERROR_IO_PENDING;
     }
     S->Output.append(static_cast<const char*>(buffer), count);
     ov.Done = count;
+    S->Changed.notify_all();
     return 0;
   }
   int GetOverlappedResult(TComOverlapped& ov, bool) override {
@@ -155,7 +161,10 @@ public:
     }
     return ov.Error;
   }
-  int PurgeComm(std::uint32_t flags) override { return Log("PurgeComm " + std::to_string(flags), "PurgeComm"); }
+  int PurgeComm(std::uint32_t flags) override {
+    if (!IsOpenFlag) return EBADF;
+    return Log("PurgeComm " + std::to_string(flags), "PurgeComm");
+  }
   int ClearCommError(std::uint32_t& errors, TComStat& stat) override {
     std::lock_guard lock(S->Mutex);
     S->Calls.push_back("ClearCommError");

@@ -538,6 +538,11 @@ TEST_F(FakePortTest, CloseFromItsOwnHandlerIsCarriedOutAtOnce) {
 
 TEST_F(FakePortTest, IoFailuresRaiseTheirCodes) {
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.Write("x", 1); }), 2);  // closed
+  EXPECT_EQ(CodeOf<EComPortExt>([&] {
+              std::string text;
+              Port.ReadStr(text, 1);
+            }),
+            3);
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.TransmitChar('x'); }), 13);
   Port.Open();
   EXPECT_EQ(CodeOf<EComPort>([&] { Port.WriteAsync("x", 1, nullptr); }), 4);
@@ -551,10 +556,11 @@ TEST_F(FakePortTest, IoFailuresRaiseTheirCodes) {
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.Write("abc", 3); }), 2);
   EXPECT_TRUE(Port.Connected());
   State->Failing.clear();
-  State->Failing["ReadFile"] = EIO;  // a read that cannot be issued reads nothing
+  State->Failing["ReadFile"] = EIO;  // a read that cannot be issued says so, as a write does
   char buffer[4] = {};
-  EXPECT_EQ(Port.Read(buffer, 4), 0);
-  EXPECT_EQ(std::uint8_t(buffer[0]), 0xFF);
+  EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.Read(buffer, 4); }), 3);
+  std::string text;
+  EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.ReadStr(text, 4); }), 3);
   State->Failing.clear();
   State->Failing["ClearCommError"] = EIO;
   EXPECT_EQ(CodeOf<EComPortExt>([&] { Port.InputCount(); }), 10);

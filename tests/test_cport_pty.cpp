@@ -355,6 +355,31 @@ TEST_F(PtyPortTest, AVanishedDeviceClosesThePortAndSaysWhy) {
   Port.UnRegisterLink(&link);
 }
 
+// Without events nobody watches the line: reads say that it went, at once,
+// instead of reading nothing for ever.
+TEST_F(PtyPortTest, WithEventsOffReadsSayTheLineWent) {
+  Port.SetEvents({});
+  Port.Timeouts().SetReadInterval(-1);
+  Port.Timeouts().SetReadTotalMultiplier(-1);
+  Port.Timeouts().SetReadTotalConstant(200);
+  Port.Open();
+  FarWrite("abc");
+  std::string s;
+  Port.ReadStr(s, 3);
+  EXPECT_EQ(s, "abc");
+  close(Master);
+  Master = -1;
+  const auto start = Clock::now();
+  try {
+    for (;;) {
+      Port.ReadStr(s, 10);
+      ASSERT_LT(ElapsedMs(start), 1000) << "reads of nothing went on after the line went";
+    }
+  } catch (const EComPortExt& e) {
+    EXPECT_EQ(e.PortErrorCode, 3);  // a read failed
+  }
+}
+
 TEST_F(PtyPortTest, BytesReadBesideTheEventThreadNeverHideLaterOnes) {
   // The application reads on its own while bytes arrive; a byte that comes
   // after it stopped must still be reported.

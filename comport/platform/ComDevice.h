@@ -3,6 +3,36 @@
 // configuration block, time-outs, queue sizes, event mask and event wait,
 // reads and writes with completion records, purge, status, modem lines,
 // line controls). Every call returns 0 on success or the system's error code.
+//
+// The contract every device keeps (a local tty, a network port, a Windows
+// COM port); one conformance suite holds each device to it.
+//
+// Reads. A read completes when its count has come or its time-out has run,
+// by these time-outs (interval I, multiplier M, constant C; n the count):
+//   I = MAXDWORD, M = 0, C = 0            at once, with what the device holds
+//   I = MAXDWORD, C < MAXDWORD            the first bytes end the read; none
+//                                         within (M = MAXDWORD ? 0 : M*n) + C
+//                                         ends it empty: MAXDWORD/MAXDWORD/0
+//                                         is "at once" as well
+//   I = MAXDWORD, C = MAXDWORD            the first bytes end the read, no limit
+//   otherwise                             n bytes, or M*n + C ms (0: no limit)
+//                                         or I ms without a byte once one came
+// A read that returns at once first takes in what the line already holds.
+// Reads complete in the order issued, each from the bytes after the last.
+// A read that ran out of time succeeds with what it got (perhaps nothing).
+//
+// Writes. Overlapped writes go out in the order issued, whole (two writers
+// never interleave), and progress on their own: nobody has to ask for their
+// result. A write ends when all its bytes went, or after M*n + C ms of its
+// write time-outs (0: no limit), successfully with what went by then.
+// EV_TXEMPTY is raised only when every byte written has left the device.
+//
+// Loss and closing. Once the device has gone (adapter pulled, server gone)
+// every read, write and event wait fails with an error; a read that already
+// holds bytes completes with them and the next one fails. On a closed
+// device every call fails with an error. PURGE_RXABORT and PURGE_TXABORT
+// end the reads and writes under way with ERROR_OPERATION_ABORTED, and so
+// does Close.
 #pragma once
 
 #include <cstdint>
@@ -90,6 +120,16 @@ constexpr int ERROR_IO_PENDING = 997;
 constexpr int ERROR_IO_INCOMPLETE = 996;
 constexpr int ERROR_OPERATION_ABORTED = 995;
 constexpr int ERROR_WAIT_STOPPED = -1;  // an event wait ended by its stop event
+
+// Milliseconds on the device's clock (monotonic).
+std::int64_t ComNowMs();
+
+// When a read or write under way gives up, by the table above: 0 at once,
+// -1 never, else the time on ComNowMs's clock. A read's deadline moves on
+// with the bytes it got (the interval and the first-bytes rules).
+struct TComOverlapped;
+std::int64_t ComReadDeadline(const TCommTimeouts& timeouts, const TComOverlapped& ov);
+std::int64_t ComWriteDeadline(const TCommTimeouts& timeouts, const TComOverlapped& ov);
 
 // A manual-reset event that a blocked event wait also watches.
 class TComStopEvent {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 void TComInputQueue::Reserve(std::size_t capacity) {
   if (capacity <= FBuffer.size()) return;
@@ -123,4 +124,53 @@ std::size_t TComInputQueue::Take(std::uint8_t* target, std::size_t count) {
 void TComInputQueue::Clear() {
   FHead = FSize = 0;
   FMarkState = 0;
+}
+
+bool TComPendingReads::Serve(TComInputQueue& input, const TCommTimeouts& timeouts) {
+  bool took = false;
+  while (!FReads.empty()) {
+    TComOverlapped& ov = *FReads.front();
+    // A read whose time ran out before these bytes came has ended with what
+    // it had; they are the next read's.
+    if (const std::int64_t deadline = ComReadDeadline(timeouts, ov); deadline > 0 && ComNowMs() >= deadline) {
+      PopFront(0);
+      continue;
+    }
+    const std::size_t n = input.Take(ov.Buffer + ov.Done, ov.Requested - ov.Done);
+    if (n > 0) {
+      ov.Done += std::uint32_t(n);
+      ov.LastByteMs = ComNowMs();
+      took = true;
+    }
+    const std::int64_t deadline = ComReadDeadline(timeouts, ov);
+    if (ov.Done < ov.Requested && deadline != 0 && (deadline < 0 || ComNowMs() < deadline)) break;  // waits for more
+    PopFront(0);
+  }
+  return took;
+}
+
+void TComPendingReads::Expire(const TCommTimeouts& timeouts) {
+  if (FReads.empty()) return;
+  const std::int64_t deadline = ComReadDeadline(timeouts, *FReads.front());
+  if (deadline >= 0 && ComNowMs() >= deadline) PopFront(0);  // timed out: success with what came
+}
+
+bool TComPendingReads::Remove(TComOverlapped& ov) {
+  const auto it = std::find(FReads.begin(), FReads.end(), &ov);
+  if (it == FReads.end()) return false;
+  const bool front = it == FReads.begin();
+  FReads.erase(it);
+  if (front && !FReads.empty()) FReads.front()->StartMs = ComNowMs();
+  return true;
+}
+
+void TComPendingReads::EndAll(int error, bool keepBytes) {
+  for (TComOverlapped* ov : std::exchange(FReads, {})) FComplete(*ov, keepBytes && ov->Done > 0 ? 0 : error);
+}
+
+void TComPendingReads::PopFront(int error) {
+  TComOverlapped& ov = *FReads.front();
+  FReads.pop_front();
+  FComplete(ov, error);
+  if (!FReads.empty()) FReads.front()->StartMs = ComNowMs();  // its time runs from here
 }

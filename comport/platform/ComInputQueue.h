@@ -6,7 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <vector>
+
+struct TComOverlapped;
+struct TCommTimeouts;
 
 // What the queue does with the bytes it is given.
 struct TComInputRules {
@@ -63,4 +68,32 @@ private:
   std::size_t FHead = 0;  // index of the oldest byte
   std::size_t FSize = 0;
   int FMarkState = 0;  // bytes of a mark seen so far: 0, 1 (0xFF) or 2 (0xFF 0x00)
+};
+
+// The reads a device has under way, oldest first: each is served from the
+// input queue in turn and ends by the read time-outs, which run from when it
+// reaches the front. Not thread-safe: the device's lock guards it.
+class TComPendingReads {
+public:
+  using TComplete = std::function<void(TComOverlapped&, int error)>;
+  explicit TComPendingReads(TComplete complete) : FComplete(std::move(complete)) {}
+
+  bool Empty() const { return FReads.empty(); }
+  TComOverlapped& Front() const { return *FReads.front(); }
+  void Add(TComOverlapped& ov) { FReads.push_back(&ov); }
+  // Hands queued bytes to the reads, oldest first, and completes those that
+  // are done or whose time has run out. Returns whether bytes were taken.
+  bool Serve(TComInputQueue& input, const TCommTimeouts& timeouts);
+  // Ends the front read when its time has run out.
+  void Expire(const TCommTimeouts& timeouts);
+  // Forgets a read (cancelled); whether it was here.
+  bool Remove(TComOverlapped& ov);
+  // Completes every read with error, or with success where it holds bytes
+  // and keepBytes is set.
+  void EndAll(int error, bool keepBytes);
+
+private:
+  void PopFront(int error);
+  std::deque<TComOverlapped*> FReads;
+  TComplete FComplete;
 };

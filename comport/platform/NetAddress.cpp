@@ -30,8 +30,12 @@ bool ParseNetAddress(const std::string& url, TNetAddress& address) {
     address.Host = rest.substr(0, colon);
     address.Port = rest.substr(colon + 1);
   }
-  return !address.Host.empty() && !address.Port.empty() &&
-         address.Port.find_first_not_of("0123456789") == std::string::npos;
+  // A TCP port is 1 to 65535: a larger number is never cut to 16 bits.
+  if (address.Host.empty() || address.Port.empty() || address.Port.size() > 5 ||
+      address.Port.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const long port = std::stol(address.Port);
+  return port >= 1 && port <= 65535;
 }
 
 TNetLookup::~TNetLookup() {

@@ -94,8 +94,9 @@ int TNetComDevice::Open(const std::string& url) {
     const std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
     char* stop = nullptr;
     if (name == "timeout") {
+      // From a millisecond to ten minutes; nan and inf are no time-outs.
       const double seconds = std::strtod(value.c_str(), &stop);
-      if (value.empty() || *stop || seconds <= 0 || seconds > 600) return EINVAL;
+      if (value.empty() || *stop || !(seconds >= 0.001 && seconds <= 600)) return EINVAL;
       TimeoutMs = int(seconds * 1000);
     } else if (name == "ign_set_control") {
       IgnoreControl = true;
@@ -117,6 +118,9 @@ int TNetComDevice::Open(const std::string& url) {
     Pending = PendingErrors = Modem = 0;
     TelnetState = 0;
     Answers.clear();
+    Replies.clear();
+    Refused[0].reset();
+    Refused[1].reset();
     ControlAsked = WarnedControl = false;
     Input.Clear();
   }
@@ -203,6 +207,7 @@ int TNetComDevice::Close() {
     if (Fd < 0 || Closing) return 0;
     if (!Lost) NoteControlAnswers();
     Closing = true;
+    Reads.EndAll(ERROR_OPERATION_ABORTED, false);
   }
   ::shutdown(Fd, SHUT_RDWR);
   Changed.notify_all();
@@ -236,13 +241,17 @@ void TNetComDevice::Reader() {
       return;
     }
     std::uint32_t events = 0, errors = 0;
+    bool reply = false;
     {
       std::lock_guard lock(Mutex);
       Decode(buffer, std::size_t(n), events, errors);
       PendingErrors |= errors;
+      Reads.Serve(Input, Timeouts);
+      reply = !Replies.empty();
     }
     Changed.notify_all();
     if (events) Raise(events);
+    if (reply) FlushReplies();
   }
 }
 
@@ -307,13 +316,19 @@ void TNetComDevice::Decode(const std::uint8_t* bytes, std::size_t count, std::ui
   flush();
 }
 
-// Lock held. The options of ours are taken, every other refused.
+// Lock held. The options of ours are taken, every other refused, once: a
+// request for a state already refused is not answered again, so a server
+// that repeats itself cannot make us send without end. The refusals go out
+// from the reader, after the lock.
 void TNetComDevice::Negotiate(std::uint8_t command, std::uint8_t option) {
   const bool ours = option == BINARY || option == SGA || option == COM_PORT;
   if (command == DO && option == COM_PORT) Answers[0] = "";
   if (ours) return;  // asked for already in Open
-  if (command == DO) ::send(Fd, Bytes({IAC, WONT, option}).data(), 3, MSG_NOSIGNAL);
-  if (command == WILL) ::send(Fd, Bytes({IAC, DONT, option}).data(), 3, MSG_NOSIGNAL);
+  if (command != DO && command != WILL) return;
+  std::bitset<256>& refused = Refused[command == WILL];
+  if (refused.test(option)) return;
+  refused.set(option);
+  Replies += Bytes({IAC, command == DO ? WONT : DONT, option});
 }
 
 // Lock held: the server's answer or notification.
@@ -356,6 +371,7 @@ void TNetComDevice::Lose(int error) {
     if (Closing) return;
     Lost = true;
     LostError = error == 0 ? EIO : error;
+    Reads.EndAll(LostError, true);  // what came before still counts
   }
   Changed.notify_all();
   Signal(WakeFd);
@@ -363,16 +379,66 @@ void TNetComDevice::Lose(int error) {
 
 // ---------------------------------------------------------- what goes out
 
-int TNetComDevice::SendRaw(const std::string& bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::send(Fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+int TNetComDevice::SendSome(const char* bytes, std::size_t size, std::int64_t deadline, std::size_t& sent) {
+  sent = 0;
+  while (sent < size) {
+    int wait = -1;
+    if (deadline >= 0) {
+      wait = int(std::min<std::int64_t>(deadline - ComNowMs(), 1 << 30));
+      if (wait < 0) wait = 0;
+    }
+    pollfd p{Fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready == 0) return ETIMEDOUT;
+    const ssize_t n = ::send(Fd, bytes + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EINTR) continue;
       return errno;
     }
-    done += std::size_t(n);
+    sent += std::size_t(n);
   }
   return 0;
+}
+
+int TNetComDevice::SendOwed(std::int64_t deadline) {
+  {
+    std::lock_guard lock(Mutex);
+    Owed += std::exchange(Replies, {});
+  }
+  if (Owed.empty()) return 0;
+  std::size_t sent = 0;
+  const int error = SendSome(Owed.data(), Owed.size(), deadline, sent);
+  Owed.erase(0, sent);
+  return error;
+}
+
+// From the reader: refusals go when nobody else sends and the socket takes
+// them at once; otherwise they go with the next thing sent.
+void TNetComDevice::FlushReplies() {
+  std::unique_lock send(SendMutex, std::try_to_lock);
+  if (send.owns_lock()) SendOwed(ComNowMs());
+}
+
+int TNetComDevice::SendRaw(const std::string& bytes) {
+  std::lock_guard send(SendMutex);
+  const std::int64_t deadline = ComNowMs() + TimeoutMs;
+  if (const int error = SendOwed(deadline)) return error;
+  std::size_t sent = 0;
+  const int error = SendSome(bytes.data(), bytes.size(), deadline, sent);
+  if (sent < bytes.size()) Owed.append(bytes, sent);  // a command goes whole, later if need be
+  return error;
+}
+
+int TNetComDevice::SendData(const std::string& data, std::int64_t deadline, std::size_t& sent) {
+  sent = 0;
+  if (const int error = SendOwed(deadline)) return error;
+  const int error = SendSome(data.data(), data.size(), deadline, sent);
+  // Cut between the two halves of a doubled IAC: the second half is owed,
+  // so that the next byte on the wire is never read as a command.
+  if (Rfc2217 && sent > 0 && std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC)) % 2 == 1)
+    Owed += char(IAC);
+  return error;
 }
 
 int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool control) {
@@ -506,99 +572,97 @@ int TNetComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* sto
   }
 }
 
+void TNetComDevice::Complete(TComOverlapped& ov, int error) {
+  ov.Completed = true;
+  ov.Error = error;
+  Changed.notify_all();
+}
+
 int TNetComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) {
+  ov.Write = false;
+  ov.Buffer = static_cast<std::uint8_t*>(buffer);
+  ov.Requested = count;
   ov.Done = 0;
   ov.Error = 0;
-  ov.Completed = true;
-  auto* target = static_cast<std::uint8_t*>(buffer);
-  TLock lock(Mutex);
-  const TCommTimeouts t = Timeouts;
-  const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-  const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD;
-  const std::uint64_t total = firstByte ? t.ReadTotalTimeoutConstant
-                                        : std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
-  const auto end = TClock::now() + std::chrono::milliseconds(total);
-  auto lastByte = TClock::now();
-  for (;;) {
-    const std::size_t got = Input.Take(target + ov.Done, count - ov.Done);
-    if (got > 0) {
-      ov.Done += std::uint32_t(got);
-      lastByte = TClock::now();
-      Changed.notify_all();  // room for the reader
-    }
-    if (ov.Done == count || immediate || (firstByte && ov.Done > 0)) break;
-    if (Lost) {
-      ov.Error = LostError;
-      break;
-    }
-    auto until = TClock::time_point::max();
-    if (total > 0) until = end;
-    if (t.ReadIntervalTimeout > 0 && t.ReadIntervalTimeout != MAXDWORD && ov.Done > 0)
-      until = std::min(until, lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
-    if (until != TClock::time_point::max() && TClock::now() >= until) break;
-    if (until == TClock::time_point::max())
-      Changed.wait(lock);
-    else
-      Changed.wait_until(lock, until);
-    if (Closing) {
-      ov.Error = ERROR_OPERATION_ABORTED;
-      break;
-    }
+  ov.Completed = false;
+  ov.StartMs = ComNowMs();
+  ov.LastByteMs = 0;
+  std::lock_guard lock(Mutex);
+  if (Fd < 0 || Closing) {
+    ov.Completed = true;
+    return ov.Error = EBADF;
   }
-  return ov.Error;
+  Reads.Add(ov);
+  if (Reads.Serve(Input, Timeouts)) Changed.notify_all();  // room for the reader
+  if (!ov.Completed && Lost) {
+    Reads.Remove(ov);
+    Complete(ov, LostError);
+  }
+  return ov.Completed ? ov.Error : ERROR_IO_PENDING;
 }
 
 int TNetComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) {
+  ov.Write = true;
+  ov.Requested = count;
   ov.Done = 0;
+  ov.Error = 0;
   ov.Completed = true;
-  std::string data = Rfc2217 ? Escaped(static_cast<const std::uint8_t*>(buffer), count)
-                             : std::string(static_cast<const char*>(buffer), count);
-  std::uint64_t limit;
+  TCommTimeouts timeouts;
   {
     std::lock_guard lock(Mutex);
+    if (Fd < 0 || Closing) return ov.Error = EBADF;
     if (Lost) return ov.Error = LostError;
-    limit = std::uint64_t(Timeouts.WriteTotalTimeoutMultiplier) * count + Timeouts.WriteTotalTimeoutConstant;
+    timeouts = Timeouts;
   }
-  // Without a time-out the socket takes it all, blocking as it must.
-  if (limit == 0) {
-    if (const int error = SendRaw(data)) return ov.Error = error;
-    ov.Done = count;
-    Raise(EV_TXEMPTY);
-    return ov.Error = 0;
-  }
-  // A write that the server does not take in time ends with what went.
-  const auto end = TClock::now() + std::chrono::milliseconds(limit);
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  const std::string data = Rfc2217 ? Escaped(bytes, count) : std::string(reinterpret_cast<const char*>(bytes), count);
+  // Writers queue for the socket in the order they came; the time-out runs
+  // from when this one has it.
+  std::lock_guard send(SendMutex);
+  ov.StartMs = ComNowMs();
   std::size_t sent = 0;
-  while (sent < data.size()) {
-    int wait = -1;
-    if (limit > 0) {
-      wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count());
-      if (wait <= 0) break;
-    }
-    pollfd p{Fd, POLLOUT, 0};
-    if (::poll(&p, 1, wait) == 0) break;
-    const ssize_t n = ::send(Fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      return ov.Error = errno;
-    }
-    sent += std::size_t(n);
-  }
+  const int error = SendData(data, ComWriteDeadline(timeouts, ov), sent);
   // Data bytes, not the escapes that went with them.
-  std::size_t escapes = 0;
-  if (Rfc2217)
-    for (std::size_t i = 0; i < sent; ++i)
-      if (std::uint8_t(data[i]) == IAC && i + 1 < sent && std::uint8_t(data[i + 1]) == IAC) ++escapes, ++i;
+  const std::size_t escapes = Rfc2217 ? std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC)) / 2 : 0;
   ov.Done = std::uint32_t(sent - escapes);
-  Raise(EV_TXEMPTY);
-  return ov.Error = 0;
+  if (error != 0 && error != ETIMEDOUT) {
+    Lose(error);
+    return ov.Error = error;
+  }
+  if (ov.Done == count && Owed.empty()) Raise(EV_TXEMPTY);
+  return ov.Error = 0;  // all went, or the time ran out: success with what went
 }
 
-int TNetComDevice::GetOverlappedResult(TComOverlapped& ov, bool) { return ov.Error; }
+int TNetComDevice::GetOverlappedResult(TComOverlapped& ov, bool wait) {
+  TLock lock(Mutex);
+  for (;;) {
+    if (!ov.Completed) {
+      Reads.Serve(Input, Timeouts);
+      Reads.Expire(Timeouts);
+    }
+    if (ov.Completed) return ov.Error;
+    if (!wait) return ERROR_IO_INCOMPLETE;
+    // Nobody ends a read by its time but whoever waits for it.
+    const std::int64_t deadline = Reads.Empty() ? -1 : ComReadDeadline(Timeouts, Reads.Front());
+    if (deadline < 0)
+      Changed.wait(lock);
+    else
+      Changed.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(deadline - ComNowMs(), 0)));
+  }
+}
+
+int TNetComDevice::CancelIo(TComOverlapped& ov) {
+  std::lock_guard lock(Mutex);
+  Reads.Remove(ov);
+  if (!ov.Completed) Complete(ov, ERROR_OPERATION_ABORTED);
+  return 0;
+}
 
 int TNetComDevice::PurgeComm(std::uint32_t flags) {
   {
     std::lock_guard lock(Mutex);
+    if (Fd < 0 || Closing) return EBADF;
+    if (flags & PURGE_RXABORT) Reads.EndAll(ERROR_OPERATION_ABORTED, false);
     if (flags & PURGE_RXCLEAR) Input.Clear();
   }
   Changed.notify_all();
@@ -638,6 +702,10 @@ int TNetComDevice::EscapeCommFunction(std::uint32_t function) {
 
 int TNetComDevice::TransmitCommChar(char c) {
   if (!IsOpen()) return EBADF;
+  {
+    std::lock_guard lock(Mutex);
+    if (Lost) return LostError;
+  }
   const std::uint8_t byte = std::uint8_t(c);
   return SendRaw(Rfc2217 ? Escaped(&byte, 1) : std::string(1, c));
 }

@@ -8,13 +8,16 @@
 // Options (as pyserial's): timeout=SECONDS for connecting and for each
 // answer of the server (3), ign_set_control (do not wait for answers to
 // control requests), linestate=MASK (the line states reported, 0xFF... ).
-// A reader thread takes what the server sends into the input queue; reads
-// and writes complete at once (a write sends everything or fails).
+// A reader thread takes what the server sends into the input queue and
+// serves the reads under way. A write goes to the socket in the caller's
+// call, within its write time-outs; everything sent goes in whole Telnet
+// units, one sender at a time, so that a reply never lands inside data.
 #pragma once
 
 #include "ComDevice.h"
 #include "ComInputQueue.h"
 
+#include <bitset>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -45,6 +48,7 @@ public:
   int ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) override;
   int WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) override;
   int GetOverlappedResult(TComOverlapped& ov, bool wait) override;
+  int CancelIo(TComOverlapped& ov) override;
   int PurgeComm(std::uint32_t flags) override;
   int ClearCommError(std::uint32_t& errors, TComStat& stat) override;
   int GetCommModemStatus(std::uint32_t& status) override;
@@ -59,7 +63,18 @@ private:
   void Decode(const std::uint8_t* bytes, std::size_t count, std::uint32_t& events, std::uint32_t& errors);
   void Negotiate(std::uint8_t command, std::uint8_t option);
   void Subnegotiation();
+  // Sends a Telnet command or request whole within the time-out; what the
+  // server does not take in time is owed and goes before anything else.
   int SendRaw(const std::string& bytes);
+  // Send lock held: sends data from at (escaped for Telnet) until deadline
+  // (-1: none); counts the bytes that went in sent. Replies and owed bytes
+  // go first, and between whole units.
+  int SendData(const std::string& data, std::int64_t deadline, std::size_t& sent);
+  int SendSome(const char* bytes, std::size_t size, std::int64_t deadline, std::size_t& sent);
+  // Send lock held: the owed bytes and the replies the reader queued.
+  int SendOwed(std::int64_t deadline);
+  void FlushReplies();
+  void Complete(TComOverlapped& ov, int error);
   // A COM-PORT-OPTION request and, for a line setting, its answer within
   // the time-out; 0, ETIMEDOUT when none came, EINVAL for another value.
   int Request(std::uint8_t command, const std::string& value, bool control);
@@ -78,8 +93,14 @@ private:
   int WakeFd = -1;  // wakes an event wait: events came, the mask changed
   std::thread ReaderThread;
 
+  std::mutex SendMutex;  // one sender at a time; guards Owed
+  std::string Owed;      // bytes that must go before anything else
+
   mutable std::mutex Mutex;  // everything below
   std::condition_variable Changed;
+  TComPendingReads Reads{[this](TComOverlapped& ov, int error) { Complete(ov, error); }};
+  std::string Replies;  // option refusals the reader queued
+  std::bitset<256> Refused[2];  // options refused: [0] DO, [1] WILL; said once
   TComInputQueue Input;
   TCommTimeouts Timeouts{};
   std::uint32_t Mask = 0;

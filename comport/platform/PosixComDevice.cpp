@@ -127,7 +127,8 @@ int TPosixComDevice::Open(const std::string& path) {
   ToggleNoted = false;
   Input.Clear();
   Input.Reserve(MinQueueSize);
-  Reads.clear();
+  Reads.EndAll(ERROR_OPERATION_ABORTED, false);
+  Writes.clear();
   DrainEventFd(NotifyFd);
   NotifySignalled = false;
   if (WakeSignalled) DrainEventFd(WakeFd);
@@ -151,6 +152,7 @@ int TPosixComDevice::Close() {
     UpdateInputWatch();
     Input.Clear();
     TxPending = false;
+    Work.notify_all();  // the transfer thread ends
   }
   {
     std::lock_guard lock(Mutex);
@@ -161,6 +163,7 @@ int TPosixComDevice::Close() {
     TLock lock(Mutex);
     Idle.wait(lock, [this] { return Busy == 0; });
   }
+  if (TransferThread.joinable()) TransferThread.join();
   if (Rs485) {
     serial_rs485 off{};
     ::ioctl(fd, TIOCSRS485, &off);
@@ -277,6 +280,7 @@ int TPosixComDevice::ClearCommError(std::uint32_t& errors, TComStat& stat) {
   stat.InQue = std::uint32_t(Input.Size());
   // With transmit-empty watched and nothing pending, the output has left.
   stat.OutQue = Lost || (!TxPending && (Mask & EV_TXEMPTY)) ? 0 : OutQueue();
+  for (const TComOverlapped* ov : Writes) stat.OutQue += ov->Requested - ov->Done;
   errors = std::exchange(PendingErrors, 0);
   return 0;
 }

@@ -3,10 +3,13 @@
 // Like a Win32 driver, the device has an input queue of its own: received
 // bytes are drained from the tty into it, the kernel's error marks decoded,
 // and what arrived recorded as line events; reads and queue counts serve from
-// it, pending reads first, in the order they were issued. No thread of the
-// device's own drains the line: whoever waits for events does (the port's
-// event thread, or the UI thread's event loop through EventFd), and so does
-// every read and queue count. While nobody looks, the kernel holds the bytes.
+// it, pending reads first, in the order they were issued. Whoever waits for
+// events drains the line (the port's event thread, or the UI thread's event
+// loop through EventFd), and so does every read and queue count; while
+// nobody looks, the kernel holds the bytes. Writes queue in the order
+// issued; what the line does not take at once, and reads that wait for
+// bytes, are carried on by the device's transfer thread, which runs only
+// while something is pending and ends with Close.
 //
 // Everything that changes is guarded by one lock. The descriptor is used
 // outside it only by calls that block in poll, and Close waits for those to
@@ -79,19 +82,22 @@ private:
   void MarkLost(int error);
   // Keeps the tty in the event set exactly while the waiter should drain it.
   void UpdateInputWatch();
-  // Bytes went out: EV_TXEMPTY once they have left the line.
-  void NoteWritten();
+  // EV_TXEMPTY once every byte written has left the line.
   void CheckTxEmpty();
   void Complete(TComOverlapped& ov, int error);
-  // Wakes every read and write blocked on the line, to look at its state.
+  // Wakes the transfer thread when it is blocked on the line.
   void Wake();
   void Unqueue(TComOverlapped& ov);
   void AbortTransfers(bool reads, bool writes);
-  // Whole operations; lock held, released while blocked.
-  int Start(TComOverlapped& ov, bool write, std::uint8_t* buffer, std::uint32_t count, TLock& lock);
-  void ProgressRead(TComOverlapped& ov, bool wait, TLock& lock);
-  void ProgressWrite(TComOverlapped& ov, bool wait, TLock& lock);
-  std::int64_t Deadline(const TComOverlapped& ov) const;
+  // Reads and writes; lock held.
+  int Start(TComOverlapped& ov, bool write, std::uint8_t* buffer, std::uint32_t count);
+  // Writes what the line takes, front write first; ends writes whose time
+  // ran out and fails them all when the line has gone.
+  void PumpWrites();
+  void NextWrite();
+  // The transfer thread: carries on pending reads and writes.
+  void Transfers();
+  void StartTransfers();
   // Waits up to timeoutMs (-1: no limit) for fd to be ready for events, or
   // for Wake; the lock is released meanwhile. Returns poll's revents of fd,
   // or -1 on an error (errno set).
@@ -119,7 +125,11 @@ private:
   int Fd = -1;
   bool Virtual = false;
   TComInputQueue Input;
-  std::deque<TComOverlapped*> Reads;  // pending reads, oldest first
+  TComPendingReads Reads{[this](TComOverlapped& ov, int error) { Complete(ov, error); }};
+  std::deque<TComOverlapped*> Writes;  // pending writes, oldest first
+  std::condition_variable Completed;   // a read or write completed
+  std::condition_variable Work;        // the transfer thread has something to do
+  std::thread TransferThread;
   TCommTimeouts Timeouts{};
   std::uint32_t Mask = 0;
   std::uint32_t Pending = 0;        // events found, not yet taken by a wait
@@ -130,12 +140,10 @@ private:
   int WatchedFd = -1;         // the tty while it is in the event set
   bool TxPending = false;     // bytes written that have not yet left the line
   int Busy = 0;               // calls that use the descriptor outside the lock
-  int Blocked = 0;            // of them, reads and writes that WakeFd wakes
+  int Blocked = 0;            // of them, the transfer thread that WakeFd wakes
   bool WakeSignalled = false;
   bool DefaultErrorIsParity = false;
   std::uint32_t Baud = 9600;
-  std::uint64_t ReadGeneration = 0;
-  std::uint64_t WriteGeneration = 0;
   bool HasCounters = false;
   serial_icounter_struct Counters{};
   int ModemLines = 0;

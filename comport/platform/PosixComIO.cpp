@@ -16,10 +16,7 @@
 
 namespace {
 
-std::int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+std::int64_t NowMs() { return ComNowMs(); }
 
 constexpr std::uint32_t ReceiveEvents = EV_RXCHAR | EV_RXFLAG | EV_ERR | EV_BREAK | EV_RX80FULL;
 
@@ -124,22 +121,18 @@ void TPosixComDevice::MarkLost(int error) {
   Lost = true;
   LostError = error ? error : EIO;
   PendingErrors |= CE_IOE;
-  // Pending reads end with what they have, or with the error.
-  for (TComOverlapped* ov : Reads) Complete(*ov, ov->Done > 0 ? 0 : LostError);
-  Reads.clear();
+  // Pending reads end with what they have, or with the error; writes fail.
+  Reads.EndAll(LostError, true);
+  for (TComOverlapped* ov : Writes) Complete(*ov, LostError);
+  Writes.clear();
   Wake();
   Notify();
   UpdateInputWatch();
 }
 
-void TPosixComDevice::NoteWritten() {
-  if (!(Mask & EV_TXEMPTY)) return;
-  TxPending = true;
-  CheckTxEmpty();
-}
-
 void TPosixComDevice::CheckTxEmpty() {
-  if (!TxPending) return;
+  // Transmit-empty means every byte written: none still queued here either.
+  if (!TxPending || !Writes.empty()) return;
   // A pseudo-terminal hands what is written straight to its other side.
   const std::uint32_t out = Lost || Fd < 0 || Virtual ? 0 : OutQueue();
   if (out == 0) {
@@ -192,31 +185,13 @@ std::uint32_t TPosixComDevice::Fill() {
 }
 
 void TPosixComDevice::ServeReads() {
-  while (!Reads.empty()) {
-    TComOverlapped& ov = *Reads.front();
-    // A read whose time ran out before these bytes came has ended with what
-    // it had; they are the next read's.
-    if (const std::int64_t deadline = Deadline(ov); deadline > 0 && NowMs() >= deadline) {
-      Reads.pop_front();
-      Complete(ov, 0);
-      continue;
-    }
-    const std::size_t n = Input.Take(ov.Buffer + ov.Done, ov.Requested - ov.Done);
-    if (n > 0) {
-      ov.Done += std::uint32_t(n);
-      ov.LastByteMs = NowMs();
-    }
-    const std::int64_t deadline = Deadline(ov);
-    if (ov.Done < ov.Requested && deadline != 0 && (deadline < 0 || NowMs() < deadline)) return;  // waits for more
-    Reads.pop_front();
-    Complete(ov, 0);
-  }
+  if (Reads.Serve(Input, Timeouts)) UpdateInputWatch();  // a full queue has room again
 }
 
 void TPosixComDevice::Complete(TComOverlapped& ov, int error) {
   ov.Completed = true;
   ov.Error = error;
-  Wake();  // its owner may be blocked on the line
+  Completed.notify_all();
 }
 
 void TPosixComDevice::Wake() {
@@ -226,17 +201,21 @@ void TPosixComDevice::Wake() {
 }
 
 void TPosixComDevice::Unqueue(TComOverlapped& ov) {
-  const auto it = std::find(Reads.begin(), Reads.end(), &ov);
-  if (it != Reads.end()) Reads.erase(it);
+  if (Reads.Remove(ov)) return;
+  const auto it = std::find(Writes.begin(), Writes.end(), &ov);
+  if (it == Writes.end()) return;
+  const bool front = it == Writes.begin();
+  Writes.erase(it);
+  if (front && !Writes.empty()) Writes.front()->StartMs = NowMs();
 }
 
 void TPosixComDevice::AbortTransfers(bool reads, bool writes) {
-  if (reads) {
-    ++ReadGeneration;
-    for (TComOverlapped* ov : Reads) Complete(*ov, ERROR_OPERATION_ABORTED);
-    Reads.clear();
+  if (reads) Reads.EndAll(ERROR_OPERATION_ABORTED, false);
+  if (writes) {
+    for (TComOverlapped* ov : Writes) Complete(*ov, ERROR_OPERATION_ABORTED);
+    Writes.clear();
+    CheckTxEmpty();
   }
-  if (writes) ++WriteGeneration;
   Wake();
 }
 
@@ -244,22 +223,23 @@ void TPosixComDevice::AbortTransfers(bool reads, bool writes) {
 
 int TPosixComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& ov) {
   TLock lock(Mutex);
-  return Start(ov, false, static_cast<std::uint8_t*>(buffer), count, lock);
+  return Start(ov, false, static_cast<std::uint8_t*>(buffer), count);
 }
 
 int TPosixComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverlapped& ov) {
   TLock lock(Mutex);
-  return Start(ov, true, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), count, lock);
+  return Start(ov, true, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), count);
 }
 
 int TPosixComDevice::GetOverlappedResult(TComOverlapped& ov, bool wait) {
   TLock lock(Mutex);
-  if (!ov.Completed) {
-    if (ov.Write)
-      ProgressWrite(ov, wait, lock);
-    else
-      ProgressRead(ov, wait, lock);
+  if (!ov.Completed && !ov.Write) {
+    // A look at the line and the clock, so that polling needs no thread.
+    if (Fd >= 0 && !Lost && Input.Size() < ov.Requested - ov.Done) Raise(Fill());
+    ServeReads();
+    Reads.Expire(Timeouts);
   }
+  if (wait) Completed.wait(lock, [&] { return ov.Completed; });
   if (!ov.Completed) return ERROR_IO_INCOMPLETE;
   return ov.Error;
 }
@@ -268,6 +248,7 @@ int TPosixComDevice::CancelIo(TComOverlapped& ov) {
   std::lock_guard lock(Mutex);
   Unqueue(ov);
   if (!ov.Completed) Complete(ov, ERROR_OPERATION_ABORTED);
+  CheckTxEmpty();
   return 0;
 }
 
@@ -282,23 +263,21 @@ int TPosixComDevice::PurgeComm(std::uint32_t flags) {
   return 0;
 }
 
-// The byte goes straight to the driver; POSIX has no way to put it ahead of
-// bytes the driver already holds.
+// The byte goes to the driver behind the writes queued before it; POSIX
+// has no way to put it ahead of bytes the driver already holds.
 int TPosixComDevice::TransmitCommChar(char c) {
   TLock lock(Mutex);
-  if (Fd < 0) return EBADF;
   TComOverlapped ov;
-  int result = Start(ov, true, reinterpret_cast<std::uint8_t*>(&c), 1, lock);
+  int result = Start(ov, true, reinterpret_cast<std::uint8_t*>(&c), 1);
   if (result == ERROR_IO_PENDING) {
-    ProgressWrite(ov, true, lock);
+    Completed.wait(lock, [&] { return ov.Completed; });
     result = ov.Error;
   }
   if (result == 0 && ov.Done != 1) result = ETIMEDOUT;
   return result;
 }
 
-int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer, std::uint32_t count, TLock& lock) {
-  if (Fd < 0) return EBADF;
+int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer, std::uint32_t count) {
   ov.Write = write;
   ov.Buffer = buffer;
   ov.Requested = count;
@@ -307,72 +286,38 @@ int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer,
   ov.Error = 0;
   ov.StartMs = NowMs();
   ov.LastByteMs = 0;
-  ov.Generation = write ? WriteGeneration : ReadGeneration;
+  if (Fd < 0) {
+    ov.Completed = true;
+    return ov.Error = EBADF;
+  }
   if (write) {
-    ProgressWrite(ov, false, lock);
-  } else {
-    // Behind the reads issued before it, which take the bytes first.
-    Reads.push_back(&ov);
-    ServeReads();
-    ProgressRead(ov, false, lock);
-  }
-  return ov.Completed ? ov.Error : ERROR_IO_PENDING;
-}
-
-// When a read or write under way gives up (their Win32 meaning); 0: at
-// once, -1: never.
-std::int64_t TPosixComDevice::Deadline(const TComOverlapped& ov) const {
-  const TCommTimeouts& t = Timeouts;
-  if (ov.Write) {
-    const std::uint64_t total = std::uint64_t(t.WriteTotalTimeoutMultiplier) * ov.Requested + t.WriteTotalTimeoutConstant;
-    return total > 0 ? ov.StartMs + std::int64_t(total) : -1;
-  }
-  const bool interval = t.ReadIntervalTimeout == MAXDWORD;
-  if (interval && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) return 0;  // at once
-  if (interval && t.ReadTotalTimeoutMultiplier == MAXDWORD && t.ReadTotalTimeoutConstant != MAXDWORD)
-    return ov.Done > 0 ? 0 : ov.StartMs + t.ReadTotalTimeoutConstant;  // the first bytes end the read
-  const std::uint64_t total = std::uint64_t(t.ReadTotalTimeoutMultiplier) * ov.Requested + t.ReadTotalTimeoutConstant;
-  std::int64_t deadline = total > 0 ? ov.StartMs + std::int64_t(total) : -1;
-  if (!interval && t.ReadIntervalTimeout > 0 && ov.Done > 0) {
-    const std::int64_t gap = ov.LastByteMs + t.ReadIntervalTimeout;
-    deadline = deadline < 0 ? gap : std::min(deadline, gap);
-  }
-  return deadline;
-}
-
-void TPosixComDevice::ProgressRead(TComOverlapped& ov, bool wait, TLock& lock) {
-  for (;;) {
-    if (ov.Completed) return;
-    if (Fd < 0) {
-      Unqueue(ov);
-      return Complete(ov, EBADF);
-    }
-    Raise(Fill());
-    if (ov.Completed) return;
     if (Lost) {
-      Unqueue(ov);
-      return Complete(ov, ov.Done > 0 ? 0 : LostError);
+      ov.Completed = true;
+      return ov.Error = LostError;
     }
-    const std::int64_t deadline = Deadline(ov), now = NowMs();
-    if (deadline >= 0 && now >= deadline) {
+    Writes.push_back(&ov);
+    PumpWrites();
+  } else {
+    // Behind the reads issued before it, which take the bytes first; what
+    // the line already holds comes in before a read that returns at once.
+    Reads.Add(ov);
+    if (!Lost && Input.Size() < count) Raise(Fill());
+    ServeReads();
+    if (!ov.Completed && Lost) {
       Unqueue(ov);
-      return Complete(ov, 0);  // timed out: success with what came
-    }
-    if (!wait) return;
-    if (BlockOn(Fd, POLLIN, LeftMs(deadline, now), lock) < 0) {
-      Unqueue(ov);
-      return Complete(ov, errno);
+      Complete(ov, LostError);
     }
   }
+  if (ov.Completed) return ov.Error;
+  StartTransfers();
+  return ERROR_IO_PENDING;
 }
 
-void TPosixComDevice::ProgressWrite(TComOverlapped& ov, bool wait, TLock& lock) {
-  for (;;) {
-    if (ov.Completed) return;
-    if (ov.Generation != WriteGeneration) return Complete(ov, ERROR_OPERATION_ABORTED);
-    if (Fd < 0) return Complete(ov, EBADF);
-    const std::uint32_t before = ov.Done;
+void TPosixComDevice::PumpWrites() {
+  while (!Writes.empty() && Fd >= 0) {
+    TComOverlapped& ov = *Writes.front();
     int error = 0;
+    const std::uint32_t before = ov.Done;
     while (ov.Done < ov.Requested) {
       const ssize_t n = ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
       if (n > 0) {
@@ -384,25 +329,71 @@ void TPosixComDevice::ProgressWrite(TComOverlapped& ov, bool wait, TLock& lock) 
       error = n == 0 ? EIO : errno;
       break;
     }
-    if (ov.Done > before) NoteWritten();
-    if (error != 0) return Complete(ov, error);
-    if (ov.Done == ov.Requested) return Complete(ov, 0);
-    const std::int64_t deadline = Deadline(ov), now = NowMs();
-    if (deadline >= 0 && now >= deadline) return Complete(ov, 0);  // timed out: success with what went out
-    if (!wait) return;
-    const int revents = BlockOn(Fd, POLLOUT, LeftMs(deadline, now), lock);
-    if (revents < 0) return Complete(ov, errno);
-    if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLOUT) && ov.Generation == WriteGeneration &&
-        Fd >= 0) {
-      // One more attempt reports the device's own error (EIO for a
-      // pseudo-terminal whose other side closed).
-      const ssize_t n = ::write(Fd, ov.Buffer + ov.Done, ov.Requested - ov.Done);
-      if (n > 0) {
-        ov.Done += std::uint32_t(n);
-        NoteWritten();
-        continue;
-      }
-      return Complete(ov, n == 0 || errno == EAGAIN ? EIO : errno);
+    if (ov.Done > before && (Mask & EV_TXEMPTY)) TxPending = true;
+    if (error != 0) {
+      // The line has gone (EIO on a pseudo-terminal whose other side closed).
+      MarkLost(error);
+      return;
+    }
+    const std::int64_t deadline = ComWriteDeadline(Timeouts, ov);
+    if (ov.Done < ov.Requested && (deadline < 0 || NowMs() < deadline)) return;  // the line is full
+    NextWrite();  // all went, or its time ran out: success with what went out
+  }
+}
+
+void TPosixComDevice::NextWrite() {
+  TComOverlapped& ov = *Writes.front();
+  Writes.pop_front();
+  Complete(ov, 0);
+  if (!Writes.empty()) Writes.front()->StartMs = NowMs();  // its time runs from here
+  CheckTxEmpty();
+}
+
+void TPosixComDevice::StartTransfers() {
+  Work.notify_one();
+  if (TransferThread.joinable()) return;
+  TransferThread = std::thread([this] {
+    ::pthread_setname_np(::pthread_self(), "ComTransfer");
+    Transfers();
+  });
+}
+
+void TPosixComDevice::Transfers() {
+  TLock lock(Mutex);
+  while (Fd >= 0) {
+    PumpWrites();
+    if (!Reads.Empty()) {
+      if (!Lost && Input.Room() > 0) Raise(Fill());
+      ServeReads();
+      Reads.Expire(Timeouts);
+    }
+    if (Writes.empty() && Reads.Empty()) {
+      Work.wait(lock);
+      continue;
+    }
+    // Blocked until the line can take or give bytes, or the first of the
+    // front read's and write's deadlines.
+    std::int64_t deadline = -1;
+    const auto sooner = [&deadline](std::int64_t d) {
+      if (d >= 0 && (deadline < 0 || d < deadline)) deadline = d;
+    };
+    short events = 0;
+    if (!Writes.empty()) {
+      events |= POLLOUT;
+      sooner(ComWriteDeadline(Timeouts, *Writes.front()));
+    }
+    if (!Reads.Empty()) {
+      if (Input.Room() > 0) events |= POLLIN;
+      sooner(ComReadDeadline(Timeouts, Reads.Front()));
+    }
+    const int revents = BlockOn(Fd, events, LeftMs(deadline, NowMs()), lock);
+    if (Fd < 0) break;
+    if (revents < 0) {
+      MarkLost(errno);
+    } else if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & (POLLIN | POLLOUT))) {
+      // A hang-up: whatever is left to read comes in first.
+      Raise(Fill());
+      if (!Lost) MarkLost(EIO);
     }
   }
 }
