@@ -19,7 +19,7 @@ run: build
 	BUILD=$(BUILD) scripts/demo
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 package: build
 	cd $(BUILD) && cpack -G DEB
