@@ -5,6 +5,7 @@
 #include "CPortTexts.h"
 #include "DeviceServer.h"
 #include "NetAddress.h"
+#include "NetComDevice.h"
 #include "FakeComDevice.h"
 
 #include <gtest/gtest.h>
@@ -171,6 +172,10 @@ TEST_P(RawNetworkTest, ARawSocketCarriesBytesAndAddressesThatLeadNowhereSaySo) {
       {"rfc2217://127.0.0.1", "is not a network port's name"},
       {"socket://[::1:7000", "is not a network port's name"},
       {"rfc2217://127.0.0.1:7000?speed=fast", "is not a network port's name"},
+      {"rfc2217://127.0.0.1:70000", "is not a network port's name"},  // never cut to 16 bits
+      {"socket://127.0.0.1:0", "is not a network port's name"},
+      {"rfc2217://127.0.0.1:7000?timeout=nan", "is not a network port's name"},
+      {"rfc2217://127.0.0.1:7000?timeout=1e-9", "is not a network port's name"},
       {"rfc2217://[::1]:" + std::to_string(refused), ""}};
   for (const auto& [name, told] : cases) {
     TComPort nowhere;
@@ -276,3 +281,87 @@ TEST(ScriptedServer, NotificationsBecomeEventsAndAnOtherAnswerIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, NetworkTest, testing::Values("ser2net", "pyserial"));
 INSTANTIATE_TEST_SUITE_P(Servers, RawNetworkTest, testing::Values("ser2net"));
+
+// A hostile server floods option requests and never reads: each option is
+// refused once, nothing waits on the full socket under the device's lock,
+// and a write that the server does not take ends at its time-out, cut only
+// between whole Telnet units.
+TEST(ScriptedServer, AFloodingServerThatStopsReadingHoldsNobodyUp) {
+  SetMainThread();
+  int serverPort = 0;
+  const int listener = LoopbackListener(serverPort);
+  const int small = 4096;
+  setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // fills soon
+  std::atomic<bool> reading{false}, flooded{false};
+  std::string wire;  // what the server got, once it reads
+  std::thread server([&] {
+    const int c = accept(listener, nullptr, nullptr);
+    std::string flood = "\xff\xfd\x2c";  // DO COM-PORT-OPTION
+    for (int round = 0; round < 2000; ++round)
+      for (int option = 100; option < 200; ++option) flood += std::string{'\xff', '\xfd', char(option)};
+    for (std::size_t at = 0; at < flood.size();) {
+      const ssize_t n = ::send(c, flood.data() + at, flood.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      at += std::size_t(n);
+    }
+    flooded = true;
+    while (!reading) usleep(1000);
+    char buffer[65536];
+    for (ssize_t n; (n = recv(c, buffer, sizeof buffer, 0)) > 0;) wire.append(buffer, std::size_t(n));
+    close(c);
+  });
+  auto device = std::make_unique<TNetComDevice>();
+  ASSERT_EQ(device->Open("rfc2217://127.0.0.1:" + std::to_string(serverPort) + "?timeout=1&ign_set_control"), 0);
+  while (!flooded) usleep(1000);
+  // Calls on the device answer at once although the socket is full.
+  const auto start = Clock::now();
+  std::uint32_t errors = 0;
+  TComStat stat;
+  EXPECT_EQ(device->ClearCommError(errors, stat), 0);
+  EXPECT_EQ(device->SetCommMask(EV_RXCHAR), 0);
+  // A write of IACs that the server does not take: it ends at its time-out.
+  TCommTimeouts timeouts;
+  timeouts.WriteTotalTimeoutConstant = 200;
+  ASSERT_EQ(device->SetCommTimeouts(timeouts), 0);
+  const std::string iacs(8 << 20, '\xff');
+  TComOverlapped ov;
+  EXPECT_EQ(device->WriteFile(iacs.data(), std::uint32_t(iacs.size()), ov), 0);
+  EXPECT_LT(ov.Done, iacs.size());
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  reading = true;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  ASSERT_EQ(device->SetCommTimeouts(timeouts), 0);
+  TComOverlapped end;
+  EXPECT_EQ(device->WriteFile("END", 3, end), 0);
+  device->Close();
+  server.join();
+  close(listener);
+  // Each option refused once; then exactly the data counted, and "END".
+  std::size_t refusals = 0, data = 0;
+  std::string tail;
+  for (std::size_t i = 0; i < wire.size(); ++i) {
+    if (wire[i] != '\xff') {
+      tail += wire[i];
+      continue;
+    }
+    ASSERT_LT(i + 1, wire.size());
+    const char command = wire[++i];
+    if (command == '\xff') {
+      ++data;
+    } else if (command == '\xfc') {  // WONT
+      ++refusals;
+      ++i;
+    } else if (command == '\xfa') {  // a request of ours: to its end
+      i = wire.find("\xff\xf0", i);
+      ASSERT_NE(i, std::string::npos);
+      ++i;
+    } else if (command != '\xfb' && command != '\xfd') {
+      ADD_FAILURE() << "a stray Telnet command " << int(std::uint8_t(command)) << " at " << i;
+    } else {
+      ++i;  // WILL or DO of ours
+    }
+  }
+  EXPECT_EQ(refusals, 100u);
+  EXPECT_EQ(data, ov.Done);
+  EXPECT_EQ(tail, "END");
+}
