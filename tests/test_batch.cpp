@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -254,6 +255,23 @@ TEST_F(BatchTest, SeveralModulesReportedAsEachIsDone) {
   EXPECT_TRUE(fs::exists(File("rack-rackB-slot.dat")));
   // One device under two names is a usage error.
   EXPECT_EQ(UsageStatus({"--port", fast.Path, "--port", a + "/slot", "--read", File("x.dat")}), bsUsage);
+}
+
+// The module's line goes while a command waits for its answer: the line is
+// named as the fault at once (exit 2), never "no answer" after a spin.
+TEST_F(BatchTest, ALineThatGoesMidAnswerIsALostPort) {
+  TSimulator sim({"--silent"});
+  std::thread pull([&] {
+    usleep(100000);  // the load command is out and waits for its answer
+    sim.Stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const int status = Run({"--port", sim.Path, "--read", File("gone.dat"), "--timeout", "5000"});
+  pull.join();
+  EXPECT_EQ(status, bsPort) << Err.str();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the lost line was not heard";
+  EXPECT_NE(Err.str().find("The device went away"), std::string::npos) << Err.str();
+  EXPECT_EQ(Err.str().find("Not Ready"), std::string::npos) << Err.str();
 }
 
 // A plant's cabinet: 64 modules behind device servers' network ports, half

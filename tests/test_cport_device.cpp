@@ -2,6 +2,7 @@
 // error marks, and the translation of the line configuration block.
 #include "ComInputQueue.h"
 #include "PosixLine.h"
+#include "ComDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -125,4 +126,29 @@ TEST(PosixLine, TheBlockBecomesTermiosFlagsAndQueueRules) {
   EXPECT_EQ(virtualLine.IFlags, tcflag_t(IXON));
   EXPECT_FALSE(virtualLine.Rules.Marks);
   EXPECT_FALSE(virtualLine.Custom);
+}
+
+// The time-out table's corners: what waits for ever, what returns at once,
+// and totals far past 32 bits.
+TEST(ComTimeouts, TheTableAndItsCorners) {
+  TComOverlapped ov;
+  ov.StartMs = 1000;
+  ov.Requested = 30'000'000;
+  const auto read = [&](std::uint32_t i, std::uint32_t m, std::uint32_t c) {
+    return ComReadDeadline(TCommTimeouts{i, m, c, 0, 0}, ov);
+  };
+  EXPECT_EQ(read(MAXDWORD, 0, 0), 0);
+  EXPECT_EQ(read(MAXDWORD, MAXDWORD, 0), 0);  // never "for ever"
+  EXPECT_EQ(read(MAXDWORD, MAXDWORD, 200), 1200);
+  EXPECT_EQ(read(MAXDWORD, MAXDWORD, MAXDWORD), -1);
+  EXPECT_EQ(read(0, 0, 0), -1);
+  EXPECT_EQ(read(0, 100, 1000), 1000 + 3'000'001'000LL);  // past 32 bits
+  EXPECT_EQ(read(0, MAXDWORD, MAXDWORD), -1);             // past any wait meant
+  ov.Done = 1;
+  ov.LastByteMs = 5000;
+  EXPECT_EQ(read(MAXDWORD, MAXDWORD, 200), 0);  // the first bytes end it
+  EXPECT_EQ(read(20, 0, 0), 5020);
+  EXPECT_EQ(read(20, 0, 100), 1100);
+  EXPECT_EQ(ComWriteDeadline(TCommTimeouts{0, 0, 0, 100, 1000}, ov), 1000 + 3'000'001'000LL);
+  EXPECT_EQ(ComWriteDeadline(TCommTimeouts{}, ov), -1);
 }

@@ -593,11 +593,10 @@ int TNetComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& o
     return ov.Error = EBADF;
   }
   Reads.Add(ov);
+  // Once the connection has gone, what came before it is read, then reads
+  // fail (one that would return at once as well).
+  if (Lost && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
   if (Reads.Serve(Input, Timeouts)) Changed.notify_all();  // room for the reader
-  if (!ov.Completed && Lost) {
-    Reads.Remove(ov);
-    Complete(ov, LostError);
-  }
   return ov.Completed ? ov.Error : ERROR_IO_PENDING;
 }
 

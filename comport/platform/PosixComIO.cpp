@@ -302,11 +302,10 @@ int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer,
     // the line already holds comes in before a read that returns at once.
     Reads.Add(ov);
     if (!Lost && Input.Size() < count) Raise(Fill());
+    // Once the line has gone, what came before it is read, then reads fail
+    // (one that would return at once as well).
+    if (Lost && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
     ServeReads();
-    if (!ov.Completed && Lost) {
-      Unqueue(ov);
-      Complete(ov, LostError);
-    }
   }
   if (ov.Completed) return ov.Error;
   StartTransfers();
