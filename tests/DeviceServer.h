@@ -3,6 +3,8 @@
 // RFC 2217 server.
 #pragma once
 
+#include "StopProcess.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -119,13 +121,7 @@ public:
   }
   void Stop() {
     if (Pid <= 0) return;
-    // ser2net at times lingers over closing its lines: it gets two seconds.
-    kill(Pid, SIGTERM);
-    for (int i = 0; i < 100 && waitpid(Pid, nullptr, WNOHANG) == 0; ++i) usleep(20000);
-    if (waitpid(Pid, nullptr, WNOHANG) == 0) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, nullptr, 0);
-    }
+    StopProcess(Pid, 2000);  // ser2net at times lingers over closing its lines
     Pid = -1;
     std::remove((Dir + "/pid").c_str());
   }
@@ -158,8 +154,7 @@ public:
   }
   void Stop() {
     if (Pid <= 0) return;
-    kill(Pid, SIGTERM);
-    waitpid(Pid, nullptr, 0);
+    StopProcess(Pid);
     Pid = -1;
   }
   std::vector<int> Ports;

@@ -2,6 +2,8 @@
 // its exchanges are logged to a file.
 #pragma once
 
+#include "StopProcess.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -51,8 +53,7 @@ public:
   }
   void Stop() {
     if (Pid <= 0) return;
-    kill(Pid, SIGTERM);
-    waitpid(Pid, nullptr, 0);
+    StopProcess(Pid);
     Pid = -1;
   }
   bool Exited() {

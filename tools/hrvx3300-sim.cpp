@@ -127,7 +127,9 @@ public:
   int Run() {
     int commands = 0;
     for (;;) {
-      int c = ReadByte(-1);
+      // Waits in slices: a signal that came just before the wait (a checking
+      // build may hold it back until the wait ends) is acted on within one.
+      int c = ReadByte(1000);
       if (c == -2) return 0;  // the line has gone
       if (c < 0) continue;
       if (Options.ExitAfter >= 0 && commands >= Options.ExitAfter) {
