@@ -392,5 +392,25 @@ TEST_P(Conformance, PurgeAndCloseAbortAPendingRead) {
   }
 }
 
+// Line controls are taken by every device; the modem lines read back where
+// the device has them.
+TEST_P(Conformance, LineControlsAndModemLines) {
+  for (std::uint32_t control : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK})
+    EXPECT_EQ(Device->EscapeCommFunction(control), 0) << control;
+  std::uint32_t status = 0;
+  ASSERT_EQ(Device->GetCommModemStatus(status), 0);
+  if (GetParam() == "pty") NOT_APPLICABLE("a pseudo-terminal has no modem lines: they read as off");
+  if (GetParam() == "raw") NOT_APPLICABLE("a raw socket carries no modem lines");
+  if (Network())
+    NOT_APPLICABLE("the server's line here is a pseudo-terminal without modem lines (a scripted server's "
+                   "notifications are tested with the network ports)");
+  {
+    std::lock_guard lock(State->Mutex);
+    State->Modem = MS_CTS_ON | MS_RLSD_ON;
+  }
+  ASSERT_EQ(Device->GetCommModemStatus(status), 0);
+  EXPECT_EQ(status, std::uint32_t(MS_CTS_ON | MS_RLSD_ON));
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, Conformance, testing::Values("pty", "fake", "ser2net", "pyserial", "raw"),
                          [](const testing::TestParamInfo<std::string>& info) { return info.param; });

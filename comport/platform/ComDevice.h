@@ -18,13 +18,15 @@
 //   otherwise                             n bytes, or M*n + C ms (0: no limit)
 //                                         or I ms without a byte once one came
 // A read that returns at once first takes in what the line already holds.
-// Reads complete in the order issued, each from the bytes after the last.
-// A read that ran out of time succeeds with what it got (perhaps nothing).
+// Reads complete in the order issued, each from the bytes after the last;
+// a read's time runs from when it reaches the front of the queue. A read
+// that ran out of time succeeds with what it got (perhaps nothing).
 //
 // Writes. Overlapped writes go out in the order issued, whole (two writers
 // never interleave), and progress on their own: nobody has to ask for their
 // result. A write ends when all its bytes went, or after M*n + C ms of its
-// write time-outs (0: no limit), successfully with what went by then.
+// write time-outs (0: no limit; its time runs from when it reaches the
+// front of the queue), successfully with what went by then.
 // EV_TXEMPTY is raised only when every byte written has left the device.
 //
 // Loss and closing. Once the device has gone (adapter pulled, server gone)
@@ -159,10 +161,10 @@ struct TComOverlapped {
   std::uint32_t Done = 0;
   bool Completed = true;
   int Error = 0;
-  // Device-private progress: start, last byte, and the purge generation.
+  // Device-private progress: when its time began to run (it reached the
+  // front of its queue) and when its last byte came.
   std::int64_t StartMs = 0;
   std::int64_t LastByteMs = 0;
-  std::uint64_t Generation = 0;
 };
 
 class TComDevice {
