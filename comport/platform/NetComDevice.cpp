@@ -595,7 +595,7 @@ int TNetComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& o
   Reads.Add(ov);
   // Once the connection has gone, what came before it is read, then reads
   // fail (one that would return at once as well).
-  if (Lost && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
+  if (Lost && !ov.Completed && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
   if (Reads.Serve(Input, Timeouts)) Changed.notify_all();  // room for the reader
   return ov.Completed ? ov.Error : ERROR_IO_PENDING;
 }

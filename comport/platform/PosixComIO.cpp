@@ -304,7 +304,7 @@ int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer,
     if (!Lost && Input.Size() < count) Raise(Fill());
     // Once the line has gone, what came before it is read, then reads fail
     // (one that would return at once as well).
-    if (Lost && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
+    if (Lost && !ov.Completed && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
     ServeReads();
   }
   if (ov.Completed) return ov.Error;
