@@ -2,6 +2,7 @@
 // caption or default text, list items, colours and place.
 #include "Unit1.h"
 #include "Unit1Items.h"
+#include "Version.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,12 @@ const QColor Fuchsia(160, 0, 160);
 
 // The colours of the channel rows' captions, top to bottom.
 const QColor RowColors[] = {Blue, {}, Lime, Blue, {}, {}, Red, Lime, {}, Blue, {}, Blue, {}, Fuchsia, {}, Fuchsia, {}, Fuchsia, {}};
+
+// "Ver " and the major and minor numbers of the program's one version.
+QString VersionCaption() {
+  const QString version = HRVX3300_VERSION;
+  return "Ver " + version.section('.', 0, 1);
+}
 
 QString RowCaption(int row) { return QString::fromStdString(ChannelRowCaptions()[std::size_t(row)]); }
 
@@ -190,7 +197,7 @@ void TForm1::CreateForm() {
   version->setFrameShape(QFrame::Panel);
   version->setFrameShadow(QFrame::Sunken);
   version->setGeometry(8, 520, 145, 48);
-  auto* versionText = NewLabel(version, "Ver 4.2", QRect(0, 0, 145, 48));
+  auto* versionText = NewLabel(version, VersionCaption(), QRect(0, 0, 145, 48));
   versionText->setAlignment(Qt::AlignCenter);
   versionText->setFont(VerdanaFont(13, true));
 

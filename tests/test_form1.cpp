@@ -1,6 +1,7 @@
 #include "MessageRecorder.h"
 #include "ConfigFile.h"
 #include "Unit1.h"
+#include "Version.h"
 #include "Unit1Items.h"
 
 #include <QCheckBox>
@@ -127,7 +128,10 @@ TEST_F(Form1Test, StartsWithTheDefaultsOfAFreshWindow) {
   EXPECT_TRUE(form.RecvBuffer.empty());
   EXPECT_EQ(form.Edit_Mac6->text(), "EE");
   EXPECT_EQ(form.Edit_Src_Ip4->text(), "40");
-  EXPECT_EQ(FindComponent<QFrame>(&form, "Panel2")->findChild<QLabel*>()->text(), "Ver 4.2");
+  // The program's version, as --version and the package say it.
+  EXPECT_EQ(FindComponent<QFrame>(&form, "Panel2")->findChild<QLabel*>()->text(),
+            "Ver " + QString(HRVX3300_VERSION).section('.', 0, 1));
+  EXPECT_TRUE(QString(HRVX3300_VERSION).count('.') == 2) << HRVX3300_VERSION;
   EXPECT_EQ(form.findChild<QGroupBox*>("GroupBox16")->title(), " MAC Address  (HEX) ");
 }
 
