@@ -330,6 +330,34 @@ TEST_P(Conformance, TransmitEmptyWaitsForEveryByte) {
   EXPECT_EQ(Device->GetOverlappedResult(ov, true), 0);
 }
 
+// A write goes on while a read waits for bytes that do not come, and the
+// read is served while the write waits for a line that takes nothing.
+TEST_P(Conformance, AReadAndAWriteNeverWaitForEachOther) {
+  if (Fake()) NOT_APPLICABLE("the scripted fake's reads never wait and its writes never block");
+  ASSERT_EQ(Device->SetCommTimeouts(ReadTimeouts(0, 0, 0)), 0);
+  char c = 0;
+  TComOverlapped ov;
+  int read = Device->ReadFile(&c, 1, ov);
+  std::atomic<bool> done{read != ERROR_IO_PENDING};
+  std::thread reader([&] {
+    if (read == ERROR_IO_PENDING) read = Device->GetOverlappedResult(ov, true);
+    done = true;
+  });
+  const std::string big = Pattern(4 << 20, 5);  // more than the line holds while nobody reads
+  int written = -1;
+  std::thread writer([&] { written = Write(big); });
+  EXPECT_EQ(FarRead(big.size(), 20000).size(), big.size()) << "the write waited for the read";
+  writer.join();
+  EXPECT_EQ(written, 0);
+  FarWrite("x");
+  for (const auto end = Clock::now() + std::chrono::seconds(5); !done && Clock::now() < end;) usleep(1000);
+  EXPECT_TRUE(done) << "the read did not get its byte";
+  if (!done) Device->Close();  // ends the read
+  reader.join();
+  EXPECT_EQ(read, 0);
+  EXPECT_EQ(c, 'x');
+}
+
 // Two threads writing at once: each write reaches the line whole.
 TEST_P(Conformance, ConcurrentWritesNeverInterleave) {
   const std::size_t size = 256 * 1024;

@@ -349,7 +349,9 @@ void TPosixComDevice::NextWrite() {
 }
 
 void TPosixComDevice::StartTransfers() {
+  // The thread looks again: it may be blocked for another read or write.
   Work.notify_one();
+  Wake();
   if (TransferThread.joinable()) return;
   TransferThread = std::thread([this] {
     ::pthread_setname_np(::pthread_self(), "ComTransfer");
