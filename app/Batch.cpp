@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <stdexcept>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -185,10 +186,15 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
         module.Net = link.LoadNet();
         r.Step = "save";
         const TConfiguration read = TConfiguration::FromModule(module);
-        if (r.File == "-")
+        if (r.File == "-") {
+          std::lock_guard lock(reporter.Mutex);
           read.Write(reporter.Out);
-        else
+          // A closed or full standard output took nothing: never "read".
+          if (!reporter.Out.flush())
+            throw std::runtime_error("standard output did not take the configuration (closed, or its disk full)");
+        } else {
           read.Save(r.File);
+        }
         if (o.OnRead) o.OnRead(r.Port, read);
         r.Summary = "read the module into " + (r.File == "-" ? std::string("standard output") : Utf8Text(r.File));
         break;
@@ -302,6 +308,11 @@ int RunBatch(const TBatchOptions& o, std::ostream& out, std::ostream& err) {
     for (TPortResult& r : results) workers.emplace_back([&o, &file, &reporter, &r] { RunPort(o, file, reporter, r); });
     for (std::thread& w : workers) w.join();
     for (const TPortResult& r : results) status = std::max(status, r.Status);
+    // Results that did not reach standard output are a failure of their own.
+    if (!out.flush()) {
+      err << "hrvx3300: standard output did not take the results (closed, or its disk full)\n";
+      status = std::max(status, int(bsPort));
+    }
     if (const int signal = InterruptSignal.load()) {
       // What each module holds now.
       if (!o.Json)

@@ -38,7 +38,8 @@ int RunWithReports(int argc, char** argv, TBatchOptions& options) {
     try {
       WriteReportPdf(ShownFrom(found->second), {options.Ports[i], QDateTime::currentDateTime(), options.Files[i]},
                      options.ReportFiles[i]);
-      std::cout << options.Ports[i] << ": wrote the report to " << options.ReportFiles[i] << "\n";
+      // With --json standard output carries JSON lines only.
+      (options.Json ? std::cerr : std::cout) << options.Ports[i] << ": wrote the report to " << options.ReportFiles[i] << "\n";
     } catch (const std::exception& e) {
       std::cerr << "hrvx3300: " << options.Ports[i] << ": " << e.what() << "\n";
       status = std::max(status, int(bsPort));

@@ -346,6 +346,42 @@ TEST_F(BatchTest, StandardInputAndOutput) {
   EXPECT_EQ(status, bsSuccess) << Err.str();
 }
 
+// Standard output that takes nothing (closed, or its disk full): the
+// module's configuration was not read anywhere, and the run says so.
+TEST_F(BatchTest, AnOutputThatTakesNothingIsNoSuccess) {
+  struct TFull : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream nowhere(&full);
+  TSimulator sim({});
+  Err.str("");
+  EXPECT_EQ(RunBatch(ParseBatchOptions({"--port", sim.Path, "--read", "-"}), nowhere, Err), bsPort);
+  EXPECT_NE(Err.str().find("standard output did not take the configuration"), std::string::npos) << Err.str();
+  EXPECT_EQ(Err.str().find("read the module into"), std::string::npos) << Err.str();
+  // The results themselves, when they cannot be written.
+  Err.str("");
+  EXPECT_EQ(RunBatch(ParseBatchOptions({"--port", sim.Path, "--compare", Base()}), nowhere, Err), bsPort);
+  EXPECT_NE(Err.str().find("standard output did not take the results"), std::string::npos) << Err.str();
+}
+
+// With --json standard output carries JSON lines only, the report's too.
+TEST_F(BatchTest, JsonOutputStaysJsonWithAReport) {
+  TSimulator sim({});
+  const std::string command = std::string(HRVX3300_APP) + " --port " + sim.Path + " --read " + File("r.dat") +
+                              " --report " + File("r.pdf") + " --json 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe)) out += line;
+  EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 0) << out;
+  std::istringstream lines(out);
+  int count = 0;
+  for (std::string l; std::getline(lines, l); ++count) EXPECT_EQ(l.substr(0, 1), "{") << l;
+  EXPECT_EQ(count, 1) << out;
+  EXPECT_TRUE(std::filesystem::exists(File("r.pdf")));
+}
+
 TEST(RecordFields, EveryDifferingByteIsNamed) {
   TModuleImage sent = TConfiguration::FromModule(TModuleImage{}).ToModule();
   TModuleImage back = sent;
