@@ -126,24 +126,30 @@ void TComInputQueue::Clear() {
   FMarkState = 0;
 }
 
-bool TComPendingReads::Serve(TComInputQueue& input, const TCommTimeouts& timeouts) {
+bool TComPendingReads::Serve(TComInputQueue& input, const TCommTimeouts& timeouts, int lostError) {
   bool took = false;
+  const std::int64_t now = ComNowMs();
   while (!FReads.empty()) {
     TComOverlapped& ov = *FReads.front();
     // A read whose time ran out before these bytes came has ended with what
     // it had; they are the next read's.
-    if (const std::int64_t deadline = ComReadDeadline(timeouts, ov); deadline > 0 && ComNowMs() >= deadline) {
+    if (const std::int64_t deadline = ComReadDeadline(timeouts, ov); deadline > 0 && now >= deadline) {
       PopFront(0);
       continue;
     }
     const std::size_t n = input.Take(ov.Buffer + ov.Done, ov.Requested - ov.Done);
     if (n > 0) {
       ov.Done += std::uint32_t(n);
-      ov.LastByteMs = ComNowMs();
+      ov.LastByteMs = now;
       took = true;
     }
+    if (ov.Done < ov.Requested && lostError != 0) {
+      // No more will come: what came before the loss, else the error.
+      PopFront(ov.Done > 0 ? 0 : lostError);
+      continue;
+    }
     const std::int64_t deadline = ComReadDeadline(timeouts, ov);
-    if (ov.Done < ov.Requested && deadline != 0 && (deadline < 0 || ComNowMs() < deadline)) break;  // waits for more
+    if (ov.Done < ov.Requested && deadline != 0 && (deadline < 0 || now < deadline)) break;  // waits for more
     PopFront(0);
   }
   return took;

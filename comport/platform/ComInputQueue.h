@@ -82,8 +82,10 @@ public:
   TComOverlapped& Front() const { return *FReads.front(); }
   void Add(TComOverlapped& ov) { FReads.push_back(&ov); }
   // Hands queued bytes to the reads, oldest first, and completes those that
-  // are done or whose time has run out. Returns whether bytes were taken.
-  bool Serve(TComInputQueue& input, const TCommTimeouts& timeouts);
+  // are done or whose time has run out; once the line has gone (lostError),
+  // every read ends with what the queue still gave it, else with the error.
+  // Returns whether bytes were taken.
+  bool Serve(TComInputQueue& input, const TCommTimeouts& timeouts, int lostError);
   // Ends the front read when its time has run out.
   void Expire(const TCommTimeouts& timeouts);
   // Forgets a read (cancelled); whether it was here.

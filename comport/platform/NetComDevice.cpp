@@ -246,7 +246,7 @@ void TNetComDevice::Reader() {
       std::lock_guard lock(Mutex);
       Decode(buffer, std::size_t(n), events, errors);
       PendingErrors |= errors;
-      Reads.Serve(Input, Timeouts);
+      Reads.Serve(Input, Timeouts, 0);
       reply = !Replies.empty();
     }
     Changed.notify_all();
@@ -430,14 +430,17 @@ int TNetComDevice::SendRaw(const std::string& bytes) {
   return error;
 }
 
-int TNetComDevice::SendData(const std::string& data, std::int64_t deadline, std::size_t& sent) {
-  sent = 0;
+int TNetComDevice::SendData(const std::string& data, std::int64_t deadline, std::size_t& dataSent) {
+  dataSent = 0;
   if (const int error = SendOwed(deadline)) return error;
+  std::size_t sent = 0;
   const int error = SendSome(data.data(), data.size(), deadline, sent);
-  // Cut between the two halves of a doubled IAC: the second half is owed,
+  // Data bytes, not the escapes that went with them. Cut between the two
+  // halves of a doubled IAC, the byte counts and its second half is owed,
   // so that the next byte on the wire is never read as a command.
-  if (Rfc2217 && sent > 0 && std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC)) % 2 == 1)
-    Owed += char(IAC);
+  const std::size_t iacs = Rfc2217 ? std::size_t(std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC))) : 0;
+  if (iacs % 2 == 1) Owed += char(IAC);
+  dataSent = sent - iacs / 2;
   return error;
 }
 
@@ -593,10 +596,7 @@ int TNetComDevice::ReadFile(void* buffer, std::uint32_t count, TComOverlapped& o
     return ov.Error = EBADF;
   }
   Reads.Add(ov);
-  // Once the connection has gone, what came before it is read, then reads
-  // fail (one that would return at once as well).
-  if (Lost && !ov.Completed && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
-  if (Reads.Serve(Input, Timeouts)) Changed.notify_all();  // room for the reader
+  if (Reads.Serve(Input, Timeouts, Lost ? LostError : 0)) Changed.notify_all();  // room for the reader
   return ov.Completed ? ov.Error : ERROR_IO_PENDING;
 }
 
@@ -621,9 +621,7 @@ int TNetComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverla
   ov.StartMs = ComNowMs();
   std::size_t sent = 0;
   const int error = SendData(data, ComWriteDeadline(timeouts, ov), sent);
-  // Data bytes, not the escapes that went with them.
-  const std::size_t escapes = Rfc2217 ? std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC)) / 2 : 0;
-  ov.Done = std::uint32_t(sent - escapes);
+  ov.Done = std::uint32_t(sent);
   if (error != 0 && error != ETIMEDOUT) {
     Lose(error);
     return ov.Error = error;
@@ -636,7 +634,7 @@ int TNetComDevice::GetOverlappedResult(TComOverlapped& ov, bool wait) {
   TLock lock(Mutex);
   for (;;) {
     if (!ov.Completed) {
-      Reads.Serve(Input, Timeouts);
+      Reads.Serve(Input, Timeouts, Lost ? LostError : 0);
       Reads.Expire(Timeouts);
     }
     if (ov.Completed) return ov.Error;

@@ -66,10 +66,10 @@ private:
   // Sends a Telnet command or request whole within the time-out; what the
   // server does not take in time is owed and goes before anything else.
   int SendRaw(const std::string& bytes);
-  // Send lock held: sends data from at (escaped for Telnet) until deadline
-  // (-1: none); counts the bytes that went in sent. Replies and owed bytes
-  // go first, and between whole units.
-  int SendData(const std::string& data, std::int64_t deadline, std::size_t& sent);
+  // Send lock held: sends data (escaped for Telnet) until deadline (-1:
+  // none), owed bytes and queued replies first; the data bytes that went
+  // (escapes not counted) in dataSent.
+  int SendData(const std::string& data, std::int64_t deadline, std::size_t& dataSent);
   int SendSome(const char* bytes, std::size_t size, std::int64_t deadline, std::size_t& sent);
   // Send lock held: the owed bytes and the replies the reader queued.
   int SendOwed(std::int64_t deadline);

@@ -185,7 +185,7 @@ std::uint32_t TPosixComDevice::Fill() {
 }
 
 void TPosixComDevice::ServeReads() {
-  if (Reads.Serve(Input, Timeouts)) UpdateInputWatch();  // a full queue has room again
+  if (Reads.Serve(Input, Timeouts, Lost ? LostError : 0)) UpdateInputWatch();  // a full queue has room again
 }
 
 void TPosixComDevice::Complete(TComOverlapped& ov, int error) {
@@ -302,9 +302,6 @@ int TPosixComDevice::Start(TComOverlapped& ov, bool write, std::uint8_t* buffer,
     // the line already holds comes in before a read that returns at once.
     Reads.Add(ov);
     if (!Lost && Input.Size() < count) Raise(Fill());
-    // Once the line has gone, what came before it is read, then reads fail
-    // (one that would return at once as well).
-    if (Lost && !ov.Completed && Input.Size() == 0 && &Reads.Front() == &ov) Reads.EndAll(LostError, true);
     ServeReads();
   }
   if (ov.Completed) return ov.Error;
