@@ -76,13 +76,22 @@ protected:
       path = (kind == "raw" ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") + std::to_string(port);
       Device = std::make_unique<TNetComDevice>();
     }
-    ASSERT_EQ(Device->Open(path), 0) << path;
     TDCB dcb;
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = 115200;
     dcb.ByteSize = 8;
     dcb.Flags = dcb_Binary;
-    ASSERT_EQ(Device->SetCommState(dcb), 0);
+    // The server's start-up check connected and left; ser2net may still be
+    // ending that session and reset the next connection. Until it has (at
+    // most five seconds), a reset means "not ready yet"; anything else fails.
+    int result = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(5);;) {
+      result = Device->Open(path);
+      if (result == 0) result = Device->SetCommState(dcb);
+      if (result != ECONNRESET || !Network() || Clock::now() > end) break;
+      Device = std::make_unique<TNetComDevice>();
+    }
+    ASSERT_EQ(result, 0) << path;
     ASSERT_EQ(Device->SetupComm(4096, 4096), 0);
     // A server opens its line once a client is there: a byte that crossed
     // says it has, and bytes from the far end are no longer flushed away.
