@@ -3,6 +3,7 @@
 #include "Batch.h"
 
 #include "BatchReport.h"
+#include "ConfigRules.h"
 #include "CPortTexts.h"
 
 #include <atomic>
@@ -134,9 +135,12 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
     send(rgMac, [&] { link.SetMacAddress(expected.Mac); });
   }
   const std::string name = Utf8Text(o.File);
+  // What went out but is not read back is said so, never called verified.
+  const std::string clock = o.SetClock ? "; clock sent (a module's clock cannot be read back)" : "";
   if (!o.Verify) {
-    r.Result = "written, not verified";
-    r.Summary = name + " written, not verified";
+    r.Result = "unverified";
+    r.Unchecked = r.Written;
+    r.Summary = name + " written, not verified" + clock;
     return;
   }
   // Every byte sent, as the module reads it back.
@@ -151,8 +155,9 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
     if (g != rgClock) check.push_back(g);
   r.Differences = RecordDifferences(expected, back, check);
   r.Verified = r.Differences.empty();
+  if (o.SetClock) r.Unchecked = {rgClock};
   if (r.Verified) {
-    r.Summary = "wrote " + name + " and verified it";
+    r.Summary = "wrote " + name + " and verified it" + clock;
     return;
   }
   r.Status = bsModule;
@@ -241,18 +246,24 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
   reporter.Report(r);
 }
 
-// The file, read and every value converted before a module is touched, so
-// that a file that is no configuration sends nothing.
+// A file that holds a value the module cannot hold as written.
+class EInvalidFile : public Exception {
+public:
+  explicit EInvalidFile(std::vector<TInvalidValue> invalid) : Exception("invalid values"), Invalid(std::move(invalid)) {}
+  std::vector<TInvalidValue> Invalid;
+};
+
+// The file, read and every value checked before a module is touched, so
+// that a file that is no configuration, or one the module would keep other
+// than written, sends nothing.
 TConfiguration LoadFile(const TBatchOptions& o) {
   TConfiguration file = TConfiguration::Load(o.File);
+  std::vector<TInvalidValue> invalid = InvalidValues(file);
+  if (!invalid.empty()) throw EInvalidFile(std::move(invalid));
   (void)file.ToModule(true);
   const bool addresses = file.Values.count("Edit_Src_Ip1") != 0;
   if (o.WithAddress && !addresses)
     throw Exception("\"" + o.File + "\" has no IP and MAC address lines for --with-address");
-  if (addresses) {
-    (void)file.NetRecord();
-    (void)file.MacRecord();
-  }
   return file;
 }
 
@@ -271,20 +282,28 @@ int RunBatch(const TBatchOptions& o, std::ostream& out, std::ostream& err) {
       file = LoadFile(o);
     } catch (const std::exception& e) {
       // Every module is reported: none was touched.
+      const auto* invalid = dynamic_cast<const EInvalidFile*>(&e);
       if (o.Ports.empty()) results.push_back(TPortResult{});
       for (TPortResult& r : results) {
         if (o.Ports.empty()) r.File = o.File;
-        r.Status = bsPort;
-        r.Result = "error";
+        r.Status = invalid ? bsModule : bsPort;
+        r.Result = invalid ? "invalid" : "error";
         r.Step = "file";
-        r.Error = e.what();
+        if (invalid) {
+          r.Invalid = invalid->Invalid;
+          r.Error = InvalidSummary(o, invalid->Invalid);
+        } else {
+          r.Error = e.what();
+        }
         if (o.Json)
           out << JsonRecord(o, r);
+        else if (invalid)
+          ReportInvalid(o, r, err);
         else
           err << (o.File == "-" ? std::string("standard input") : Utf8Text(o.File)) << ": error: " << Utf8Text(e.what()) << "\n";
         if (!o.Json) break;  // in text, the file's error once
       }
-      return bsPort;
+      return invalid ? bsModule : bsPort;
     }
     if (o.Action == baCheck) {
       const std::string name = o.File == "-" ? "standard input" : Utf8Text(o.File);

@@ -132,6 +132,28 @@ void ReportText(const TBatchOptions& o, const TPortResult& r, std::ostream& out,
           << Printable(Utf8FromLatin1(d.Module)) << "\n";
 }
 
+std::string InvalidSummary(const TBatchOptions& o, const std::vector<TInvalidValue>& invalid) {
+  const std::size_t n = invalid.size();
+  return std::to_string(n) + (n == 1 ? " value" : " values") + " the module cannot hold as written" +
+         (o.Action == baCheck ? std::string() : "; no module was touched");
+}
+
+void ReportInvalid(const TBatchOptions&, const TPortResult& r, std::ostream& err) {
+  const std::string name = r.File == "-" ? std::string("standard input") : Utf8Text(r.File);
+  for (const TInvalidValue& v : r.Invalid) {
+    // A hostile value (thousands of characters, controls) stays one short line.
+    std::string value = Utf8Text(v.Value);
+    if (value.size() > 40) {
+      std::size_t cut = 40;
+      while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+      value = value.substr(0, cut) + "\u2026";
+    }
+    err << Printable(name) << ": line " << v.Line << ", " << v.Caption << " \"" << Printable(value) << "\": " << v.Reason
+        << "\n";
+  }
+  err << Printable(name) << ": " << r.Error << "\n";
+}
+
 std::string StateLine(const TBatchOptions& o, const TPortResult& r) {
   const std::string state = !r.Interrupted       ? "done"
                             : r.Written.empty() ? "untouched"
@@ -151,6 +173,9 @@ std::string JsonRecord(const TBatchOptions& o, const TPortResult& r) {
   json written = json::array();
   for (TRecordGroup g : r.Written) written.push_back(GroupName(g));
   record["written"] = written;
+  json unchecked = json::array();
+  for (TRecordGroup g : r.Unchecked) unchecked.push_back(GroupName(g));
+  record["unchecked"] = unchecked;
   record["verified"] = o.Action == baWrite ? json(r.Verified) : json(nullptr);
   record["failed_step"] = r.Status != bsSuccess && !r.Step.empty() ? json(r.Step) : json(nullptr);
   json differences = json::array();
@@ -158,6 +183,10 @@ std::string JsonRecord(const TBatchOptions& o, const TPortResult& r) {
   for (const TDifference& d : r.Differences)
     differences.push_back({{"field", d.Caption}, {expected, Utf8FromLatin1(d.File)}, {"module", Utf8FromLatin1(d.Module)}});
   record["differences"] = differences;
+  json invalid = json::array();
+  for (const TInvalidValue& v : r.Invalid)
+    invalid.push_back({{"line", v.Line}, {"field", v.Caption}, {"value", Utf8Text(v.Value)}, {"reason", v.Reason}});
+  record["invalid"] = invalid;
   record["error"] = r.Error.empty() ? json(nullptr) : json(Utf8Text(r.Error));
   record["seconds"] = std::round(r.Seconds * 100) / 100;
   // ASCII out: a module's U+0085 or U+2028 is no line end to a reader.

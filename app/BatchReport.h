@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Batch.h"
+#include "ConfigRules.h"
 #include "RecordFields.h"
 
 #include <iosfwd>
@@ -15,12 +16,14 @@ struct TPortResult {
   std::string Serial;  // the module's serial number (8-bit text), once read
   std::string Mac;     // the module's MAC address ("00:1A:2B:3C:4D:EE"), once read
   int Status = bsSuccess;
-  std::string Result;  // "ok", "written, not verified", "differs", "refused", "error", "interrupted"
+  std::string Result;  // "ok", "unverified", "differs", "refused", "invalid", "error", "interrupted"
   std::string Summary;
   std::vector<TRecordGroup> Written;  // the groups that reached the module, in order
-  bool Verified = false;
+  std::vector<TRecordGroup> Unchecked;  // of those, the ones not read back (the clock; all with --no-verify)
+  bool Verified = false;  // every group that can be read back was, and holds what was sent
   std::string Step;  // the step under way, or the one that failed
   std::vector<TDifference> Differences;
+  std::vector<TInvalidValue> Invalid;  // the file's values the module cannot hold
   std::string Error;
   bool Interrupted = false;
   double Seconds = 0;
@@ -31,6 +34,11 @@ std::string WrittenState(const TBatchOptions& options, const TPortResult& result
 
 // The result of one module as lines of text (results on out, errors on err).
 void ReportText(const TBatchOptions& options, const TPortResult& result, std::ostream& out, std::ostream& err);
+// "3 values the module cannot hold as written; no module was touched"
+std::string InvalidSummary(const TBatchOptions& options, const std::vector<TInvalidValue>& invalid);
+// Each of the file's invalid values on a line of its own, then the summary
+// (on err: the file is refused).
+void ReportInvalid(const TBatchOptions& options, const TPortResult& result, std::ostream& err);
 // After an interrupt: whether the module is done, partly written or untouched.
 std::string StateLine(const TBatchOptions& options, const TPortResult& result);
 // The result of one module as one line of JSON (ASCII: every other

@@ -184,7 +184,7 @@ TConfiguration TConfiguration::FromModule(const TModuleImage& m) {
   const auto check = [&](const std::string& control, bool value) { config.Values[control].Number = value ? 1 : 0; };
   for (int ch = 1; ch <= 4; ++ch) {
     const std::string d = Digit(ch);
-    const TChannelControls c = DecodeChannelRecord(m.Image.data() + LoadChannelOffset + 96 * (ch - 1));
+    const TChannelControls c = DecodeChannelRecord(m.Image.data() + LoadChannelOffset + 96 * (ch - 1), true);
     text("Edit_Name_Ch" + d, c.Name);
     index("ComboBox_Used_Ch" + d, c.Used);
     check("CheckBox_Inp_Type" + d, c.InpType);
@@ -205,7 +205,7 @@ TConfiguration TConfiguration::FromModule(const TModuleImage& m) {
     text("Edit_Curr_Max_Ch" + d, c.CurrMax);
     text("Edit_Curr_Min_Ch" + d, c.CurrMin);
   }
-  const TAuxControls aux = DecodeAuxRecord(m.Image.data() + LoadAuxOffset);
+  const TAuxControls aux = DecodeAuxRecord(m.Image.data() + LoadAuxOffset, true);
   index("ComboBox_Used_Temp", aux.UsedTemp);
   index("ComboBox_Used_Rpm", aux.UsedRpm);
   index("ComboBox_Cnt_Rpm", aux.CntRpm);

@@ -32,7 +32,9 @@ public:
 
   // The configuration the window shows after a Connect, a Net Config Load
   // and a MAC Load of a module holding image (a list index outside its list
-  // shows as no selection).
+  // shows as no selection), but with every float exactly as the module
+  // holds it (9.54 where the window shows 9.5), so that sending it back,
+  // or comparing with it, changes and hides nothing.
   static TConfiguration FromModule(const TModuleImage& image);
   // What a module holds once it has taken this configuration: the records
   // the window's send commands build. A text that does not convert raises
@@ -77,9 +79,9 @@ enum TCompareScope {
   csSentAddresses,  // the same and the IP and MAC addresses
 };
 
-// The fields where the module differs from the file, in file order. Both
-// sides are taken as the module would hold them (so a float that only
-// differs below the "0.0" pattern, or a name beyond its 10 bytes, is no
-// difference); the file's side raises the conversion error of a value that
-// does not convert.
+// The fields where the module differs from the file, in file order: every
+// value exactly as the module would hold it (a float to its last bit; the
+// file's side is shown as the file writes it). The file's side raises the
+// conversion error of a value that does not convert; a value the module
+// cannot hold (InvalidValues) must have been refused before.
 std::vector<TDifference> Compare(const TConfiguration& file, const TModuleImage& module, TCompareScope scope);

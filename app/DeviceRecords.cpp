@@ -21,7 +21,9 @@ float GetFloat(const std::uint8_t* record, int offset) {
   return value;
 }
 
-std::string GetFloatText(const std::uint8_t* record, int offset) { return FormatFloat00(GetFloat(record, offset)); }
+std::string GetFloatText(const std::uint8_t* record, int offset, bool exact) {
+  return exact ? FormatFloatExact(GetFloat(record, offset)) : FormatFloat00(GetFloat(record, offset));
+}
 
 // The text's bytes, and a zero after them when shorter than the field;
 // nothing beyond the field is ever written.
@@ -70,7 +72,7 @@ void EncodeChannelRecord(TChannelControls& c, TChannelRecord& record) {
   r[92] = RecordEndMarker;
 }
 
-TChannelControls DecodeChannelRecord(const std::uint8_t* r) {
+TChannelControls DecodeChannelRecord(const std::uint8_t* r, bool exact) {
   TChannelControls c;
   c.Name = GetText(r);
   c.Used = IndexFromByte(r[10]);
@@ -78,19 +80,19 @@ TChannelControls DecodeChannelRecord(const std::uint8_t* r) {
   c.SpeedSync = r[15] != 0;
   c.Unit = IndexFromByte(r[13]);
   c.VChk = IndexFromByte(r[14]);
-  c.Danger = GetFloatText(r, 20);
-  c.Alert = GetFloatText(r, 32);
+  c.Danger = GetFloatText(r, 20, exact);
+  c.Alert = GetFloatText(r, 32, exact);
   c.Relay = IndexFromByte(r[44]);
   c.Atype = IndexFromByte(r[45]);
-  c.Dtyme = GetFloatText(r, 48);
+  c.Dtyme = GetFloatText(r, 48, exact);
   c.Ttype = IndexFromByte(r[46]);
-  c.Ttyme = GetFloatText(r, 52);
-  c.Max = GetFloatText(r, 60);
-  c.Min = GetFloatText(r, 64);
-  c.Offset = GetFloatText(r, 72);
-  c.Scale = GetFloatText(r, 68);
-  c.CurrMax = GetFloatText(r, 76);
-  c.CurrMin = GetFloatText(r, 80);
+  c.Ttyme = GetFloatText(r, 52, exact);
+  c.Max = GetFloatText(r, 60, exact);
+  c.Min = GetFloatText(r, 64, exact);
+  c.Offset = GetFloatText(r, 72, exact);
+  c.Scale = GetFloatText(r, 68, exact);
+  c.CurrMax = GetFloatText(r, 76, exact);
+  c.CurrMin = GetFloatText(r, 80, exact);
   return c;
 }
 
@@ -106,13 +108,13 @@ void EncodeAuxRecord(const TAuxControls& c, TAuxRecord& record) {
   r[39] = RecordEndMarker;
 }
 
-TAuxControls DecodeAuxRecord(const std::uint8_t* r) {
+TAuxControls DecodeAuxRecord(const std::uint8_t* r, bool exact) {
   TAuxControls c;
   c.UsedTemp = IndexFromByte(r[37]);
   c.UsedRpm = IndexFromByte(r[36]);
   c.CntRpm = IndexFromByte(r[0]) - 1;
-  c.SpeedH1 = GetFloatText(r, 16);
-  c.SpeedL1 = GetFloatText(r, 4);
+  c.SpeedH1 = GetFloatText(r, 16, exact);
+  c.SpeedL1 = GetFloatText(r, 4, exact);
   c.EvCnt = IndexFromByte(r[38]) - 1;
   return c;
 }

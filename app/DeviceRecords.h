@@ -63,11 +63,13 @@ struct TSystemControls {
 // Builds the channel record. A 4~20 mA minimum outside -100..100 goes out
 // as 0.0 and its text becomes "0" (the controls are updated for that).
 void EncodeChannelRecord(TChannelControls& controls, TChannelRecord& record);
-TChannelControls DecodeChannelRecord(const std::uint8_t* record);
+// Floats show as the window shows them ("0.0"), or with exact as many
+// decimals as give the very same value back (FormatFloatExact).
+TChannelControls DecodeChannelRecord(const std::uint8_t* record, bool exact = false);
 
 void EncodeAuxRecord(const TAuxControls& controls, TAuxRecord& record);
 // The temperature input kind (offset 28) is not shown: TempMillivolt stays false.
-TAuxControls DecodeAuxRecord(const std::uint8_t* record);
+TAuxControls DecodeAuxRecord(const std::uint8_t* record, bool exact = false);
 // The temperature input kind an AUX record holds: 10 mV/℃ (0.0) or not.
 bool TempMillivoltOf(const std::uint8_t* record);
 

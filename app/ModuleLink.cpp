@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -17,6 +18,52 @@ constexpr int PacingMs = 300;
 constexpr int NoiseLimitMs = 2000;
 // A wait is cut into slices of this length, so an interrupt is heard.
 constexpr int SliceMs = 50;
+// The line is quiet only once nothing came for this long: a USB adapter
+// holds bytes back for up to 16 ms (its latency timer), and a device server
+// sends what it has in packets, so a pause of a few character times may be
+// the middle of an answer.
+constexpr int MinQuietMs = 25;
+
+std::string HexByte(std::uint8_t b) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%02X", b);
+  return text;
+}
+
+// The end marker every settings record of the load image carries.
+void CheckImageMarkers(const std::string& answer) {
+  struct TMarker {
+    const char* Record;
+    int At;
+  };
+  const TMarker markers[] = {{"SYSTEM", LoadSystemOffset + 32},     {"CH1", LoadChannelOffset + 92},
+                             {"CH2", LoadChannelOffset + 96 + 92},  {"CH3", LoadChannelOffset + 192 + 92},
+                             {"CH4", LoadChannelOffset + 288 + 92}, {"AUX", LoadAuxOffset + 39}};
+  for (const TMarker& m : markers) {
+    const std::uint8_t b = std::uint8_t(answer[std::size_t(m.At)]);
+    if (b != RecordEndMarker)
+      throw EBatch(bsModule, std::string("Load Error: the answer is no load image: its ") + m.Record +
+                                 " record has no end marker (byte " + std::to_string(m.At) + " is " + HexByte(b) +
+                                 ", not " + HexByte(RecordEndMarker) + ")");
+  }
+}
+
+// An address answer: three header bytes that name the request's command and
+// the record's length (the module puts them as 06 CMD LEN; 02 LEN CMD, the
+// frame the program sends, is taken too), then the record, whose end marker
+// is at marker. Stray bytes of the right count are no address.
+void CheckAddressAnswer(const std::string& answer, std::uint8_t command, std::size_t length, std::size_t marker,
+                        const char* what) {
+  const auto b = [&](std::size_t i) { return std::uint8_t(answer[i]); };
+  const bool header = (b(0) == 0x06 && b(1) == command && b(2) == length) || (b(0) == 0x02 && b(1) == length && b(2) == command);
+  std::string why;
+  if (!header)
+    why = "its header is " + HexByte(b(0)) + " " + HexByte(b(1)) + " " + HexByte(b(2)) + ", not 06 " + HexByte(command) +
+          " " + HexByte(std::uint8_t(length));
+  else if (b(3 + marker) != RecordEndMarker)
+    why = "the record has no end marker (byte " + std::to_string(3 + marker) + " is " + HexByte(b(3 + marker)) + ")";
+  if (!why.empty()) throw EBatch(bsModule, std::string("the answer to the ") + what + " is no address: " + why);
+}
 
 // Rounded up: a wait with any time left asks for at least a millisecond.
 int MsUntil(steady_clock::time_point t) {
@@ -41,7 +88,7 @@ TModuleLink::TModuleLink(const std::string& port, const TLinkOptions& options)
   const double bits = 1 + (5 + int(options.DataBits)) + (options.Parity == prNone ? 0 : 1) +
                       (options.StopBits == sbOneStopBit ? 1 : options.StopBits == sbOne5StopBits ? 1.5 : 2);
   FByteMicros = std::max(1, int(std::ceil(bits * 1e6 / std::max(baud, 1))));
-  FQuietMs = std::max(1, int(std::ceil(4.0 * FByteMicros / 1000)));
+  FQuietMs = std::max(MinQuietMs, int(std::ceil(4.0 * FByteMicros / 1000)));
 }
 
 TModuleLink::~TModuleLink() {
@@ -145,19 +192,24 @@ void TModuleLink::Send(const std::string& command, const std::uint8_t* record, s
 TModuleImage TModuleLink::LoadAll() {
   TModuleImage image;
   const std::string answer = Exchange("\x23", image.Image.size(), true, "load command (23)");
+  CheckImageMarkers(answer);
   std::copy(answer.begin(), answer.end(), image.Image.begin());
   return image;
 }
 
 TNetRecord TModuleLink::LoadNet() {
-  const std::string answer = Exchange(std::string("\x06\x81", 2), 25, true, "network address request (06 81)");
+  const char* what = "network address request (06 81)";
+  const std::string answer = Exchange(std::string("\x06\x81", 2), 25, true, what);
+  CheckAddressAnswer(answer, FrameNetAddress, 22, 20, what);
   TNetRecord record{};
   std::copy_n(answer.begin() + 3, 22, record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const std::string answer = Exchange(std::string("\x06\x91", 2), 10, true, "MAC address request (06 91)");
+  const char* what = "MAC address request (06 91)";
+  const std::string answer = Exchange(std::string("\x06\x91", 2), 10, true, what);
+  CheckAddressAnswer(answer, FrameMacAddress, 7, 6, what);
   TMacRecord record{};
   std::copy_n(answer.begin() + 3, 7, record.begin());
   return record;

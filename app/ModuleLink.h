@@ -1,11 +1,13 @@
 // One module's exchanges over its port, with the protocol of the window's
 // commands: a command, any answer within the answer window as the
 // go-ahead, then the record. Made to be trusted on a production line:
-//  - before each command the line has been quiet for a few character times,
-//    so stray bytes (a late acknowledgement, a longer answer than the
-//    protocol's) are discarded instead of taken as the next answer;
-//  - an answer whose length the protocol fixes and that has another is an
-//    error, never data;
+//  - before each command the line has been quiet for longer than an
+//    adapter holds bytes back, so stray bytes (a late acknowledgement, a
+//    longer answer than the protocol's) are discarded instead of taken as
+//    the next answer;
+//  - an answer whose length the protocol fixes and that has another, or
+//    whose frame does not fit (the address answers' header, each record's
+//    end marker), is an error, never data;
 //  - a module that acknowledges records late or needs a moment after one
 //    gets the window's pacing (a command every 500 ms) and one more try;
 //    one that answers at once goes at the speed of the line.
@@ -95,7 +97,7 @@ private:
 
   TLinkOptions FOptions;
   std::unique_ptr<TComPort> FPort;
-  int FQuietMs = 2;       // a few character times
+  int FQuietMs = 25;      // what counts as a quiet line
   int FByteMicros = 87;   // one character at the line's speed
   bool FPaced = false;
   bool FRecordSent = false;

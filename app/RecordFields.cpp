@@ -1,5 +1,6 @@
 #include "RecordFields.h"
 
+#include "SysUtils.h"
 #include "Unit1Items.h"
 
 #include <cstdio>
@@ -52,16 +53,6 @@ struct TGroupBytes {
   std::size_t FieldCount;
 };
 
-// The shortest text that reads back to the same float.
-std::string FloatText(float value) {
-  char text[32];
-  for (int precision = 1; precision <= 9; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, double(value));
-    if (std::strtof(text, nullptr) == value) break;
-  }
-  return text;
-}
-
 std::string Hex(const std::uint8_t* bytes, int size) {
   std::string out;
   char b[4];
@@ -87,7 +78,7 @@ std::string Shown(const TField& field, const std::string& control, const std::ui
       float value;
       std::memcpy(&value, bytes, sizeof value);
       if (field.Kind == fkTempKind && (value == 0.0f || value == 1.0f)) return value == 0.0f ? "10mV/\u2103" : "PT100";
-      return FloatText(value);
+      return FormatFloatExact(value);
     }
     case fkDecimal: return std::to_string(bytes[0]);
     case fkHex: return Hex(bytes, 1);

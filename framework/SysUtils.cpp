@@ -135,3 +135,9 @@ double StrToFloat(std::string_view text) {
 
 std::string FormatFloat00(double value) { return Format00(value); }
 std::string FormatFloat00(float value) { return Format00(value); }
+
+std::string FormatFloatExact(float value) {
+  if (std::isnan(value) || std::isinf(value)) return Format00(value);
+  const std::string digits = ShortestFixed(std::fabs(value));
+  return std::signbit(value) ? "-" + digits : digits;
+}

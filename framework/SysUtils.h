@@ -41,3 +41,9 @@ bool TryStrToFloat(std::string_view text, double& value);
 // as "NAN", "INF" and "-INF".
 std::string FormatFloat00(double value);
 std::string FormatFloat00(float value);
+
+// A float exactly: the fewest decimals (at least one) that read back as the
+// very same value, in plain decimal notation ("9.54", "50.0", "-0.0"), so a
+// value passed on through a text is not changed by the trip. NaN and
+// infinities as FormatFloat00 shows them.
+std::string FormatFloatExact(float value);

@@ -84,11 +84,13 @@ TEST_F(BatchTest, ReadWriteAndCompareAModule) {
   EXPECT_EQ(Out.str().rfind(sim.Path + " [SN SN-0042 MAC 00:1A:2B:3C:4D:EE]: read the module into " + File("module.dat"), 0), 0u)
       << Out.str();
 
-  // A compare lists exactly the changed fields, as the window shows them.
+  // A compare lists exactly the changed fields, every value to its last bit
+  // (the 7.10001 of line 7 is not the module's 7.1).
   Edit(File("module.dat"), File("plant.dat"), {{20, "Compressor"}, {26, "10.5"}, {7, "7.10001"}, {62, "17"}});
   EXPECT_EQ(Run({"--port", sim.Path, "--compare", File("plant.dat")}), bsModule);
   const std::string who = sim.Path + " [SN SN-0042 MAC 00:1A:2B:3C:4D:EE]: ";
-  EXPECT_NE(Out.str().find(who + "CH2 Point Name: file Compressor, module Motor NDE\n" + who +
+  EXPECT_NE(Out.str().find(who + "CH1 Alarm Setting Danger: file 7.10001, module 7.1\n" + who +
+                           "CH2 Point Name: file Compressor, module Motor NDE\n" + who +
                            "CH2 Alarm Setting Danger: file 10.5, module 7.1\n" + who +
                            "CH4 Engineering Unit: file C(10mV), module C(PT100)\n"),
             std::string::npos)
@@ -100,8 +102,9 @@ TEST_F(BatchTest, ReadWriteAndCompareAModule) {
   EXPECT_NE(sim.Log().find("clock record"), std::string::npos);
   EXPECT_EQ(Out.str().rfind("{\"port\":\"" + sim.Path + "\",\"module\":{\"serial\":\"SN-0042\",\"mac\":\"00:1A:2B:3C:4D:EE\"},"
                             "\"action\":\"write\",\"file\":\"" + File("plant.dat") + "\",\"result\":\"ok\",\"status\":0,"
-                            "\"written\":[\"CH1\",\"CH2\",\"CH3\",\"CH4\",\"AUX\",\"SYSTEM\",\"clock\"],\"verified\":true,"
-                            "\"failed_step\":null,\"differences\":[],\"error\":null,",
+                            "\"written\":[\"CH1\",\"CH2\",\"CH3\",\"CH4\",\"AUX\",\"SYSTEM\",\"clock\"],"
+                            "\"unchecked\":[\"clock\"],\"verified\":true,"
+                            "\"failed_step\":null,\"differences\":[],\"invalid\":[],\"error\":null,",
                             0),
             0u)
       << Out.str();
@@ -111,7 +114,7 @@ TEST_F(BatchTest, ReadWriteAndCompareAModule) {
   EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat"), "--no-verify"}), bsSuccess);
   EXPECT_NE(Out.str().find(File("plant.dat") + " written, not verified"), std::string::npos) << Out.str();
   EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat"), "--no-verify", "--json"}), bsSuccess);
-  EXPECT_NE(Out.str().find("\"result\":\"written, not verified\""), std::string::npos) << Out.str();
+  EXPECT_NE(Out.str().find("\"result\":\"unverified\""), std::string::npos) << Out.str();
   EXPECT_NE(Out.str().find("\"verified\":false"), std::string::npos) << Out.str();
 }
 
@@ -146,6 +149,108 @@ TEST_F(BatchTest, NeverAFalseSuccess) {
   }
 }
 
+TEST_F(BatchTest, ValuesTheModuleCannotHoldAreRefusedBeforeAnythingIsSent) {
+  const std::string base = Base();
+  Edit(base, File("odd.dat"),
+       {{83, "300"}, {89, "256"}, {90, "-1"}, {98, "1FF"}, {19, "150"}, {2, "99"}, {21, "-5"}, {3, "2"}, {7, "1e39"},
+        {8, "1e-50"}, {1, "Motor DE long"}, {20, "S\xC3\xBC" "d"}, {39, "Fan\x07"}, {58, std::string(3000, 'x')}});
+  const std::string f = File("odd.dat") + ": line ";
+  EXPECT_EQ(Run({"--check", File("odd.dat")}), bsModule);
+  EXPECT_EQ(Out.str(), "");
+  EXPECT_EQ(Err.str(),
+            f + "1, CH1 Point Name \"Motor DE long\": it is 13 characters long, and the field holds 10\n" +
+            f + "2, CH1 Used/Not Used \"99\": the list has items 0 to 1 (and -1 for none)\n" +
+            f + "3, CH1 Input Type \"2\": a check box is 1 (checked) or 0 (not checked)\n" +
+            f + "7, CH1 Alarm Setting Danger \"1e39\": it is beyond the largest number the module keeps (about 3.4e38); it would keep INF\n" +
+            f + "8, CH1 Alarm Setting Alert \"1e-50\": it is too small for the module's numbers; it would keep 0.0\n" +
+            f + "19, CH1 Scale(4~20mA)Min \"150\": it is outside -100 to 100; the module would be sent 0.0\n" +
+            f + "20, CH2 Point Name \"S\u00FCd\": it is written in UTF-8 (bytes 2-3 are one character), and the module keeps one byte a character (Latin-1)\n" +
+            f + "21, CH2 Used/Not Used \"-5\": the list has items 0 to 1 (and -1 for none)\n" +
+            f + "39, CH3 Point Name \"Fan\\x07\": it holds the control character 07 (byte 4)\n" +
+            f + "58, CH4 Point Name \"" + std::string(40, 'x') + "\u2026\": it is 3000 characters long, and the field holds 10\n" +
+            f + "83, SYSTEM Slave No. \"300\": it is outside 0 to 255, what one byte holds; the module would keep 44\n" +
+            f + "89, IP 1 \"256\": it is outside 0 to 255, what one byte holds; the module would keep 0\n" +
+            f + "90, IP 2 \"-1\": it is outside 0 to 255, what one byte holds; the module would keep 255\n" +
+            f + "98, MAC A6 \"1FF\": it is more than FF, the most one byte holds; the module would keep FF\n" +
+            File("odd.dat") + ": 14 values the module cannot hold as written\n");
+  // Writing or comparing such a file touches no module.
+  TSimulator sim({});
+  EXPECT_EQ(Run({"--port", sim.Path, "--write", File("odd.dat")}), bsModule);
+  EXPECT_NE(Err.str().find(": 14 values the module cannot hold as written; no module was touched\n"), std::string::npos);
+  EXPECT_EQ(Run({"--port", sim.Path, "--compare", File("odd.dat"), "--json"}), bsModule);
+  EXPECT_NE(Out.str().find("\"result\":\"invalid\",\"status\":1,"), std::string::npos) << Out.str();
+  EXPECT_NE(Out.str().find("{\"line\":83,\"field\":\"SYSTEM Slave No.\",\"value\":\"300\","), std::string::npos) << Out.str();
+  EXPECT_EQ(sim.Log().find("command"), std::string::npos) << sim.Log();
+  // The edges themselves are kept.
+  Edit(base, File("edges.dat"), {{83, "255"}, {89, "0"}, {98, "ff"}, {19, "-100"}, {2, "-1"}, {1, "Latin-1 \xFC"}, {7, "3.4e38"}});
+  EXPECT_EQ(Run({"--check", File("edges.dat")}), bsSuccess) << Err.str();
+}
+
+TEST_F(BatchTest, StrayBytesAreNeverTakenForAnAnswer) {
+  // The end of a long answer that an adapter delivers after a pause is
+  // still part of it: the load answer is refused, nothing is saved.
+  {
+    TSimulator sim({"--trail", "10"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("trail.dat")}), bsModule);
+    EXPECT_NE(Err.str().find("Load Error: the module answered more than 464 (474) bytes"), std::string::npos) << Err.str();
+    EXPECT_FALSE(fs::exists(File("trail.dat")));
+  }
+  // Ten bytes that are no MAC answer are refused by their frame.
+  {
+    TSimulator sim({"--stray-mac"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("stray.dat")}), bsModule);
+    EXPECT_NE(Err.str().find("error: the answer to the MAC address request (06 91) is no address: its header is 06 06 06, "
+                             "not 06 91 07\n"),
+              std::string::npos)
+        << Err.str();
+    EXPECT_FALSE(fs::exists(File("stray.dat")));
+  }
+}
+
+TEST_F(BatchTest, ValuesArePassedOnExactly) {
+  // A module that keeps 9.54 is read as 9.54 (not the window's 9.5), so a
+  // golden module cloned through a file keeps its alarm levels.
+  const std::string base = Base();
+  TSimulator sim({});
+  Edit(base, File("fine.dat"), {{7, "9.54"}, {8, "0.04"}, {26, "19.95"}, {80, "3600.25"}});
+  ASSERT_EQ(Run({"--port", sim.Path, "--write", File("fine.dat")}), bsSuccess) << Out.str() << Err.str();
+  ASSERT_EQ(Run({"--port", sim.Path, "--read", File("back.dat")}), bsSuccess) << Err.str();
+  std::istringstream back(Slurp(File("back.dat")));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(back, line);) lines.push_back(line.substr(0, line.size() - 1));
+  ASSERT_EQ(lines.size(), 98u);
+  EXPECT_EQ(lines[6], "9.54");
+  EXPECT_EQ(lines[7], "0.04");
+  EXPECT_EQ(lines[25], "19.95");
+  EXPECT_EQ(lines[79], "3600.25");
+  EXPECT_EQ(lines[13], "25.0");  // a whole number keeps the window's one decimal
+  // The module rounded to one decimal differs from the file, in decimals people read.
+  TSimulator rounding({"--round"});
+  Edit(base, File("big.dat"), {{14, "50"}, {15, "30.46"}});
+  EXPECT_EQ(Run({"--port", rounding.Path, "--write", File("big.dat")}), bsModule);
+  EXPECT_NE(Out.str().find("CH1 Signal Full Scale Min: sent 30.46, module 30.5\n"), std::string::npos) << Out.str();
+  EXPECT_EQ(Out.str().find("e+"), std::string::npos) << Out.str();
+  EXPECT_EQ(Run({"--port", rounding.Path, "--write", File("fine.dat")}), bsModule);
+  EXPECT_EQ(Run({"--port", rounding.Path, "--compare", File("fine.dat")}), bsModule);
+  EXPECT_NE(Out.str().find("CH1 Alarm Setting Danger: file 9.54, module 9.5\n"), std::string::npos) << Out.str();
+}
+
+TEST_F(BatchTest, WhatIsNotReadBackIsNeverCalledVerified) {
+  const std::string base = Base();
+  TSimulator sim({"--forget"});  // acknowledges every record and keeps none
+  EXPECT_EQ(Run({"--port", sim.Path, "--write", base, "--no-verify"}), bsSuccess);
+  EXPECT_NE(Out.str().find(": " + base + " written, not verified in "), std::string::npos) << Out.str();
+  EXPECT_EQ(Run({"--port", sim.Path, "--write", base, "--no-verify", "--json"}), bsSuccess);
+  EXPECT_NE(Out.str().find("\"result\":\"unverified\""), std::string::npos) << Out.str();
+  EXPECT_NE(Out.str().find("\"unchecked\":[\"CH1\",\"CH2\",\"CH3\",\"CH4\",\"AUX\",\"SYSTEM\"],\"verified\":false"), std::string::npos);
+  // The clock cannot be read back: it is said to be sent, not verified.
+  TSimulator keeps({});
+  EXPECT_EQ(Run({"--port", keeps.Path, "--write", base, "--set-clock"}), bsSuccess);
+  EXPECT_NE(Out.str().find("wrote " + base + " and verified it; clock sent (a module's clock cannot be read back) in "),
+            std::string::npos)
+      << Out.str();
+}
+
 TEST_F(BatchTest, ModulesThatDoNotAnswerWellAndFilesThatAreNotRight) {
   const std::string base = Base();
   struct TCase {
@@ -169,7 +274,7 @@ TEST_F(BatchTest, ModulesThatDoNotAnswerWellAndFilesThatAreNotRight) {
   {
     TSimulator sim({"--exit-after", "5"});  // load, MAC, then three records
     EXPECT_EQ(Run({"--port", sim.Path, "--write", base, "--json"}), bsPort);
-    EXPECT_NE(Out.str().find("\"written\":[\"CH1\",\"CH2\",\"CH3\"],\"verified\":false,\"failed_step\":\"CH4\""),
+    EXPECT_NE(Out.str().find("\"written\":[\"CH1\",\"CH2\",\"CH3\"],\"unchecked\":[],\"verified\":false,\"failed_step\":\"CH4\""),
               std::string::npos)
         << Out.str();
   }
@@ -182,8 +287,9 @@ TEST_F(BatchTest, ModulesThatDoNotAnswerWellAndFilesThatAreNotRight) {
   // Files that are no configuration are refused before any byte goes out.
   TSimulator sim({});
   Edit(base, File("bad.dat"), {{7, "seven"}});
-  EXPECT_EQ(Run({"--port", sim.Path, "--write", File("bad.dat")}), bsPort);
-  EXPECT_EQ(Err.str(), File("bad.dat") + ": error: 'seven' is not a valid floating point value\n");
+  EXPECT_EQ(Run({"--port", sim.Path, "--write", File("bad.dat")}), bsModule);
+  EXPECT_EQ(Err.str(), File("bad.dat") + ": line 7, CH1 Alarm Setting Danger \"seven\": 'seven' is not a valid floating point value\n" +
+                           File("bad.dat") + ": 1 value the module cannot hold as written; no module was touched\n");
   std::ofstream(File("short.dat")) << "only\r\none line\r\n";
   std::ofstream(File("more.dat")) << Slurp(base) << "and more\r\n";
   std::ofstream(File("huge.dat")) << std::string(2 << 20, 'x');
@@ -202,7 +308,7 @@ TEST_F(BatchTest, ModulesThatDoNotAnswerWellAndFilesThatAreNotRight) {
   EXPECT_EQ(sim.Log().find("command"), std::string::npos) << sim.Log();
   // With --json, one whole record for every port.
   TSimulator other({});
-  EXPECT_EQ(Run({"--port", sim.Path, "--port", other.Path, "--write", File("bad.dat"), "--json"}), bsPort);
+  EXPECT_EQ(Run({"--port", sim.Path, "--port", other.Path, "--write", File("bad.dat"), "--json"}), bsModule);
   EXPECT_NE(Out.str().find("{\"port\":\"" + sim.Path + "\",\"module\":null,\"action\":\"write\""), std::string::npos) << Out.str();
   EXPECT_NE(Out.str().find("{\"port\":\"" + other.Path + "\""), std::string::npos) << Out.str();
   EXPECT_NE(Out.str().find("\"failed_step\":\"file\""), std::string::npos) << Out.str();

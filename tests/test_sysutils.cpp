@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cmath>
 #include <limits>
 
@@ -146,5 +148,20 @@ TEST(FormatFloat00, ReadsBackToTheSameTextForEveryTenth) {
     const float stored = static_cast<float>(StrToFloat(text));
     const std::string expected = tenths == 0 ? "0.0" : text;
     ASSERT_EQ(FormatFloat00(stored), expected);
+  }
+}
+
+TEST(FormatFloatExact, GivesTheVeryValueBackInPlainDecimals) {
+  EXPECT_EQ(FormatFloatExact(9.54f), "9.54");
+  EXPECT_EQ(FormatFloatExact(0.05f), "0.05");
+  EXPECT_EQ(FormatFloatExact(50.0f), "50.0");
+  EXPECT_EQ(FormatFloatExact(-0.0f), "-0.0");
+  EXPECT_EQ(FormatFloatExact(1e-7f), "0.0000001");
+  // Every float of a spread of magnitudes reads back bit for bit.
+  for (float v : {3.4028235e38f, 1.17549435e-38f, 1.4e-45f, 123456.78f, 0.1f, -19.95f, 16777217.0f}) {
+    const std::string text = FormatFloatExact(v);
+    EXPECT_EQ(text.find('e'), std::string::npos) << text;
+    const float back = static_cast<float>(StrToFloat(text));
+    EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text;
   }
 }

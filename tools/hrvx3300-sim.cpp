@@ -44,6 +44,10 @@ const char* const Usage =
     "  --late-ack MS     acknowledge every record once more, MS ms after it\n"
     "  --busy MS         ignore commands that come within MS ms of a record\n"
     "  --round           keep the channels' values rounded to one decimal\n"
+    "  --forget          acknowledge every record and keep none\n"
+    "  --stray-mac       answer the MAC address request with 10 stray bytes\n"
+    "  --trail N         send N stray bytes 10 ms after the load answer, as an\n"
+    "                    adapter's latency timer delivers a long answer's end\n"
     "  --millivolt       the temperature input is of the 10 mV/degree kind\n"
     "  --serial TEXT     the module's serial number\n"
     "  --pace BAUD       take as long over every byte as a line at BAUD would\n"
@@ -53,8 +57,9 @@ const char* const Usage =
 
 struct TOptions {
   std::string Device, Link, Config, Serial;
-  bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false;
-  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0;
+  bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
+       Forget = false, StrayMac = false;
+  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0;
 };
 
 bool Quiet = false;
@@ -211,6 +216,7 @@ private:
     }
     Log("<-", record, what);
     Taken(record);
+    if (Options.Forget) return;
     if (command == 0x24) {
       const int channel = std::uint8_t(record[0]);
       if (channel < 1 || channel > 4) {
@@ -258,6 +264,10 @@ private:
         std::string image(reinterpret_cast<const char*>(Module.Image.data()), size);
         if (Options.Long > 0) image += std::string(std::size_t(Options.Long), char(0x06));
         Answer(image, "load image");
+        if (Options.Trail > 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          Answer(std::string(std::size_t(Options.Trail), char(0x06)), "stray bytes");
+        }
         break;
       }
       case 0x24: TakeRecord(command, 1 + 96, 0, "channel record"); break;
@@ -277,7 +287,9 @@ private:
           std::fprintf(stderr, "   check byte wrong: frame refused, no answer\n");
           return;
         }
-        if (kind == FrameNetAddress && length == Module.Net.size())
+        if (Options.Forget)
+          ;  // acknowledged, and kept nowhere
+        else if (kind == FrameNetAddress && length == Module.Net.size())
           std::copy(bytes.begin(), bytes.begin() + long(length), Module.Net.begin());
         else if (kind == FrameMacAddress && length == Module.Mac.size())
           std::copy(bytes.begin(), bytes.begin() + long(length), Module.Mac.begin());
@@ -289,6 +301,8 @@ private:
         const int kind = ReadByte(1000);
         if (kind == FrameNetAddress)
           Answer(std::string("\x06\x81\x16", 3) + std::string((const char*)Module.Net.data(), 22), "network address");
+        else if (kind == FrameMacAddress && Options.StrayMac)
+          Answer(std::string(10, char(0x06)), "stray bytes");
         else if (kind == FrameMacAddress)
           Answer(std::string("\x06\x91\x07", 3) + std::string((const char*)Module.Mac.data(), 7), "MAC address");
         break;
@@ -378,6 +392,9 @@ int main(int argc, char** argv) {
     else if (a == "--late-ack") o.LateAckMs = Number(a, value());
     else if (a == "--busy") o.BusyMs = Number(a, value());
     else if (a == "--round") o.Round = true;
+    else if (a == "--forget") o.Forget = true;
+    else if (a == "--stray-mac") o.StrayMac = true;
+    else if (a == "--trail") o.Trail = Number(a, value());
     else if (a == "--millivolt") o.Millivolt = true;
     else if (a == "--serial") o.Serial = value();
     else if (a == "--pace") o.Pace = Number(a, value());
