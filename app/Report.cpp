@@ -5,13 +5,17 @@
 #include "Unit1Items.h"
 
 #include <QFileInfo>
+#include <QBuffer>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTextDocument>
 
 namespace {
 
+// What fits in a channel's column at the report's font.
+constexpr int MaxCellCharacters = 12;
 
 QString Row(const QString& caption, const QStringList& cells, bool header = false) {
   const QString tag = header ? "th" : "td";
@@ -39,7 +43,13 @@ TShownValue ShownFrom(const TConfiguration& config) {
 
 QString ReportHtml(const TShownValue& value, const TReportSource& source) {
   const std::vector<TConfigLine>& layout = ConfigLayout();
-  const auto shown = [&](std::size_t line) { return value(layout[line]).toHtmlEscaped(); };
+  // A value longer than a cell holds is cut with an ellipsis: the page
+  // keeps its layout whatever a file holds.
+  const auto shown = [&](std::size_t line) {
+    QString text = value(layout[line]);
+    if (text.size() > MaxCellCharacters) text = text.left(MaxCellCharacters - 1) + QChar(0x2026);
+    return text.toHtmlEscaped();
+  };
   QString html = "<html><body style='font-family: sans-serif; font-size: 9pt'>";
   html += "<h2>HRVX3300 commissioning report</h2><table cellpadding=2>";
   html += Row("Module serial number", {shown(87)});
@@ -83,8 +93,16 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
 
 void WriteReportPdf(const TShownValue& shown, const TReportSource& source, const std::string& path) {
   const QString name = QString::fromStdString(path);
+  const auto fail = [&](const QString& why) {
+    throw Exception("Cannot write the report to \"" + path + "\": " + why.toStdString() + ". No report was written there.");
+  };
+  // Laid out in memory and checked whole, then written beside the target
+  // and put in its place only once every byte is on disk: a report that
+  // cannot be written leaves the previous file as it was.
+  QBuffer bytes;
+  bytes.open(QIODevice::WriteOnly);
   {
-    QPdfWriter pdf(name);
+    QPdfWriter pdf(&bytes);
     pdf.setPageSize(QPageSize(QPageSize::A4));
     pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
     pdf.setTitle("HRVX3300 commissioning report");
@@ -93,8 +111,13 @@ void WriteReportPdf(const TShownValue& shown, const TReportSource& source, const
     document.setHtml(ReportHtml(shown, source));
     document.print(&pdf);
   }
-  // The writer says nothing of a file it could not write.
-  if (QFileInfo(name).size() == 0) throw Exception("Cannot write the report to \"" + path + "\".");
+  const QByteArray& data = bytes.data();
+  if (!data.startsWith("%PDF-") || !data.trimmed().endsWith("%%EOF")) fail("the PDF could not be laid out");
+  QSaveFile file(name);
+  if (!file.open(QIODevice::WriteOnly)) fail(file.errorString());
+  if (file.write(data) != data.size()) fail(file.errorString());
+  if (!file.commit()) fail(file.errorString());
+  if (QFileInfo(name).size() != data.size()) fail("the file on disk is not the report that was written");
 }
 
 void PrintReport(const TShownValue& shown, const TReportSource& source, QWidget* owner) {

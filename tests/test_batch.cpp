@@ -488,6 +488,45 @@ TEST_F(BatchTest, JsonOutputStaysJsonWithAReport) {
   EXPECT_TRUE(std::filesystem::exists(File("r.pdf")));
 }
 
+// A command's exit status and what it printed (both streams).
+std::pair<int, std::string> Shell(const std::string& command) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  std::string out;
+  char line[4096];
+  while (pipe && std::fgets(line, sizeof line, pipe)) out += line;
+  return {pipe ? WEXITSTATUS(pclose(pipe)) : -1, out};
+}
+
+// An output file is written whole or not at all: with the disk full after
+// a few bytes (a file size limit, which holds for root too), the previous
+// report and .dat file stay and nothing says they were written.
+TEST_F(BatchTest, OutputFilesAreWrittenWholeOrNotAtAll) {
+  const std::string base = Base();
+  std::ofstream(File("old.pdf")) << "the report of another module";
+  std::ofstream(File("old.dat")) << "the configuration of another module";
+  const std::string limited = "sh -c \"trap '' XFSZ; exec prlimit --fsize=256 -- " + std::string(HRVX3300_APP);
+  auto [status, out] = Shell(limited + " --report " + File("old.pdf") + " --from " + base + "\"");
+  EXPECT_EQ(status, bsPort) << out;
+  EXPECT_NE(out.find("Cannot write the report to \"" + File("old.pdf") + "\": "), std::string::npos) << out;
+  EXPECT_EQ(out.find("wrote the report"), std::string::npos) << out;
+  EXPECT_EQ(Slurp(File("old.pdf")), "the report of another module");
+  TSimulator sim({});
+  std::tie(status, out) = Shell(limited + " --port " + sim.Path + " --read " + File("old.dat") + "\"");
+  EXPECT_EQ(status, bsPort) << out;
+  EXPECT_EQ(out.find("read the module into"), std::string::npos) << out;
+  EXPECT_EQ(Slurp(File("old.dat")), "the configuration of another module");
+  for (const auto& entry : fs::directory_iterator(Dir))
+    EXPECT_TRUE(entry.path().extension() == ".pdf" || entry.path().extension() == ".dat") << entry.path() << " left behind";
+  // A hostile file's values never run over their cells: one page.
+  Edit(base, File("hostile.dat"), {{1, std::string(3000, 'W')}, {7, std::string(200, '9')}});
+  std::tie(status, out) = Shell(std::string(HRVX3300_APP) + " --report " + File("hostile.pdf") + " --from " + File("hostile.dat"));
+  ASSERT_EQ(status, bsSuccess) << out;
+  const std::string text = Shell("pdftotext " + File("hostile.pdf") + " -").second;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 1) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), 'W'), 11) << text;  // cut, with an ellipsis
+  EXPECT_NE(text.find("\u2026"), std::string::npos) << text;
+}
+
 TEST(RecordFields, EveryDifferingByteIsNamed) {
   TModuleImage sent = TConfiguration::FromModule(TModuleImage{}).ToModule();
   TModuleImage back = sent;
