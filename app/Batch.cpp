@@ -32,24 +32,35 @@ extern "C" void OnInterrupt(int signal) {
   if (InterruptSignal.exchange(signal) != 0) _exit(128 + signal);
 }
 
-// Ctrl-C and SIGTERM set InterruptSignal while a run is under way.
+// A reader that went away (`| head -1`) stops the run as SIGTERM does; the
+// writes that follow fail (EPIPE) instead of killing the program, so every
+// module is left cleanly and its state is said on standard error.
+extern "C" void OnBrokenPipe(int signal) {
+  int none = 0;
+  InterruptSignal.compare_exchange_strong(none, signal);
+}
+
+// Ctrl-C, SIGTERM, a closed terminal (SIGHUP) and a closed standard output
+// (SIGPIPE) set InterruptSignal while a run is under way.
 class TInterruptGuard {
 public:
   TInterruptGuard() {
     InterruptSignal = 0;
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &OldInt);
-    sigaction(SIGTERM, &sa, &OldTerm);
+    sa.sa_handler = OnInterrupt;
+    for (std::size_t i = 0; i < std::size(Signals); ++i) {
+      if (Signals[i] == SIGPIPE) sa.sa_handler = OnBrokenPipe;
+      sigaction(Signals[i], &sa, &Old[i]);
+    }
   }
   ~TInterruptGuard() {
-    sigaction(SIGINT, &OldInt, nullptr);
-    sigaction(SIGTERM, &OldTerm, nullptr);
+    for (std::size_t i = 0; i < std::size(Signals); ++i) sigaction(Signals[i], &Old[i], nullptr);
   }
 
 private:
-  struct sigaction OldInt {}, OldTerm {};
+  static constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+  struct sigaction Old[std::size(Signals)] {};
 };
 
 std::string SerialOf(const TModuleImage& module) {
@@ -246,6 +257,22 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
   reporter.Report(r);
 }
 
+// Two modules of one run that share a serial number or a MAC address are
+// one module met twice, or a MAC address copied from a file (a .dat saved
+// before the window loaded the module holds the boxes' defaults).
+void WarnOfTwins(const std::vector<TPortResult>& results, std::ostream& err) {
+  for (std::size_t i = 0; i < results.size(); ++i)
+    for (std::size_t k = i + 1; k < results.size(); ++k) {
+      const TPortResult& a = results[i];
+      const TPortResult& b = results[k];
+      const auto warn = [&](const std::string& what) {
+        err << "hrvx3300: warning: " << Utf8Text(a.Port) << " and " << Utf8Text(b.Port) << " hold the same " << what << "\n";
+      };
+      if (!a.Serial.empty() && a.Serial == b.Serial) warn("serial number " + Utf8FromLatin1(a.Serial));
+      if (!a.Mac.empty() && a.Mac == b.Mac) warn("MAC address " + a.Mac);
+    }
+}
+
 // A file that holds a value the module cannot hold as written.
 class EInvalidFile : public Exception {
 public:
@@ -327,15 +354,16 @@ int RunBatch(const TBatchOptions& o, std::ostream& out, std::ostream& err) {
     for (TPortResult& r : results) workers.emplace_back([&o, &file, &reporter, &r] { RunPort(o, file, reporter, r); });
     for (std::thread& w : workers) w.join();
     for (const TPortResult& r : results) status = std::max(status, r.Status);
+    WarnOfTwins(results, err);
     // Results that did not reach standard output are a failure of their own.
     if (!out.flush()) {
       err << "hrvx3300: standard output did not take the results (closed, or its disk full)\n";
       status = std::max(status, int(bsPort));
     }
     if (const int signal = InterruptSignal.load()) {
-      // What each module holds now.
-      if (!o.Json)
-        for (const TPortResult& r : results) err << StateLine(o, r);
+      // What each module holds now, for the person who stopped the run
+      // (standard output may be the pipe that went away).
+      for (const TPortResult& r : results) err << StateLine(o, r);
       status = 128 + signal;
     }
   }

@@ -170,6 +170,9 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
   if (o.Action != baNone && o.Action != baCheck && o.Action != baReport && o.Ports.empty()) Usage("name at least one --port");
   if (o.Action == baRead && !o.Report.empty() && o.File == "-") Usage("--report with --read needs a file to read into, not -");
   if (o.Action == baNone && o.Ports.size() > 1) Usage("the window works on one --port");
+  if (o.WithAddress && o.Ports.size() > 1)
+    Usage("--with-address gives every module the file's IP and MAC address, and two modules must not share one: "
+          "name one --port");
   if (o.Action == baRead && o.File == "-" && o.Ports.size() > 1) Usage("--read - writes one module to standard output: name one --port");
 
   if (baudOption->count()) SetBaudRate(baud, o.Line);

@@ -359,6 +359,16 @@ TEST_F(BatchTest, SeveralModulesReportedAsEachIsDone) {
   EXPECT_EQ(Run({"--port", a + "/slot", "--port", b + "/slot", "--read", File("rack.dat")}), bsSuccess) << Err.str();
   EXPECT_TRUE(fs::exists(File("rack-rackA-slot.dat")));
   EXPECT_TRUE(fs::exists(File("rack-rackB-slot.dat")));
+  // Two modules with one serial number and MAC address are named; one
+  // file's MAC address is never given to two modules.
+  EXPECT_NE(Err.str().find("hrvx3300: warning: " + a + "/slot and " + b + "/slot hold the same serial number 20261208\n"),
+            std::string::npos) << Err.str();
+  EXPECT_NE(Err.str().find(" hold the same MAC address 00:1A:2B:3C:4D:EE\n"), std::string::npos) << Err.str();
+  TSimulator other({"--serial", "SN-2"});
+  EXPECT_EQ(Run({"--port", fast.Path, "--port", other.Path, "--compare", base}), bsModule);
+  EXPECT_EQ(Err.str().find("serial number"), std::string::npos) << Err.str();
+  EXPECT_NE(Err.str().find("the same MAC address"), std::string::npos) << Err.str();
+  EXPECT_EQ(UsageStatus({"--port", fast.Path, "--port", other.Path, "--write", base, "--with-address"}), bsUsage);
   // One device under two names is a usage error.
   EXPECT_EQ(UsageStatus({"--port", fast.Path, "--port", a + "/slot", "--read", File("x.dat")}), bsUsage);
 }
@@ -566,7 +576,7 @@ TEST(BatchOptions, UsageErrors) {
   EXPECT_EQ(UsageStatus({"--help"}), bsSuccess);
 }
 
-TEST(BatchSignals, CtrlCAndSigtermSayWhatEachModuleHolds) {
+TEST(BatchSignals, CtrlCSigtermSighupAndAClosedPipeSayWhatEachModuleHolds) {
   // The program itself, stopped in the middle of a write to slow modules.
   char dir[] = "/tmp/batch-signal-XXXXXX";
   const fs::path tmp = mkdtemp(dir);
@@ -576,7 +586,7 @@ TEST(BatchSignals, CtrlCAndSigtermSayWhatEachModuleHolds) {
     std::ostringstream out, err;
     ASSERT_EQ(RunBatch(ParseBatchOptions({"--port", source.Path, "--read", file}), out, err), bsSuccess);
   }
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TSimulator a({"--late-ack", "200"}), b({"--late-ack", "200"});
     int errPipe[2];
     ASSERT_EQ(pipe(errPipe), 0);
@@ -605,6 +615,39 @@ TEST(BatchSignals, CtrlCAndSigtermSayWhatEachModuleHolds) {
     EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
     EXPECT_NE(err.find(a.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: partly written: CH1"), std::string::npos) << err;
     EXPECT_NE(err.find(b.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: partly written: CH1"), std::string::npos) << err;
+  }
+  // A reader that stops after the first line: the run ends as if stopped,
+  // and says on standard error what each module holds.
+  {
+    TSimulator fast({}), slow({"--late-ack", "200"});
+    int outPipe[2], errPipe[2];
+    ASSERT_EQ(pipe(outPipe), 0);
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(outPipe[1], 1);
+      dup2(errPipe[1], 2);
+      close(outPipe[0]);
+      close(errPipe[0]);
+      execl(HRVX3300_APP, HRVX3300_APP, "--port", fast.Path.c_str(), "--port", slow.Path.c_str(), "--write", file.c_str(), nullptr);
+      _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    std::string first;
+    for (char c; first.find('\n') == std::string::npos && read(outPipe[0], &c, 1) == 1;) first += c;
+    close(outPipe[0]);  // as `| head -1` does
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, std::size_t(n));
+    close(errPipe[0]);
+    EXPECT_NE(first.find(fast.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: wrote "), std::string::npos) << first;
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
+    EXPECT_NE(err.find(fast.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: done\n"), std::string::npos) << err;
+    EXPECT_NE(err.find(slow.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: "), std::string::npos) << err;
   }
   fs::remove_all(tmp);
 }
