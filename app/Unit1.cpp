@@ -3,6 +3,7 @@
 #include "CPortSetup.h"
 #include "CPortTexts.h"
 #include "ConfigFile.h"
+#include "ConfigRules.h"
 #include "Forms.h"
 #include "Registry.h"
 #include "Report.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
@@ -124,6 +126,9 @@ void TForm1::BindEvents() {
   onClick(Button1, &TForm1::Button1Click);
   onClick(Button_All_Load, &TForm1::Button_All_LoadClick);
   onClick(Button_All_Send, &TForm1::Button_All_SendClick);
+  onClick(Button_Verify, &TForm1::Button_VerifyClick);
+  auto* verifyKey = new QShortcut(QKeySequence("Ctrl+Shift+V"), this);
+  connect(verifyKey, &QShortcut::activated, this, Guarded([this] { Button_VerifyClick(Button_Verify); }));
   onClick(Button_NSetClick, &TForm1::Button_NSetClickClick);
   onClick(Button_NLoadClick, &TForm1::Button_NLoadClickClick);
   onClick(Button_M_SetClick, &TForm1::Button_M_SetClickClick);
@@ -147,7 +152,10 @@ void TForm1::BindEvents() {
   // What the user changes (not what the program shows) marks the window
   // as changed.
   const auto changed = [this](auto&&...) { Modified = true; };
-  for (TEdit* edit : findChildren<TEdit*>()) connect(edit, &QLineEdit::textEdited, this, changed);
+  for (TEdit* edit : findChildren<TEdit*>()) {
+    connect(edit, &QLineEdit::textEdited, this, changed);
+    connect(edit, &QLineEdit::textEdited, this, [this, edit] { LoadedFloats.erase(edit); });
+  }
   for (TCheckBox* check : findChildren<TCheckBox*>())
     if (check != CheckBox1) connect(check, &QAbstractButton::clicked, this, changed);
   for (TComboBox* list : findChildren<TComboBox*>()) {
@@ -209,6 +217,19 @@ void RememberFolder(TFileDialog& save, TFileDialog& open, const QString& fileNam
 }
 }  // namespace
 
+std::string TForm1::SentNumber(const TEdit* edit) const {
+  const auto loaded = LoadedFloats.find(edit);
+  if (loaded != LoadedFloats.end() && loaded->second.Shown == edit->text()) return loaded->second.Exact;
+  return NumberText(edit->text());
+}
+
+TConfiguration TForm1::SentConfiguration() const {
+  TConfiguration config = ShownConfiguration();
+  for (const auto& [edit, loaded] : LoadedFloats)
+    if (loaded.Shown == edit->text()) config.Values[edit->objectName().toStdString()].Text = loaded.Exact;
+  return config;
+}
+
 TConfiguration TForm1::ShownConfiguration() const {
   TConfiguration config;
   for (const TConfigLine& line : ConfigLayout()) {
@@ -248,6 +269,7 @@ void TForm1::SpeedButton1_LoadClick(QObject*) {
       check->setChecked(value.Number != 0);
     }
   });
+  LoadedFloats.clear();  // the boxes hold the file's values now
   RememberFolder(SaveDialog1, OpenDialog1, OpenDialog1.FileName);
   Modified = false;
   StoreSettings();
@@ -414,6 +436,17 @@ void TForm1::Timer1Timer(QObject*) {
       Modified = false;
       ShowMessage(" Load OK ");
       break;
+    case 30:
+      if (length < LoadImage.size()) {
+        ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
+        break;
+      }
+      {
+        TLoadImage module;
+        std::copy_n(RecvBuffer.begin(), module.size(), module.begin());
+        ShowVerification(module);
+      }
+      break;
     case 21:
       if (length < 25) break;
       std::copy_n(RecvBuffer.begin() + 3, 22, NetRecord.begin());
@@ -447,6 +480,49 @@ void TForm1::Button_All_SendClick(QObject*) {
   NotReady = 0;
   if (!Timer2->isActive()) Timer2->start();
   AllSendActive = 1;
+}
+
+void TForm1::Button_VerifyClick(QObject*) {
+  if (AllSendActive) {
+    ShowMessage("Verify waits until All Send has finished.");
+    return;
+  }
+  if (!StartTransaction("\x23", 30)) ShowMessage(" Com Port Not Connect ");
+}
+
+void TForm1::ShowVerification(const TLoadImage& image) {
+  // The window's values as the send buttons send them; the addresses are
+  // not part of the load image.
+  TConfiguration sent = SentConfiguration();
+  const auto& layout = ConfigLayout();
+  for (std::size_t i = ConfigOptionalFrom; i < layout.size(); ++i) sent.Values.erase(layout[i].Control);
+  QStringList lines;
+  const auto latin1 = [](const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); };
+  TModuleImage module;
+  module.Image = image;
+  // A value the module cannot hold would be changed on the way: it never
+  // agrees, whatever the module holds. The rest is compared field by field.
+  const TConfiguration held = TConfiguration::FromModule(module);
+  for (const TInvalidValue& v : InvalidValues(sent)) {
+    lines << QString::fromStdString(v.Caption) + ": window " + latin1(v.Value) + ", which the module cannot hold (" +
+                 QString::fromStdString(v.Reason) + ")";
+    const std::string& control = layout[std::size_t(v.Line - 1)].Control;
+    sent.Values[control] = held.Values.at(control);
+  }
+  for (const TDifference& d : Compare(sent, module, csSent))
+    lines << QString::fromStdString(d.Caption) + ": window " + latin1(d.File) + ", module " + latin1(d.Module);
+  if (lines.isEmpty()) {
+    ShowMessage(" Verify OK: the module holds what the window shows ");
+    return;
+  }
+  constexpr int MostShown = 24;
+  const qsizetype count = lines.size();
+  if (count > MostShown) {
+    lines = lines.mid(0, MostShown - 1);
+    lines << QString("... and %1 more").arg(count - (MostShown - 1));
+  }
+  ShowMessage(QString(" Verify: the module differs from the window in %1 %2 \n\n").arg(count).arg(count == 1 ? "field" : "fields") +
+              lines.join('\n'));
 }
 
 void TForm1::Timer2Timer(QObject*) {
@@ -483,19 +559,19 @@ TChannelControls TForm1::ChannelControls(int c) const {
   v.SpeedSync = CheckBox_SS_Ch[c]->isChecked();
   v.Unit = ComboBox_Unit_Ch[c]->currentIndex();
   v.VChk = ComboBox_VChk_Ch[c]->currentIndex();
-  v.Danger = NumberText(Edit_Damger_Ch[c]->text());
-  v.Alert = NumberText(Edit_Alert_Ch[c]->text());
+  v.Danger = SentNumber(Edit_Damger_Ch[c]);
+  v.Alert = SentNumber(Edit_Alert_Ch[c]);
   v.Relay = ComboBox_Relay_Ch[c]->currentIndex();
   v.Atype = ComboBox_Atype_Ch[c]->currentIndex();
-  v.Dtyme = NumberText(Edit_Dtyme_Ch[c]->text());
+  v.Dtyme = SentNumber(Edit_Dtyme_Ch[c]);
   v.Ttype = ComboBox_Ttype_Ch[c]->currentIndex();
-  v.Ttyme = NumberText(Edit_Ttyme_Ch[c]->text());
-  v.Max = NumberText(Edit_Max_Ch[c]->text());
-  v.Min = NumberText(Edit_Min_Ch[c]->text());
-  v.Scale = NumberText(Edit_Scale_Ch[c]->text());
-  v.Offset = NumberText(Edit_Offset_Ch[c]->text());
-  v.CurrMax = NumberText(Edit_Curr_Max_Ch[c]->text());
-  v.CurrMin = NumberText(Edit_Curr_Min_Ch[c]->text());
+  v.Ttyme = SentNumber(Edit_Ttyme_Ch[c]);
+  v.Max = SentNumber(Edit_Max_Ch[c]);
+  v.Min = SentNumber(Edit_Min_Ch[c]);
+  v.Scale = SentNumber(Edit_Scale_Ch[c]);
+  v.Offset = SentNumber(Edit_Offset_Ch[c]);
+  v.CurrMax = SentNumber(Edit_Curr_Max_Ch[c]);
+  v.CurrMin = SentNumber(Edit_Curr_Min_Ch[c]);
   return v;
 }
 
@@ -522,13 +598,34 @@ void TForm1::ShowChannel(int c, const TChannelControls& v) {
 }
 
 void TForm1::load_disp() {
-  for (int c = 0; c < 4; ++c) ShowChannel(c, DecodeChannelRecord(LoadImage.data() + LoadChannelOffset + 96 * c));
+  // The boxes show "0.0"; what was loaded is kept exactly, to be sent back
+  // as it was while its box is not edited.
+  LoadedFloats.clear();
+  const auto remember = [this](TEdit* edit, const std::string& exact) { LoadedFloats[edit] = {edit->text(), exact}; };
+  for (int c = 0; c < 4; ++c) {
+    const std::uint8_t* record = LoadImage.data() + LoadChannelOffset + 96 * c;
+    ShowChannel(c, DecodeChannelRecord(record));
+    const TChannelControls exact = DecodeChannelRecord(record, true);
+    remember(Edit_Damger_Ch[c], exact.Danger);
+    remember(Edit_Alert_Ch[c], exact.Alert);
+    remember(Edit_Dtyme_Ch[c], exact.Dtyme);
+    remember(Edit_Ttyme_Ch[c], exact.Ttyme);
+    remember(Edit_Max_Ch[c], exact.Max);
+    remember(Edit_Min_Ch[c], exact.Min);
+    remember(Edit_Scale_Ch[c], exact.Scale);
+    remember(Edit_Offset_Ch[c], exact.Offset);
+    remember(Edit_Curr_Max_Ch[c], exact.CurrMax);
+    remember(Edit_Curr_Min_Ch[c], exact.CurrMin);
+  }
   const TAuxControls aux = DecodeAuxRecord(LoadImage.data() + LoadAuxOffset);
   SetIndex(ComboBox_Used_Temp, aux.UsedTemp);
   SetIndex(ComboBox_Used_Rpm, aux.UsedRpm);
   SetIndex(ComboBox_Cnt_Rpm, aux.CntRpm);
   Edit_Speed_H1->setText(FromBytes(aux.SpeedH1));
   Edit_Speed_L1->setText(FromBytes(aux.SpeedL1));
+  const TAuxControls auxExact = DecodeAuxRecord(LoadImage.data() + LoadAuxOffset, true);
+  remember(Edit_Speed_H1, auxExact.SpeedH1);
+  remember(Edit_Speed_L1, auxExact.SpeedL1);
   SetIndex(ComboBox_EvCnt, aux.EvCnt);
   const TSystemControls sys = DecodeSystemRecord(LoadImage.data() + LoadSystemOffset);
   Edit_Node1->setText(FromBytes(sys.Node));
@@ -545,8 +642,9 @@ void TForm1::load_disp() {
 void TForm1::Button_Send1Click(QObject* Sender) {
   const int c = Tag(Sender) & 0xFF;
   TChannelControls values = ChannelControls(c);
+  const std::string currMin = values.CurrMin;
   EncodeChannelRecord(values, ChannelRecord);
-  Edit_Curr_Min_Ch[c]->setText(FromNumberText(values.CurrMin));  // the range rule may have corrected it
+  if (values.CurrMin != currMin) Edit_Curr_Min_Ch[c]->setText(FromNumberText(values.CurrMin));  // the range rule corrected it
   if (!ComPort1->Connected()) {
     ShowMessage(" Com Port Not Connect ");
     return;
@@ -561,8 +659,8 @@ void TForm1::Button_Send5Click(QObject*) {
   v.TempMillivolt = CheckBox1->isChecked();
   v.UsedRpm = ComboBox_Used_Rpm->currentIndex();
   v.CntRpm = ComboBox_Cnt_Rpm->currentIndex();
-  v.SpeedH1 = NumberText(Edit_Speed_H1->text());
-  v.SpeedL1 = NumberText(Edit_Speed_L1->text());
+  v.SpeedH1 = SentNumber(Edit_Speed_H1);
+  v.SpeedL1 = SentNumber(Edit_Speed_L1);
   v.EvCnt = ComboBox_EvCnt->currentIndex();
   EncodeAuxRecord(v, AuxRecord);
   if (!StartTransaction("\x26", 2)) ShowMessage(" Com Port Not Connect ");

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -52,6 +53,7 @@ public:
   TButton* Button1 = nullptr;
   TSpeedButton* Button_All_Send = nullptr;
   TSpeedButton* Button_All_Load = nullptr;
+  TSpeedButton* Button_Verify = nullptr;
   TSpeedButton* Button_Connect = nullptr;
   TSpeedButton* Button_DisCon = nullptr;
   TSpeedButton* Button_SetCon = nullptr;
@@ -131,6 +133,9 @@ public:
   void ComboBox_Unit_Ch1Change(QObject* Sender);
   void Button_All_LoadClick(QObject* Sender);
   void Button_All_SendClick(QObject* Sender);
+  // Loads the module without touching the boxes and says, field by field,
+  // where it differs from what the window would send.
+  void Button_VerifyClick(QObject* Sender);
   void Button_NSetClickClick(QObject* Sender);
   void Button_NLoadClickClick(QObject* Sender);
   void Button_M_SetClickClick(QObject* Sender);
@@ -153,6 +158,17 @@ public:
 
   // The configuration the controls show, as a .dat file holds it.
   TConfiguration ShownConfiguration() const;
+  // The same as the send buttons send it: a float box the user has not
+  // edited since the module was loaded sends the loaded value exactly.
+  TConfiguration SentConfiguration() const;
+
+  // The float boxes as the last load filled them: the text shown ("9.5")
+  // and the value exactly ("9.54"). Editing a box or opening a file lets go.
+  struct TLoadedFloat {
+    QString Shown;
+    std::string Exact;
+  };
+  std::map<const TEdit*, TLoadedFloat> LoadedFloats;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -168,4 +184,8 @@ private:
   void ShowNetAddress();
   void ShowMacAddress();
   void SendRecord(const std::uint8_t* bytes, std::size_t size);
+  // A float box's text as it is sent: the loaded value while unedited.
+  std::string SentNumber(const TEdit* edit) const;
+  // What Verify found in the module's load image.
+  void ShowVerification(const TLoadImage& module);
 };

@@ -282,8 +282,11 @@ void TForm1::CreateForm() {
 
   // All
   auto* all = NewGroup(Panel1, "GroupBox11", "All", QRect(888, 257, 105, 104));
-  Button_All_Send = NewSpeedButton(all, "Button_All_Send", "&Send", QRect(8, 22, 89, 36), "All Send", big, Red);
-  Button_All_Load = NewSpeedButton(all, "Button_All_Load", "&Load", QRect(8, 62, 89, 36), "All Load", big, Red);
+  Button_All_Send = NewSpeedButton(all, "Button_All_Send", "&Send", QRect(8, 18, 89, 26), "All Send", big, Red);
+  Button_All_Load = NewSpeedButton(all, "Button_All_Load", "&Load", QRect(8, 46, 89, 26), "All Load", big, Red);
+  Button_Verify = NewSpeedButton(all, "Button_Verify", "Verif&y", QRect(8, 74, 89, 26),
+                                 "Verify: compare the module with the window (Ctrl+Shift+V)", big, Red);
+  Button_Verify->setToolTip("Load the module without changing the window and list where they differ (Ctrl+Shift+V)");
 
   // Com Port: Connect and Dis Con are one exclusive group, Dis Con down at start.
   auto* com = NewGroup(Panel1, "GroupBox6", "Com Port", QRect(776, 376, 217, 113));

@@ -111,6 +111,7 @@ void TApplication::MessageBox(const QString& text) {
   }
   // A modal box runs a nested event loop: timers and port events go on.
   QMessageBox box(QMessageBox::NoIcon, Title(), text, QMessageBox::Ok, activeWindow());
+  box.setTextFormat(Qt::PlainText);  // messages quote module and file texts: "<b>" is no markup
   box.exec();
 }
 

@@ -5,6 +5,7 @@
 #include "Unit1.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -141,6 +142,57 @@ TEST_F(EndToEnd, EachSendCarriesItsRecordByteForByte) {
   ASSERT_TRUE(Saw(" Load OK "));
   EXPECT_EQ(form.Edit_Name_Ch[2]->text(), "Fan");
   EXPECT_EQ(form.Edit_Damger_Ch[2]->text(), "9.5");
+}
+
+// The boxes show "0.0", but a loaded value goes back exactly while its box
+// is not edited; Verify compares the module with what the window sends.
+TEST_F(EndToEnd, LoadedValuesGoBackExactlyAndVerifySaysWhereTheModuleDiffers) {
+  TSimulator sim({});
+  TForm1 form;
+  Connect(form, sim.Path);
+  ASSERT_TRUE(Saw(" Load OK "));
+  form.Edit_Damger_Ch[0]->setText("9.54");
+  form.Button_Send[0]->click();
+  ASSERT_TRUE(Saw(" Send OK "));
+  Recorder.Messages.clear();
+  form.Button_All_Load->click();
+  ASSERT_TRUE(Saw(" Load OK "));
+  EXPECT_EQ(form.Edit_Damger_Ch[0]->text(), "9.5");
+  Recorder.Messages.clear();
+  form.Button_All_Send->click();
+  ASSERT_TRUE(Saw(" Send OK ", 5000));
+  const float exact = 9.54f;
+  const std::string log = sim.Log();
+  const std::string head = "channel record(97) 01 ";
+  const auto last = log.rfind(head);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(log.substr(last + head.size() + 20 * 3, 12), Hex(reinterpret_cast<const std::uint8_t*>(&exact), 4));
+  Recorder.Messages.clear();
+  form.Button_Verify->click();
+  ASSERT_TRUE(Saw(" Verify OK: the module holds what the window shows "));
+
+  // An edit is sent as typed; Verify names the field without touching a box.
+  form.Edit_Alert_Ch[1]->selectAll();
+  QTest::keyClicks(form.Edit_Alert_Ch[1], "4.75");
+  form.Edit_Name_Ch[3]->setText("<b>Fan</b>");
+  Recorder.Messages.clear();
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keySequence(&form, QKeySequence("Ctrl+Shift+V"));
+  ASSERT_TRUE(WaitFor([&] { return !Recorder.Messages.isEmpty(); }, 1500));
+  EXPECT_EQ(Recorder.Messages.value(0).toStdString(), " Verify: the module differs from the window in 2 fields \n\n"
+                                        "CH2 Alarm Setting Alert: window 4.75, module 4.5\n"
+                                        "CH4 Point Name: window <b>Fan</b>, module Pump NDE");
+  EXPECT_EQ(form.Edit_Alert_Ch[1]->text(), "4.75");
+  EXPECT_EQ(form.Edit_Damger_Ch[0]->text(), "9.5");
+  // A value the module cannot hold never agrees.
+  form.Edit_Node1->setText("300");
+  Recorder.Messages.clear();
+  form.Button_Verify->click();
+  ASSERT_TRUE(WaitFor([&] { return !Recorder.Messages.isEmpty(); }, 1500));
+  EXPECT_NE(Recorder.Messages.value(0).indexOf("SYSTEM Slave No.: window 300, which the module cannot hold"), -1)
+      << Recorder.Messages.value(0).toStdString();
 }
 
 TEST_F(EndToEnd, AllSendShowsOneSendOkWhenEveryStepIsAnswered) {

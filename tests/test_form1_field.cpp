@@ -129,7 +129,7 @@ TEST_F(FieldTest, ThePortChosenInSetupIsThereNextTimeAndEveryButtonHasAKey) {
     EXPECT_FALSE(key.isEmpty()) << button->objectName().toStdString();
     EXPECT_TRUE(keys.insert(key.toString()).second) << key.toString().toStdString() << " twice";
   }
-  EXPECT_EQ(buttons, 19);
+  EXPECT_EQ(buttons, 20);
   next.show();
   QApplication::setActiveWindow(&next);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&next));
