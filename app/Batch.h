@@ -62,6 +62,7 @@ std::vector<std::string> FilesForPorts(const std::string& file, const std::vecto
 
 // Works on every port in parallel; reports each module as soon as it is
 // done (results on out, errors and --verbose on err); returns the exit
-// status. Ctrl-C or SIGTERM abandons the exchanges under way within a
-// second, reports every port's state and returns 130 or 143.
+// status. Ctrl-C, SIGTERM, SIGHUP or a closed standard output (SIGPIPE)
+// abandons the exchanges under way within a second, reports every port's
+// state on err and returns 128 + the signal.
 int RunBatch(const TBatchOptions& options, std::ostream& out, std::ostream& err);

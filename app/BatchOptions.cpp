@@ -18,7 +18,7 @@ namespace {
 const char* const Description =
     "Configures HRVX3300 monitoring modules over a serial line: in a window, or,\n"
     "with --read, --write or --compare, from the command line without one; --check\n"
-    "checks a .dat file without a module.";
+    "checks that a module can hold every value of a .dat file, without a module.";
 
 const char* const Footer =
     "PORT is a device path such as /dev/ttyUSB0, a name under /dev such as ttyUSB0,\n"
@@ -33,9 +33,11 @@ const char* const Footer =
     "Each module's line names it by serial number and MAC address; results go to\n"
     "standard output, errors to standard error.\n"
     "Exit status: 0 every module succeeded; 1 a module answered but differs or\n"
-    "refused (verification failed, wrong answer); 2 a port or file error (cannot\n"
-    "open, no answer, device vanished, a file that is no configuration); 64 a\n"
-    "usage error; 130 or 143 interrupted (Ctrl-C, SIGTERM).\n";
+    "refused (verification failed, wrong answer), or the file holds values the\n"
+    "module cannot hold (--check lists them by line); 2 a port or file error\n"
+    "(cannot open, no answer, device vanished, a file that is no configuration);\n"
+    "64 a usage error; 128 + the signal when interrupted (130 Ctrl-C, 129 SIGHUP,\n"
+    "141 a closed standard output, 143 SIGTERM).\n";
 
 std::string Lower(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));

@@ -38,7 +38,8 @@ public:
   int Status;
 };
 
-// A run stopped by Ctrl-C or SIGTERM: the exchange under way was abandoned.
+// A run stopped by a signal (Ctrl-C, SIGTERM, SIGHUP, SIGPIPE): the exchange
+// under way was abandoned.
 class EInterrupted : public Exception {
 public:
   EInterrupted() : Exception("interrupted") {}
