@@ -6,6 +6,7 @@
 #include "ConfigRules.h"
 #include "CPortTexts.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -257,20 +258,28 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
   reporter.Report(r);
 }
 
-// Two modules of one run that share a serial number or a MAC address are
-// one module met twice, or a MAC address copied from a file (a .dat saved
-// before the window loaded the module holds the boxes' defaults).
+// Modules of one run that share a serial number or a MAC address are one
+// module met twice, or a MAC address copied from a file (a .dat saved
+// before the window loaded the module holds the boxes' defaults). One
+// warning for each shared value, naming its ports in the order given.
 void WarnOfTwins(const std::vector<TPortResult>& results, std::ostream& err) {
-  for (std::size_t i = 0; i < results.size(); ++i)
-    for (std::size_t k = i + 1; k < results.size(); ++k) {
-      const TPortResult& a = results[i];
-      const TPortResult& b = results[k];
-      const auto warn = [&](const std::string& what) {
-        err << "hrvx3300: warning: " << Utf8Text(a.Port) << " and " << Utf8Text(b.Port) << " hold the same " << what << "\n";
-      };
-      if (!a.Serial.empty() && a.Serial == b.Serial) warn("serial number " + Utf8FromLatin1(a.Serial));
-      if (!a.Mac.empty() && a.Mac == b.Mac) warn("MAC address " + a.Mac);
+  const auto warn = [&](const char* what, std::string TPortResult::*key, bool latin1) {
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const std::string& value = results[i].*key;
+      if (value.empty() || std::find(seen.begin(), seen.end(), value) != seen.end()) continue;
+      seen.push_back(value);
+      std::string ports;
+      int count = 0;
+      for (const TPortResult& r : results)
+        if (r.*key == value) ports += (count++ ? ", " : "") + Utf8Text(r.Port);
+      if (count > 1)
+        err << "hrvx3300: warning: " << count << " modules hold the same " << what << " "
+            << (latin1 ? Utf8FromLatin1(value) : value) << ": " << ports << "\n";
     }
+  };
+  warn("serial number", &TPortResult::Serial, true);
+  warn("MAC address", &TPortResult::Mac, false);
 }
 
 // A file that holds a value the module cannot hold as written.

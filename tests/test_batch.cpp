@@ -361,9 +361,10 @@ TEST_F(BatchTest, SeveralModulesReportedAsEachIsDone) {
   EXPECT_TRUE(fs::exists(File("rack-rackB-slot.dat")));
   // Two modules with one serial number and MAC address are named; one
   // file's MAC address is never given to two modules.
-  EXPECT_NE(Err.str().find("hrvx3300: warning: " + a + "/slot and " + b + "/slot hold the same serial number 20261208\n"),
+  EXPECT_NE(Err.str().find("hrvx3300: warning: 2 modules hold the same serial number 20261208: " + a + "/slot, " + b + "/slot\n"),
             std::string::npos) << Err.str();
-  EXPECT_NE(Err.str().find(" hold the same MAC address 00:1A:2B:3C:4D:EE\n"), std::string::npos) << Err.str();
+  EXPECT_NE(Err.str().find("hrvx3300: warning: 2 modules hold the same MAC address 00:1A:2B:3C:4D:EE: "), std::string::npos)
+      << Err.str();
   TSimulator other({"--serial", "SN-2"});
   EXPECT_EQ(Run({"--port", fast.Path, "--port", other.Path, "--compare", base}), bsModule);
   EXPECT_EQ(Err.str().find("serial number"), std::string::npos) << Err.str();
