@@ -83,6 +83,7 @@ std::vector<TRecordGroup> Planned(const TBatchOptions& o) {
 
 std::string Who(const TPortResult& r) {
   if (r.Serial.empty() && r.Mac.empty()) return Utf8Text(r.Port);
+  if (r.Mac.empty()) return Utf8Text(r.Port) + " [SN " + Utf8FromLatin1(r.Serial) + "]";  // the MAC address not read yet
   return Utf8Text(r.Port) + " [SN " + Utf8FromLatin1(r.Serial) + " MAC " + r.Mac + "]";
 }
 

@@ -199,7 +199,7 @@ TEST_F(BatchTest, StrayBytesAreNeverTakenForAnAnswer) {
   {
     TSimulator sim({"--stray-mac"});
     EXPECT_EQ(Run({"--port", sim.Path, "--read", File("stray.dat")}), bsModule);
-    EXPECT_NE(Err.str().find("error: the answer to the MAC address request (06 91) is no address: its header is 06 06 06, "
+    EXPECT_NE(Err.str().find(sim.Path + " [SN 20261208]: error: the answer to the MAC address request (06 91) is no address: its header is 06 06 06, "
                              "not 06 91 07\n"),
               std::string::npos)
         << Err.str();
