@@ -1,10 +1,12 @@
 # make run   builds and starts the program on the module simulator
 # make test  builds and runs every test, headless
 # make package  builds the Debian package (in build/)
+# make windows  cross-builds the Windows programs and tests (in build-windows/)
+#               and runs the tests under wine
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test package clean
+.PHONY: all deps build run test package windows clean
 
 all: build
 
@@ -24,5 +26,11 @@ test: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+windows:
+	scripts/install-deps --windows
+	cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-windows -j $(JOBS)
+	scripts/wine-tests build-windows
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-windows

@@ -1,9 +1,9 @@
-// A registry of our own with the system registry's meaning: two root keys,
-// key paths with backslashes, keys created with their parents, typed values
-// (text and 32-bit integer). Key and value names ignore letter case. Each
-// root is one file (the user's under $XDG_CONFIG_HOME or ~/.config, the
-// machine's under /etc), replaced whole on every write so that a crash never
-// leaves half a store.
+// The registry: two root keys, key paths with backslashes, keys created
+// with their parents, typed values (text and 32-bit integer); key and value
+// names ignore letter case. On Windows it is the system's registry. Elsewhere
+// it is a store of our own with that meaning: each root is one file (the
+// user's under $XDG_CONFIG_HOME or ~/.config, the machine's under /etc),
+// replaced whole on every write so that a crash never leaves half a store.
 #pragma once
 
 #include "SysUtils.h"
@@ -39,9 +39,11 @@ public:
   int ReadInteger(const std::string& name);
   bool ValueExists(const std::string& name);
 
+#ifndef _WIN32
   // Where each root's file lives; tests point them at a folder of their own.
   static std::string RootFile(THKey root);
   static void SetRootFile(THKey root, const std::string& path);
+#endif
 
 private:
   void CheckOpen() const;

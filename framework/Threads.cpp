@@ -11,9 +11,13 @@
 #include <mutex>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -252,7 +256,7 @@ void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler) 
 
 TThread::TThread(std::function<void()> execute, const char* name) {
   FThread = std::thread([state = FState, execute = std::move(execute), name] {
-    if (name) pthread_setname_np(pthread_self(), name);
+    if (name) SetCurrentThreadName(name);
     try {
       execute();
     } catch (...) {
@@ -290,6 +294,28 @@ void TThread::WaitFor() {
   FThread.join();
 }
 
+#ifdef _WIN32
+
+void SetCurrentThreadName(const char* name) {
+  // Windows 10 1607 and later; the headers we build with do not declare it.
+  using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto describe = reinterpret_cast<TSetThreadDescription>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+  wchar_t wide[64];
+  if (describe && MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, 64) > 0) describe(GetCurrentThread(), wide);
+}
+
+bool SetCurrentThreadPriority(int step) {
+  static const int Priority[] = {THREAD_PRIORITY_IDLE,   THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL,
+                                 THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                                 THREAD_PRIORITY_TIME_CRITICAL};
+  return SetThreadPriority(GetCurrentThread(), Priority[std::clamp(step, -3, 3) + 3]) != 0;
+}
+
+#else
+
+void SetCurrentThreadName(const char* name) { pthread_setname_np(pthread_self(), name); }
+
 bool SetCurrentThreadPriority(int step) {
   // Nice values for the steps idle, lowest, lower, normal, higher, highest,
   // time-critical.
@@ -297,3 +323,5 @@ bool SetCurrentThreadPriority(int step) {
   const int nice = Nice[std::clamp(step, -3, 3) + 3];
   return ::setpriority(PRIO_PROCESS, pid_t(::gettid()), nice) == 0;
 }
+
+#endif

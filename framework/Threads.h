@@ -112,3 +112,5 @@ private:
 // privilege, and without it the thread stays at normal. Returns whether the
 // step was taken.
 bool SetCurrentThreadPriority(int step);
+// The calling thread's name as ps, top and debuggers show it (up to 15 characters).
+void SetCurrentThreadName(const char* name);
