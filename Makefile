@@ -2,7 +2,8 @@
 # make test  builds and runs every test, headless
 # make package  builds the Debian package (in build/)
 # make windows  cross-builds the Windows programs and tests (in build-windows/)
-#               and runs the tests under wine
+#               and runs the tests under wine (with a Linux build in build/,
+#               also its command line against the Windows simulator)
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
@@ -30,7 +31,7 @@ windows:
 	scripts/install-deps --windows
 	cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-windows -j $(JOBS)
-	scripts/wine-tests build-windows
+	scripts/wine-tests build-windows $(if $(wildcard $(BUILD)/app/hrvx3300),$(BUILD))
 
 clean:
 	rm -rf $(BUILD) build-windows

@@ -4,6 +4,7 @@
 // the 464-byte image, takes the records that follow the send commands, and
 // logs every exchange in hex on stderr.
 #include "Configuration.h"
+#include "SimLine.h"
 #include "SysUtils.h"
 #include "Version.h"
 
@@ -20,19 +21,19 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
 const char* const Usage =
     "Usage: hrvx3300-sim [options]\n"
     "Plays an HRVX3300 module on a new pseudo-terminal, whose path it prints\n"
-    "as the line \"PORT <path>\", or on a given serial device.\n"
+    "as the line \"PORT <path>\", or on a given serial device (on Windows a\n"
+    "COM port, which it must be given).\n"
     "  --device PATH     use this serial device instead of a pseudo-terminal\n"
+    "  --port NAME       the same (COM5 on Windows)\n"
     "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
     "  --config FILE     start with the configuration of a .dat file\n"
     "  --silent          never answer\n"
@@ -127,7 +128,7 @@ TModuleImage DefaultModule() {
 
 class TSimulator {
 public:
-  TSimulator(int fd, TModuleImage module, const TOptions& options) : Fd(fd), Module(module), Options(options) {}
+  TSimulator(TSimLine& line, TModuleImage module, const TOptions& options) : Line(line), Module(module), Options(options) {}
 
   int Run() {
     int commands = 0;
@@ -151,22 +152,8 @@ public:
   }
 
 private:
-  // A byte within timeoutMs (-1: no limit); -1 on time-out, -2 when the line is gone.
-  int ReadByte(int timeoutMs) {
-    pollfd p{Fd, POLLIN, 0};
-    const int n = poll(&p, 1, timeoutMs);
-    if (n == 0) return -1;
-    if (n < 0) return errno == EINTR ? -1 : -2;
-    std::uint8_t b;
-    const ssize_t r = read(Fd, &b, 1);
-    if (r == 1) return b;
-    if (r < 0 && (errno == EAGAIN || errno == EINTR)) return -1;
-    if (r < 0 && errno == EIO) {  // nobody has the terminal open just now
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      return -1;
-    }
-    return -2;
-  }
+  // A byte within timeoutMs; -1 on time-out, -2 when the line is gone.
+  int ReadByte(int timeoutMs) { return Line.ReadByte(timeoutMs); }
 
   // The next count bytes, each within a second of the one before.
   bool ReadBytes(std::size_t count, std::string& bytes) {
@@ -197,13 +184,7 @@ private:
     if (Options.Slow) std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Pace(out.size());
     Log("->", out, what);
-    std::size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t n = write(Fd, out.data() + done, out.size() - done);
-      if (n > 0) done += std::size_t(n);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    Line.Write(out);
   }
 
   // Acknowledges a send command, then takes the record that follows.
@@ -312,21 +293,12 @@ private:
   }
 
   using Clock = std::chrono::steady_clock;
-  int Fd;
+  TSimLine& Line;
   TModuleImage Module;
   TOptions Options;
   std::mt19937 Random{12345};
   Clock::time_point LastRecord{};
 };
-
-void MakeRaw(int fd) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) return;
-  cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  cfsetspeed(&t, B115200);
-  tcsetattr(fd, TCSANOW, &t);
-}
 
 }  // namespace
 
@@ -346,6 +318,7 @@ int Number(const std::string& option, const std::string& text) {
 // its link away as it does when it ends by itself.
 namespace {
 
+#ifndef _WIN32
 char LinkToRemove[4096];
 
 void RemoveLinkAndDie(int signal) {
@@ -358,6 +331,7 @@ void RemoveLinkOnSignal(const std::string& link) {
   std::snprintf(LinkToRemove, sizeof LinkToRemove, "%s", link.c_str());
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveLinkAndDie);
 }
+#endif
 
 }  // namespace
 
@@ -379,7 +353,7 @@ int main(int argc, char** argv) {
       std::printf("hrvx3300-sim %s%s%s%s\n", HRVX3300_VERSION, *HRVX3300_COMMIT ? " (commit " : "", HRVX3300_COMMIT,
                   *HRVX3300_COMMIT ? ")" : "");
       return 0;
-    } else if (a == "--device") o.Device = value();
+    } else if (a == "--device" || a == "--port") o.Device = value();
     else if (a == "--link") o.Link = value();
     else if (a == "--config") o.Config = value();
     else if (a == "--silent") o.Silent = true;
@@ -428,39 +402,28 @@ int main(int argc, char** argv) {
     std::copy_n(o.Serial.begin(), std::min<std::size_t>(o.Serial.size(), TextFieldSize), module.Image.begin() + LoadSystemOffset);
   }
 
-  int fd = -1, slave = -1;
-  std::string path;
-  if (!o.Device.empty()) {
-    fd = open(o.Device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", o.Device.c_str(), std::strerror(errno));
-      return 1;
-    }
-    MakeRaw(fd);
-    path = o.Device;
-  } else {
-    char name[256];
-    if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) {
-      std::fprintf(stderr, "hrvx3300-sim: no pseudo-terminal: %s\n", std::strerror(errno));
-      return 1;
-    }
-    // The simulator keeps the terminal side open too, so the line stays up
-    // while the program closes and opens its port.
-    MakeRaw(slave);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    path = name;
-    if (!o.Link.empty()) {
-      unlink(o.Link.c_str());
-      if (symlink(name, o.Link.c_str()) != 0) {
-        std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", o.Link.c_str(), std::strerror(errno));
-      } else {
-        RemoveLinkOnSignal(o.Link);
-      }
+  std::string error;
+  const std::unique_ptr<TSimLine> line = OpenSimLine(o.Device, error);
+  if (!line) {
+    std::fprintf(stderr, "hrvx3300-sim: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string path = line->Path;
+#ifndef _WIN32
+  if (o.Device.empty() && !o.Link.empty()) {
+    unlink(o.Link.c_str());
+    if (symlink(path.c_str(), o.Link.c_str()) != 0) {
+      std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", o.Link.c_str(), std::strerror(errno));
+    } else {
+      RemoveLinkOnSignal(o.Link);
     }
   }
+#endif
   std::printf("PORT %s\n", path.c_str());
   std::fflush(stdout);
-  const int result = TSimulator(fd, module, o).Run();
-  if (!o.Link.empty()) unlink(o.Link.c_str());
+  const int result = TSimulator(*line, module, o).Run();
+#ifndef _WIN32
+  if (o.Device.empty() && !o.Link.empty()) unlink(o.Link.c_str());
+#endif
   return result;
 }
