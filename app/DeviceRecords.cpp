@@ -69,7 +69,7 @@ void EncodeChannelRecord(TChannelControls& c, TChannelRecord& record) {
     PutFloatValue(r, 80, 0.0f);
     c.CurrMin = "0";
   }
-  r[92] = RecordEndMarker;
+  r[ChannelMarkerOffset] = RecordEndMarker;
 }
 
 TChannelControls DecodeChannelRecord(const std::uint8_t* r, bool exact) {
@@ -105,7 +105,7 @@ void EncodeAuxRecord(const TAuxControls& c, TAuxRecord& record) {
   PutFloat(r, 16, c.SpeedH1);
   PutFloat(r, 4, c.SpeedL1);
   r[38] = IndexByte(c.EvCnt + 1);
-  r[39] = RecordEndMarker;
+  r[AuxMarkerOffset] = RecordEndMarker;
 }
 
 TAuxControls DecodeAuxRecord(const std::uint8_t* r, bool exact) {
@@ -132,7 +132,7 @@ void EncodeSystemRecord(const TSystemControls& c, TSystemRecord& record) {
   r[12] = IndexByte(c.Data);
   r[13] = IndexByte(c.Stop);
   r[14] = IndexByte(c.Parity);
-  r[32] = RecordEndMarker;
+  r[SystemMarkerOffset] = RecordEndMarker;
 }
 
 TSystemControls DecodeSystemRecord(const std::uint8_t* r) {
@@ -151,7 +151,7 @@ void EncodeClockRecord(const std::tm& t, TClockRecord& record) {
   std::snprintf(digits, sizeof digits, "%02d%02d%02d%02d%02d%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
                 t.tm_min, t.tm_sec);
   for (int i = 0; i < 12; ++i) record[i] = static_cast<std::uint8_t>(digits[i] - '0');
-  record[12] = RecordEndMarker;
+  record[ClockMarkerOffset] = RecordEndMarker;
 }
 
 void EncodeNetRecord(const std::string (&ip)[4], TNetRecord& record) {
@@ -160,7 +160,7 @@ void EncodeNetRecord(const std::string (&ip)[4], TNetRecord& record) {
   record[9] = 0;
   record[10] = 7;
   record[11] = 0;
-  record[20] = RecordEndMarker;
+  record[NetMarkerOffset] = RecordEndMarker;
 }
 
 std::array<std::string, 4> DecodeNetAddress(const TNetRecord& record) {
@@ -170,7 +170,7 @@ std::array<std::string, 4> DecodeNetAddress(const TNetRecord& record) {
 void EncodeMacRecord(const std::string (&mac)[6], TMacRecord& record) {
   // A leading x makes the integer reader take hexadecimal digits only.
   for (int k = 0; k < 6; ++k) record[k] = static_cast<std::uint8_t>(StrToInt("x" + mac[k]) & 0xFF);
-  record[6] = RecordEndMarker;
+  record[MacMarkerOffset] = RecordEndMarker;
 }
 
 std::array<std::string, 6> DecodeMacAddress(const TMacRecord& record) {

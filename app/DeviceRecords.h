@@ -22,6 +22,13 @@ using TNetRecord = std::array<std::uint8_t, 24>;
 using TMacRecord = std::array<std::uint8_t, 9>;
 
 constexpr std::uint8_t RecordEndMarker = 0xAA;
+// Where each record carries the end marker.
+constexpr int ChannelMarkerOffset = 92;
+constexpr int AuxMarkerOffset = 39;
+constexpr int SystemMarkerOffset = 32;
+constexpr int ClockMarkerOffset = 12;
+constexpr int NetMarkerOffset = 20;
+constexpr int MacMarkerOffset = 6;
 constexpr int TextFieldSize = 10;
 
 // Offsets of the records inside the load image.

@@ -36,9 +36,12 @@ void CheckImageMarkers(const std::string& answer) {
     const char* Record;
     int At;
   };
-  const TMarker markers[] = {{"SYSTEM", LoadSystemOffset + 32},     {"CH1", LoadChannelOffset + 92},
-                             {"CH2", LoadChannelOffset + 96 + 92},  {"CH3", LoadChannelOffset + 192 + 92},
-                             {"CH4", LoadChannelOffset + 288 + 92}, {"AUX", LoadAuxOffset + 39}};
+  const TMarker markers[] = {{"SYSTEM", LoadSystemOffset + SystemMarkerOffset},
+                             {"CH1", LoadChannelOffset + ChannelMarkerOffset},
+                             {"CH2", LoadChannelOffset + 96 + ChannelMarkerOffset},
+                             {"CH3", LoadChannelOffset + 192 + ChannelMarkerOffset},
+                             {"CH4", LoadChannelOffset + 288 + ChannelMarkerOffset},
+                             {"AUX", LoadAuxOffset + AuxMarkerOffset}};
   for (const TMarker& m : markers) {
     const std::uint8_t b = std::uint8_t(answer[std::size_t(m.At)]);
     if (b != RecordEndMarker)
@@ -200,7 +203,7 @@ TModuleImage TModuleLink::LoadAll() {
 TNetRecord TModuleLink::LoadNet() {
   const char* what = "network address request (06 81)";
   const std::string answer = Exchange(std::string("\x06\x81", 2), 25, true, what);
-  CheckAddressAnswer(answer, FrameNetAddress, 22, 20, what);
+  CheckAddressAnswer(answer, FrameNetAddress, 22, NetMarkerOffset, what);
   TNetRecord record{};
   std::copy_n(answer.begin() + 3, 22, record.begin());
   return record;
@@ -209,7 +212,7 @@ TNetRecord TModuleLink::LoadNet() {
 TMacRecord TModuleLink::LoadMac() {
   const char* what = "MAC address request (06 91)";
   const std::string answer = Exchange(std::string("\x06\x91", 2), 10, true, what);
-  CheckAddressAnswer(answer, FrameMacAddress, 7, 6, what);
+  CheckAddressAnswer(answer, FrameMacAddress, 7, MacMarkerOffset, what);
   TMacRecord record{};
   std::copy_n(answer.begin() + 3, 7, record.begin());
   return record;
