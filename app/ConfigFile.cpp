@@ -90,6 +90,18 @@ void WriteConfig(std::ostream& out, const TConfigFetch& fetch) {
   }
 }
 
+void RaiseCannotOpen(const std::string& path, const std::string& why) {
+  throw Exception("Cannot open " + (path == "-" ? std::string("standard input") : "\"" + path + "\"") + ": " + why);
+}
+
+std::string TooLargeReason() {
+  return "it holds more than " + std::to_string(MaxConfigFileSize >> 20) + " MiB, and a configuration holds about 1 KiB";
+}
+
+void RaiseCannotSave(const std::string& path, const std::string& why) {
+  throw Exception("Cannot save \"" + path + "\": " + why + ". The previous file is unchanged.");
+}
+
 void LoadConfigFile(const std::string& path, const TConfigApply& apply) {
   std::istringstream in(ReadConfigText(path));
   ReadConfig(in, apply);

@@ -59,6 +59,14 @@ void WriteConfig(std::ostream& out, const TConfigFetch& fetch);
 // A configuration file is small: anything larger is refused unread.
 constexpr std::size_t MaxConfigFileSize = 1 << 20;
 
+// The messages of the systems' readers and writers of the file, worded
+// once: "Cannot open <name>: <why>" ("-" is standard input), the reason for
+// a file over MaxConfigFileSize, and "Cannot save ...; the previous file is
+// unchanged".
+[[noreturn]] void RaiseCannotOpen(const std::string& path, const std::string& why);
+std::string TooLargeReason();
+[[noreturn]] void RaiseCannotSave(const std::string& path, const std::string& why);
+
 // The bytes of a configuration file, or of standard input for "-". What is
 // not a regular file (a FIFO would block for ever, a device never end), a
 // file over MaxConfigFileSize, or one that cannot be read raises an

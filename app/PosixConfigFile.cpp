@@ -20,11 +20,8 @@ std::string Reason(int error) { return std::strerror(error); }
 
 std::string ReadConfigText(const std::string& path) {
   const bool input = path == "-";
-  const std::string name = input ? "standard input" : "\"" + path + "\"";
-  const auto fail = [&](const std::string& why) -> std::string { throw Exception("Cannot open " + name + ": " + why); };
-  const auto tooLarge = [&] {
-    fail("it holds more than " + std::to_string(MaxConfigFileSize >> 20) + " MiB, and a configuration holds about 1 KiB");
-  };
+  const auto fail = [&](const std::string& why) { RaiseCannotOpen(path, why); };
+  const auto tooLarge = [&] { RaiseCannotOpen(path, TooLargeReason()); };
   int fd = STDIN_FILENO;
   if (!input) {
     // Looked at before it is opened: opening a FIFO would wait for a writer.
@@ -59,9 +56,7 @@ std::string ReadConfigText(const std::string& path) {
 
 void SaveConfigFile(const std::string& path, const TConfigFetch& fetch) {
   namespace fs = std::filesystem;
-  const auto fail = [&path](int error) {
-    throw Exception("Cannot save \"" + path + "\": " + Reason(error) + ". The previous file is unchanged.");
-  };
+  const auto fail = [&path](int error) { RaiseCannotSave(path, Reason(error)); };
   std::ostringstream text;
   WriteConfig(text, fetch);
   const std::string data = text.str();

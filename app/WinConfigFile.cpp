@@ -33,11 +33,8 @@ bool IsDeviceName(const std::string& path) {
 
 std::string ReadConfigText(const std::string& path) {
   const bool input = path == "-";
-  const std::string name = input ? "standard input" : "\"" + path + "\"";
-  const auto fail = [&](const std::string& why) -> std::string { throw Exception("Cannot open " + name + ": " + why); };
-  const auto tooLarge = [&] {
-    fail("it holds more than " + std::to_string(MaxConfigFileSize >> 20) + " MiB, and a configuration holds about 1 KiB");
-  };
+  const auto fail = [&](const std::string& why) { RaiseCannotOpen(path, why); };
+  const auto tooLarge = [&] { RaiseCannotOpen(path, TooLargeReason()); };
   std::string text;
   if (input) {
     _setmode(_fileno(stdin), _O_BINARY);
@@ -88,13 +85,5 @@ std::string ReadConfigText(const std::string& path) {
 void SaveConfigFile(const std::string& path, const TConfigFetch& fetch) {
   std::ostringstream text;
   WriteConfig(text, fetch);
-  try {
-    WriteFileAtomically(path, text.str());
-  } catch (const Exception& e) {
-    // The system's reason, in the words the other systems use.
-    const std::string text = e.what();
-    const auto reason = text.find("\": ");
-    throw Exception("Cannot save \"" + path + "\": " + (reason == std::string::npos ? text : text.substr(reason + 3)) +
-                    ". The previous file is unchanged.");
-  }
+  if (const std::string why = TryWriteFileAtomically(path, text.str()); !why.empty()) RaiseCannotSave(path, why);
 }

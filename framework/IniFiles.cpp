@@ -17,3 +17,8 @@ void TIniFile::WriteInteger(const std::string& section, const std::string& key, 
   WriteString(section, key, std::to_string(value));
 }
 
+
+void WriteFileAtomically(const std::string& path, const std::string& data) {
+  if (const std::string why = TryWriteFileAtomically(path, data); !why.empty())
+    throw Exception("Cannot write \"" + path + "\": " + why);
+}

@@ -26,3 +26,5 @@ public:
 // renamed over path once complete and flushed. Raises Exception on failure,
 // leaving any previous file as it was.
 void WriteFileAtomically(const std::string& path, const std::string& data);
+// The same, returning the system's reason for a failure instead ("" once written).
+std::string TryWriteFileAtomically(const std::string& path, const std::string& data);

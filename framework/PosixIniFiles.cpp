@@ -103,13 +103,12 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
   WriteFileAtomically(FileName, data);
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data) {
-  const auto fail = [&path](int error) { throw Exception("Cannot write \"" + path + "\": " + std::strerror(error)); };
+std::string TryWriteFileAtomically(const std::string& path, const std::string& data) {
   const auto slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   std::string temp = folder + "/.write-XXXXXX";
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) fail(errno);
+  if (fd < 0) return std::strerror(errno);
   struct stat st {};
   mode_t mode = 0644;
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
@@ -123,8 +122,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
   if (error == 0 && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    fail(error);
-  }
+  if (error == 0) return {};
+  ::unlink(temp.c_str());
+  return std::strerror(error);
 }

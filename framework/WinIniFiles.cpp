@@ -38,23 +38,22 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     throw Exception("Cannot write \"" + FileName + "\": " + WindowsErrorText(GetLastError()));
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data) {
-  const auto fail = [&path](DWORD error) { throw Exception("Cannot write \"" + path + "\": " + WindowsErrorText(error)); };
+std::string TryWriteFileAtomically(const std::string& path, const std::string& data) {
   // Windows refuses to replace a read-only file; wine, run as root, would not.
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) fail(ERROR_ACCESS_DENIED);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return WindowsErrorText(ERROR_ACCESS_DENIED);
   // A new file of its own beside the target, so MoveFileEx replaces it in place.
   const std::string full = FullPath(path);
   const auto slash = full.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? "." : full.substr(0, slash + 1);
   char tempName[MAX_PATH];
-  if (GetTempFileNameA(folder.c_str(), "hrv", 0, tempName) == 0) fail(GetLastError());
+  if (GetTempFileNameA(folder.c_str(), "hrv", 0, tempName) == 0) return WindowsErrorText(GetLastError());
   const std::string temp = tempName;
   HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     DeleteFileA(temp.c_str());
-    fail(error);
+    return WindowsErrorText(error);
   }
   DWORD error = 0;
   for (std::size_t done = 0; done < data.size() && error == 0;) {
@@ -67,8 +66,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
   CloseHandle(file);
   if (error == 0 && !MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     error = GetLastError();
-  if (error != 0) {
-    DeleteFileA(temp.c_str());
-    fail(error);
-  }
+  if (error == 0) return {};
+  DeleteFileA(temp.c_str());
+  return WindowsErrorText(error);
 }
