@@ -83,12 +83,13 @@ protected:
     dcb.Flags = dcb_Binary;
     // The server's start-up check connected and left; ser2net may still be
     // ending that session and reset the next connection. Until it has (at
-    // most five seconds), a reset means "not ready yet"; anything else fails.
+    // most five seconds), a reset means "not ready yet" (ECONNRESET when it
+    // is read, EPIPE when it is written to); anything else fails.
     int result = 0;
     for (const auto end = Clock::now() + std::chrono::seconds(5);;) {
       result = Device->Open(path);
       if (result == 0) result = Device->SetCommState(dcb);
-      if (result != ECONNRESET || !Network() || Clock::now() > end) break;
+      if ((result != ECONNRESET && result != EPIPE) || !Network() || Clock::now() > end) break;
       Device = std::make_unique<TNetComDevice>();
     }
     ASSERT_EQ(result, 0) << path;
