@@ -143,10 +143,17 @@ public:
   void Set();
   void Reset();
   bool IsSet() const;
+#ifdef _WIN32
+  void* Handle() const { return FHandle; }  // an event object
+
+private:
+  void* FHandle = nullptr;
+#else
   int Fd() const { return FFd; }
 
 private:
   int FFd = -1;
+#endif
 };
 
 // The record of one read or write the device has under way. The device keeps
@@ -221,13 +228,18 @@ public:
   }
 };
 
-// The device path of a port name: an absolute path as it is, COMn as
-// /dev/ttyS(n-1), any other name under /dev.
+// The device path of a port name. On Windows \\.\NAME (\\.\COM12), a
+// path given as such as it is; elsewhere an absolute path as it is, COMn as
+// /dev/ttyS(n-1), any other name under /dev. Network ports' names as they are.
 std::string ComDevicePath(const std::string& port);
 
 // The device of this system.
 std::unique_ptr<TComDevice> CreatePlatformComDevice();
 
+// Windows' own OutputDebugString is a macro of <windows.h>; ours is this one.
+#ifdef OutputDebugString
+#undef OutputDebugString
+#endif
 // Writes a diagnostic text: to stderr when HRVX3300_DEBUG is set, or to the
 // sink installed (tests listen there; an empty sink restores stderr).
 void OutputDebugString(const std::string& text);

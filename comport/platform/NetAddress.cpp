@@ -1,11 +1,7 @@
 #include "NetAddress.h"
 
 #include "Threads.h"
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "NetSystem.h"
 
 #include <cerrno>
 #include <thread>
@@ -43,6 +39,7 @@ TNetLookup::~TNetLookup() {
 }
 
 std::shared_ptr<TNetLookup> StartNetLookup(const TNetAddress& address) {
+  NetStartup();
   auto lookup = std::make_shared<TNetLookup>();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -82,14 +79,14 @@ TNetServerProbe::TNetServerProbe(const std::string& url) : FValid(ParseNetAddres
 TNetServerProbe::~TNetServerProbe() { Reset(); }
 
 void TNetServerProbe::Reset() {
-  if (FFd >= 0) ::close(FFd);
+  if (FFd >= 0) NetClose(FFd);
   FFd = -1;
   FTrying = nullptr;
   FLookup.reset();
 }
 
 bool TNetServerProbe::Next() {
-  if (FFd >= 0) ::close(FFd);
+  if (FFd >= 0) NetClose(FFd);
   FFd = -1;
   FTrying = FTrying ? FTrying->ai_next : nullptr;
   if (!FTrying) Reset();
@@ -106,22 +103,18 @@ bool TNetServerProbe::Answers() {
   }
   if (!FTrying) return Next();
   if (FFd < 0) {
-    FFd = ::socket(FTrying->ai_family, FTrying->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, FTrying->ai_protocol);
+    FFd = NetSocket(*FTrying);
     if (FFd < 0) return Next();
-    if (::connect(FFd, FTrying->ai_addr, FTrying->ai_addrlen) != 0 && errno != EINPROGRESS) return Next();
+    if (const int error = NetConnect(FFd, *FTrying); error != 0 && error != EINPROGRESS) return Next();
     FSince = std::chrono::steady_clock::now();
   }
-  pollfd p{FFd, POLLOUT, 0};
-  if (::poll(&p, 1, 0) <= 0) {
+  if (NetPoll(FFd, true, 0) <= 0) {
     // A host that drops what is sent to it is asked anew now and then:
     // the system's own retries grow too far apart.
     if (std::chrono::steady_clock::now() - FSince > std::chrono::seconds(3)) Next();
     return false;
   }
-  int error = 0;
-  socklen_t size = sizeof error;
-  ::getsockopt(FFd, SOL_SOCKET, SO_ERROR, &error, &size);
-  if (error != 0) return Next();
+  if (NetConnectResult(FFd) != 0) return Next();
   Reset();
   return true;
 }

@@ -3,7 +3,7 @@
 // whether a server takes connections again without waiting for it.
 #pragma once
 
-#include <netdb.h>
+#include "NetSocket.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -2,21 +2,13 @@
 
 #include "NetAddress.h"
 #include "Threads.h"
-
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "NetSystem.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <utility>
 
@@ -54,28 +46,17 @@ int MsUntil(TClock::time_point t) {
   return int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(t - TClock::now()).count()));
 }
 
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  (void)!::write(fd, &one, sizeof one);
-}
-
-void Drain(int fd) {
-  std::uint64_t count;
-  (void)!::read(fd, &count, sizeof count);
-}
-
 }  // namespace
 
 bool IsNetworkPortName(const std::string& port) {
   return port.rfind("rfc2217://", 0) == 0 || port.rfind("socket://", 0) == 0;
 }
 
-TNetComDevice::TNetComDevice() : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), Input(4096) {}
+TNetComDevice::TNetComDevice() : Input(4096) {}
 
 TNetComDevice::~TNetComDevice() {
   Close();
-  if (Fd >= 0) ::close(Fd);
-  if (WakeFd >= 0) ::close(WakeFd);
+  if (Fd >= 0) NetClose(Fd);
 }
 
 // ------------------------------------------------------------ connecting
@@ -149,51 +130,34 @@ int TNetComDevice::Connect(const TNetAddress& address) {
   TSlowWait wait;
   int error = ECONNREFUSED;
   for (addrinfo* a = found; a; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    const int fd = NetSocket(*a);
     if (fd < 0) {
-      error = errno;
+      error = NetError();
       continue;
     }
-    int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    if (result != 0 && errno == EINPROGRESS) {
+    error = NetConnect(fd, *a);
+    if (error == EINPROGRESS) {
       // Polled in slices, the time-out counted from the start.
       error = ETIMEDOUT;
       for (int left; (left = MsUntil(end)) > 0;) {
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, std::min(left, TSlowWait::SliceMs));
+        const int ready = NetPoll(fd, true, std::min(left, TSlowWait::SliceMs));
         if (ready > 0) {
-          socklen_t size = sizeof error;
-          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+          error = NetConnectResult(fd);
           break;
         }
-        if (ready < 0 && errno != EINTR) {
-          error = errno;
+        if (ready < 0) {
+          error = NetError();
           break;
         }
         wait.Slice();
       }
-      result = error == 0 ? 0 : -1;
-    } else if (result != 0) {
-      error = errno;
     }
-    if (result == 0) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      const int on = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // small writes go at once
-      // A server that goes without a word (a cable pulled, a server switched
-      // off) is lost within seconds, as a pulled adapter is at once: probes
-      // after 5 s of silence, three unanswered 2 s apart, or sent data left
-      // unacknowledged for 10 s.
-      const int idle = 5, interval = 2, probes = 3, unacknowledgedMs = 10000;
-      ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-      ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
+    if (error == 0) {
+      NetTuneConnected(fd);
       Fd = fd;
       return 0;
     }
-    ::close(fd);
+    NetClose(fd);
   }
   return error;
 }
@@ -209,10 +173,10 @@ int TNetComDevice::Close() {
     Closing = true;
     Reads.EndAll(ERROR_OPERATION_ABORTED, false);
   }
-  ::shutdown(Fd, SHUT_RDWR);
+  NetShutdown(Fd);
   Changed.notify_all();
   if (ReaderThread.joinable()) ReaderThread.join();
-  Signal(WakeFd);
+  Wake.Signal();
   return 0;
 }
 
@@ -234,10 +198,11 @@ void TNetComDevice::Reader() {
       if (Closing) return;
       room = std::min(sizeof buffer, Input.Room());
     }
-    const ssize_t n = ::recv(Fd, buffer, room, 0);
+    const long n = NetRecv(Fd, reinterpret_cast<char*>(buffer), room);
     if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      Lose(n == 0 ? EIO : errno);
+      const int error = n == 0 ? EIO : NetError();
+      if (error == EINTR) continue;
+      Lose(error);
       return;
     }
     std::uint32_t events = 0, errors = 0;
@@ -345,13 +310,13 @@ void TNetComDevice::Subnegotiation() {
     if (state & 0x10) errors |= CE_BREAK;
     PendingErrors |= errors;
     Pending |= (errors & ~CE_BREAK ? EV_ERR : 0u) | (state & 0x10 ? EV_BREAK : 0u);
-    if (Pending & Mask) Signal(WakeFd);
+    if (Pending & Mask) Wake.Signal();
   } else if (command == SERVER + NOTIFY_MODEMSTATE && !value.empty()) {
     const std::uint8_t state = std::uint8_t(value[0]);
     Modem = state & 0xF0;  // CTS, DSR, RI, CD: the bits of GetCommModemStatus
     Pending |= (state & 0x01 ? EV_CTS : 0u) | (state & 0x02 ? EV_DSR : 0u) | (state & 0x04 ? EV_RING : 0u) |
                (state & 0x08 ? EV_RLSD : 0u);
-    if (Pending & Mask) Signal(WakeFd);
+    if (Pending & Mask) Wake.Signal();
   } else if (command > SERVER) {
     Answers[command] = value;
   }
@@ -362,7 +327,7 @@ void TNetComDevice::Raise(std::uint32_t events) {
     std::lock_guard lock(Mutex);
     Pending |= events;
   }
-  Signal(WakeFd);
+  Wake.Signal();
 }
 
 void TNetComDevice::Lose(int error) {
@@ -374,7 +339,7 @@ void TNetComDevice::Lose(int error) {
     Reads.EndAll(LostError, true);  // what came before still counts
   }
   Changed.notify_all();
-  Signal(WakeFd);
+  Wake.Signal();
 }
 
 // ---------------------------------------------------------- what goes out
@@ -387,14 +352,13 @@ int TNetComDevice::SendSome(const char* bytes, std::size_t size, std::int64_t de
       wait = int(std::min<std::int64_t>(deadline - ComNowMs(), 1 << 30));
       if (wait < 0) wait = 0;
     }
-    pollfd p{Fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) return errno;
+    const int ready = NetPoll(Fd, true, wait);
+    if (ready < 0) return NetError();
     if (ready == 0) return ETIMEDOUT;
-    const ssize_t n = ::send(Fd, bytes + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const long n = NetSend(Fd, bytes + sent, size - sent);
     if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      return errno;
+      if (NetError() == EAGAIN || NetError() == EINTR) continue;
+      return NetError();
     }
     sent += std::size_t(n);
   }
@@ -547,7 +511,7 @@ int TNetComDevice::SetCommMask(std::uint32_t mask) {
     Mask = mask;
     Pending &= mask;
   }
-  Signal(WakeFd);
+  Wake.Signal();
   return 0;
 }
 
@@ -569,9 +533,7 @@ int TNetComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* sto
       wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count());
       if (wait <= 0) return 0;
     }
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
-    ::poll(fds, stop ? 2 : 1, wait);
-    if (fds[0].revents) Drain(WakeFd);
+    Wake.Wait(stop, wait);
   }
 }
 

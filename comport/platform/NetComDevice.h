@@ -16,6 +16,7 @@
 
 #include "ComDevice.h"
 #include "ComInputQueue.h"
+#include "NetSocket.h"
 
 #include <bitset>
 #include <condition_variable>
@@ -90,7 +91,7 @@ private:
   bool IgnoreControl = false;
   int TimeoutMs = 3000;
   std::uint8_t LineStateMask = 0xFF;
-  int WakeFd = -1;  // wakes an event wait: events came, the mask changed
+  TNetWake Wake;  // wakes an event wait: events came, the mask changed
   std::thread ReaderThread;
 
   std::mutex SendMutex;  // one sender at a time; guards Owed

@@ -63,9 +63,6 @@ int NewEventSet(int notifyFd, int timerFd) {
 
 constexpr std::uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 
-std::mutex DebugMutex;
-std::function<void(const std::string&)> DebugSink;
-
 }  // namespace
 
 void SignalEventFd(int fd) {
@@ -482,18 +479,3 @@ std::string ComDevicePath(const std::string& port) {
 }
 
 std::unique_ptr<TComDevice> CreatePlatformComDevice() { return std::make_unique<TPosixComDevice>(); }
-
-void OutputDebugString(const std::string& text) {
-  std::lock_guard lock(DebugMutex);
-  if (DebugSink) {
-    DebugSink(text);
-    return;
-  }
-  static const bool enabled = std::getenv("HRVX3300_DEBUG") != nullptr;
-  if (enabled) std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void SetDebugOutput(std::function<void(const std::string&)> sink) {
-  std::lock_guard lock(DebugMutex);
-  DebugSink = std::move(sink);
-}
