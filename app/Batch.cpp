@@ -19,7 +19,14 @@
 #include <sstream>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#ifndef SIGHUP
+#define SIGHUP 1  // the console window closed: told as a closed terminal is
+#endif
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -28,6 +35,25 @@ using Clock = std::chrono::steady_clock;
 // The signal that interrupted the run, or 0.
 std::atomic<int> InterruptSignal{0};
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and a closed console window set InterruptSignal while a
+// run is under way (as SIGINT, SIGTERM and SIGHUP do elsewhere).
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  const int signal = event == CTRL_C_EVENT ? SIGINT : event == CTRL_CLOSE_EVENT ? SIGHUP : SIGTERM;
+  // A second one ends the program at once.
+  if (InterruptSignal.exchange(signal) != 0) ExitProcess(128 + signal);
+  return TRUE;
+}
+
+class TInterruptGuard {
+public:
+  TInterruptGuard() {
+    InterruptSignal = 0;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  }
+  ~TInterruptGuard() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
+};
+#else
 extern "C" void OnInterrupt(int signal) {
   // A second one ends the program at once.
   if (InterruptSignal.exchange(signal) != 0) _exit(128 + signal);
@@ -63,6 +89,7 @@ private:
   static constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
   struct sigaction Old[std::size(Signals)] {};
 };
+#endif
 
 std::string SerialOf(const TModuleImage& module) {
   const char* text = reinterpret_cast<const char*>(module.Image.data() + LoadSystemOffset);
@@ -138,7 +165,11 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
     TClockRecord clock{};
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     EncodeClockRecord(local, clock);
     send(rgClock, [&] { link.SendClock(clock); });
   }

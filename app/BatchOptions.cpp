@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -198,19 +199,31 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
 
 namespace {
 
+#ifdef _WIN32
+const char* const PathSeparators = "/\\";
+#else
+const char* const PathSeparators = "/";
+#endif
+
 // The device a port name stands for, so that two names of one device are
 // found: /dev/pts/2 and pts/2, a link and its target.
 std::string DeviceOf(const std::string& port) {
   const std::string path = ComDevicePath(port);
+#ifdef _WIN32
+  std::string device = path;  // COM3 and com3 are one port
+  for (char& c : device) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return device;
+#else
   char resolved[PATH_MAX];
   return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+#endif
 }
 
 // The last parts of a port's path, joined by "-".
 std::string Tail(const std::string& port, int parts) {
   std::string path = ComDevicePath(port), tail;
   for (int i = 0; i < parts && !path.empty(); ++i) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.find_last_of(PathSeparators);
     const std::string part = path.substr(slash == std::string::npos ? 0 : slash + 1);
     path = slash == std::string::npos ? "" : path.substr(0, slash);
     if (part.empty()) {
@@ -223,7 +236,7 @@ std::string Tail(const std::string& port, int parts) {
 }
 
 std::string WithName(const std::string& file, const std::string& name) {
-  const auto slash = file.rfind('/');
+  const auto slash = file.find_last_of(PathSeparators);
   const auto dot = file.rfind('.');
   const std::size_t at = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : file.size();
   return file.substr(0, at) + "-" + name + file.substr(at);
