@@ -1,6 +1,7 @@
-// The serial ports as people know them: each device with what the adapter
-// is (maker, product, serial number, USB ids, as sysfs tells them), and
-// beside it the stable names udev gives it under /dev/serial/by-id.
+// The serial ports as people know them: each device with what it is (on
+// Linux the adapter's maker, product, serial number and USB ids as sysfs
+// tells them, and beside it the stable names udev gives it under
+// /dev/serial/by-id; on Windows the driver's device).
 #pragma once
 
 #include <string>
@@ -11,11 +12,14 @@ struct TComPortInfo {
   std::string Description;  // "FTDI FT232R USB UART, serial A50285BI, USB 0403:6001"; empty when unknown
 };
 
-// The ports of EnumComPorts (under ComPortsSysfsRoot), each followed by its
-// names under ComPortsDevRoot's serial/by-id. Raises what EnumComPorts
-// raises when the tty class cannot be read.
+// The ports of EnumComPorts. On Linux (under ComPortsSysfsRoot) each is
+// followed by its names under ComPortsDevRoot's serial/by-id; on Windows
+// each is described by the driver's device behind it. Raises what
+// EnumComPorts raises when the list cannot be read.
 void EnumComPortInfo(std::vector<TComPortInfo>& ports);
+#ifndef _WIN32
 extern std::string ComPortsDevRoot;  // "/dev"; tests point it at a tree of their own
+#endif
 
 // A port list's entry: "port — description", or the port alone; and back.
 std::string PortEntry(const TComPortInfo& info);

@@ -2,15 +2,17 @@
 #include "ComDevice.h"
 #include "NetComDevice.h"
 
+#ifdef _WIN32
+#include "WinSystem.h"
+
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <strings.h>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -22,6 +24,35 @@ const char* const ParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
 const char* const FlowControlTexts[] = {"Hardware", "Software", "None", "Custom"};
 const char* const DTRTexts[] = {"Disable", "Enable", "Handshake"};
 const char* const RTSTexts[] = {"Disable", "Enable", "Handshake", "Toggle"};
+
+std::string NoDeviceAdvice(const std::string& port) {
+  return "There is no device " + port + ": is the adapter plugged in, and is the name right?";
+}
+std::string InUseAdvice(const std::string& port) { return port + " is in use by another program."; }
+std::string NotSerialAdvice(const std::string& port) { return port + " is not a serial device."; }
+
+// A serial device's error that means it is no longer there.
+bool DeviceWentAway(int error) {
+#ifdef _WIN32
+  // A pulled USB adapter fails its calls with one of these, by driver.
+  return error == ERROR_BAD_COMMAND || error == ERROR_GEN_FAILURE || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEVICE_REMOVED || error == ERROR_IO_DEVICE ||
+         error == ERROR_NOT_READY || error == ERROR_FILE_NOT_FOUND;
+#else
+  return error == EIO || error == ENXIO || error == ENODEV;
+#endif
+}
+
+// The system's words for an error: a network port's are errno values on
+// every system, a serial device's the system's own codes.
+std::string SystemErrorText(int error, bool network) {
+#ifdef _WIN32
+  if (!network) return WindowsErrorText(unsigned(error));
+#else
+  (void)network;
+#endif
+  return std::strerror(error);
+}
 
 std::string Upper(std::string text) {
   for (char& c : text)
@@ -41,31 +72,6 @@ E Parse(const std::string& text, const char* const (&texts)[N], E fallback) {
 template <std::size_t N>
 std::string Text(const char* const (&texts)[N], int ordinal) {
   return ordinal >= 0 && std::size_t(ordinal) < N ? texts[ordinal] : "";
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string FirstLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// Whether the tty class entry name (with its folder dir) is a usable serial port.
-bool IsSerialPort(const std::string& name, const std::string& dir) {
-  if (name.rfind("rfcomm", 0) == 0) return true;  // Bluetooth links are virtual devices
-  if (!Exists(dir + "/device")) return false;     // consoles, ptys and other virtual ttys
-  if (name.rfind("ttyS", 0) == 0) {
-    // The serial core lists every possible on-board port; those with no UART
-    // behind them have type 0 (unknown).
-    const std::string type = FirstLine(dir + "/type");
-    return !type.empty() && type != "0";
-  }
-  return true;
 }
 
 }  // namespace
@@ -105,24 +111,6 @@ char StrToCharSetting(const std::string& text) {
   return text[0];
 }
 
-void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot) {
-  const std::string classDir = sysfsRoot + "/class/tty";
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(classDir.c_str()), ::closedir);
-  if (!dir) throw EComPortExt("EnumComPorts", CError_RegError, errno);
-  std::vector<std::string> found;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (IsSerialPort(name, classDir + "/" + name)) found.push_back("/dev/" + name);
-  }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) < 0; });
-  ports = std::move(found);
-}
-
-std::string ComPortsSysfsRoot = "/sys";
-
-void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, ComPortsSysfsRoot); }
 
 std::string OpenFailureAdvice(const std::string& port, int osError) {
   if (IsNetworkPortName(port)) {
@@ -142,6 +130,21 @@ std::string OpenFailureAdvice(const std::string& port, int osError) {
       default: return {};
     }
   }
+  // The serial device's errors are the system's: errno values here, the
+  // system's error codes on Windows.
+#ifdef _WIN32
+  switch (osError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME: return NoDeviceAdvice(port);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY: return InUseAdvice(port);
+    case ERROR_INVALID_FUNCTION: return NotSerialAdvice(port);
+    default: return {};
+  }
+#else
   switch (osError) {
     case EACCES:
     case EPERM:
@@ -150,20 +153,22 @@ std::string OpenFailureAdvice(const std::string& port, int osError) {
              "\"sudo adduser $USER dialout\" and log in again.";
     case ENOENT:
     case ENODEV:
-    case ENXIO: return "There is no device " + port + ": is the adapter plugged in, and is the name right?";
-    case EBUSY: return port + " is in use by another program.";
-    case ENOTTY: return port + " is not a serial device.";
+    case ENXIO: return NoDeviceAdvice(port);
+    case EBUSY: return InUseAdvice(port);
+    case ENOTTY: return NotSerialAdvice(port);
     default: return {};
   }
+#endif
 }
 
 std::string ComErrorText(const EComPort& error) {
   const auto* ext = dynamic_cast<const EComPortExt*>(&error);
   if (!ext || ext->OsErrorCode == 0) return error.what();
+  const bool network = IsNetworkPortName(ext->Port);
   std::string reason;
   if (ext->PortErrorCode == CError_OpenFailed) reason = OpenFailureAdvice(ComDevicePath(ext->Port), ext->OsErrorCode);
-  else if (ext->OsErrorCode == EIO || ext->OsErrorCode == ENXIO || ext->OsErrorCode == ENODEV)
+  else if (network ? ext->OsErrorCode == EIO : DeviceWentAway(ext->OsErrorCode))
     reason = "The device went away (an adapter pulled out, or the far end of the line closed).";
-  if (reason.empty() && ext->OsErrorCode > 0) reason = std::string("The system says: ") + std::strerror(ext->OsErrorCode) + ".";
+  if (reason.empty() && ext->OsErrorCode > 0) reason = "The system says: " + SystemErrorText(ext->OsErrorCode, network) + ".";
   return reason.empty() ? std::string(error.what()) : std::string(error.what()) + "\n" + reason;
 }

@@ -84,12 +84,21 @@ TEST(ComErrors, ErrorSetTexts) {
 }
 
 TEST(ComDevicePath, MapsPortNames) {
+  EXPECT_EQ(ComDevicePath("rfc2217://server:4001"), "rfc2217://server:4001");
+#ifdef _WIN32
+  EXPECT_EQ(ComDevicePath("COM1"), "\\\\.\\COM1");
+  EXPECT_EQ(ComDevicePath("com12"), "\\\\.\\com12");
+  EXPECT_EQ(ComDevicePath("\\\\.\\COM3"), "\\\\.\\COM3");
+  EXPECT_EQ(ComDevicePath("CNCA0"), "\\\\.\\CNCA0");  // a virtual port's own name
+  EXPECT_EQ(ComDevicePath("/dev/fake0"), "/dev/fake0");  // a path, as given
+#else
   EXPECT_EQ(ComDevicePath("COM1"), "/dev/ttyS0");
   EXPECT_EQ(ComDevicePath("COM12"), "/dev/ttyS11");
   EXPECT_EQ(ComDevicePath("ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(ComDevicePath("/dev/pts/3"), "/dev/pts/3");
   EXPECT_EQ(ComDevicePath("COMX"), "/dev/COMX");
   EXPECT_EQ(ComDevicePath("COM0"), "/dev/COM0");
+#endif
 }
 
 TEST_F(FakePortTest, DefaultsAndTheDefaultBlock) {

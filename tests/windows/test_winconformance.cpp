@@ -1,48 +1,19 @@
 // The device contract's cases (ConformanceCases.h) against the Windows
-// device on COM250, whose far end is COM251: the two ends of a line that
-// scripts/wine-tests makes (a pseudo-terminal pair that wine serves as COM
-// ports) and makes anew after each case that loses it. The script names
-// the folder where the two meet in HRVX3300_WINE_LINE: "ready" is there
-// while the line is up; a case that loses the line writes "lose" instead.
+// device on COM250, whose far end is COM251 (WineLine.h).
 #include "Conformance.h"
 #include "Threads.h"
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-#include <windows.h>
+#include "WineLine.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class Conformance : public TConformanceBase {
 protected:
   void SetUp() override {
     SetMainThread();
-    const char* line = std::getenv("HRVX3300_WINE_LINE");
-    if (!line) GTEST_SKIP() << "no line to test on: scripts/wine-tests runs this suite with a COM port pair";
-    Folder = line;
-    const auto end = Clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(Folder / "ready") && Clock::now() < end) Pause(10);
-    ASSERT_TRUE(fs::exists(Folder / "ready")) << "the line was not made anew";
-    Far = CreateFileA("\\\\.\\COM251", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (const std::string missing = Line.Missing(); !missing.empty()) GTEST_SKIP() << missing;
+    ASSERT_TRUE(Line.AwaitReady()) << "the line was not made anew";
+    Far = Line.OpenFar();
     ASSERT_NE(Far, INVALID_HANDLE_VALUE) << "COM251: error " << GetLastError();
-    DCB settings{};
-    settings.DCBlength = sizeof settings;
-    GetCommState(Far, &settings);
-    settings.BaudRate = 115200;
-    settings.ByteSize = 8;
-    settings.Parity = NOPARITY;
-    settings.StopBits = ONESTOPBIT;
-    settings.fBinary = TRUE;
-    ASSERT_TRUE(SetCommState(Far, &settings));
-    // The far end reads with a plain total time-out, as every driver means it.
-    COMMTIMEOUTS t{0, 0, 20, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(Far, &t));
-    PurgeComm(Far, PURGE_RXCLEAR | PURGE_TXCLEAR);
-
     Device = CreatePlatformComDevice();
     ASSERT_EQ(Device->Open(ComDevicePath("COM250")), 0);
     TDCB dcb;
@@ -83,14 +54,13 @@ protected:
   void LoseLine() override {
     CloseHandle(Far);
     Far = INVALID_HANDLE_VALUE;
-    fs::remove(Folder / "ready");
-    std::ofstream(Folder / "lose") << "\n";
+    Line.Lose();
   }
   std::string NoModemLines() const override {
     return "wine serves this COM port on a pseudo-terminal, which has no modem lines: they read as off";
   }
 
-  fs::path Folder;
+  TWineLine Line;
   HANDLE Far = INVALID_HANDLE_VALUE;
 };
 
