@@ -5,11 +5,14 @@
 #pragma once
 
 #include "ComDevice.h"
+#include "NetComDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -53,6 +56,40 @@ protected:
   virtual void SetFarModemLines(std::uint32_t) {}
   // The scripted fake: no clock, no line, only scripted events.
   virtual bool Fake() const { return false; }
+
+  // Opens the device under test at path (the system's device, or a network
+  // port's) at 115200 baud, 8 data bits, and makes sure that a network
+  // port's server has opened its line.
+  void OpenDevice(const std::string& path, bool network) {
+    const auto make = [network]() -> std::unique_ptr<TComDevice> {
+      if (network) return std::make_unique<TNetComDevice>();
+      return CreatePlatformComDevice();
+    };
+    TDCB dcb;
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Flags = dcb_Binary;
+    // The server's start-up check connected and left; ser2net may still be
+    // ending that session and reset the next connection. Until it has (at
+    // most five seconds), a reset means "not ready yet" (ECONNRESET when it
+    // is read, EPIPE when it is written to); anything else fails.
+    int result = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(5);;) {
+      Device = make();
+      result = Device->Open(path);
+      if (result == 0) result = Device->SetCommState(dcb);
+      if ((result != ECONNRESET && result != EPIPE) || !network || Clock::now() > end) break;
+    }
+    ASSERT_EQ(result, 0) << path;
+    ASSERT_EQ(Device->SetupComm(4096, 4096), 0);
+    // A server opens its line once a client is there: a byte that crossed
+    // says it has, and bytes from the far end are no longer flushed away.
+    if (network) {
+      ASSERT_EQ(Write("s"), 0);
+      ASSERT_EQ(FarRead(1), "s") << "the server did not open its line";
+    }
+  }
 
   // A whole read: started, waited for; its error and the bytes it got.
   int Read(std::string& got, std::uint32_t count) {

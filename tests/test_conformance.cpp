@@ -36,7 +36,6 @@ protected:
     if (kind == "pty") {
       close(Slave);  // the device opens it; the master is the far end
       Slave = -1;
-      Device = CreatePlatformComDevice();
     } else {
       int port = 0;
       if (kind == "pyserial") {
@@ -47,32 +46,8 @@ protected:
         ASSERT_TRUE(Ser2net.Start()) << "ser2net (Debian's package) did not start";
       }
       path = (kind == "raw" ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") + std::to_string(port);
-      Device = std::make_unique<TNetComDevice>();
     }
-    TDCB dcb;
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    dcb.Flags = dcb_Binary;
-    // The server's start-up check connected and left; ser2net may still be
-    // ending that session and reset the next connection. Until it has (at
-    // most five seconds), a reset means "not ready yet" (ECONNRESET when it
-    // is read, EPIPE when it is written to); anything else fails.
-    int result = 0;
-    for (const auto end = Clock::now() + std::chrono::seconds(5);;) {
-      result = Device->Open(path);
-      if (result == 0) result = Device->SetCommState(dcb);
-      if ((result != ECONNRESET && result != EPIPE) || !Network() || Clock::now() > end) break;
-      Device = std::make_unique<TNetComDevice>();
-    }
-    ASSERT_EQ(result, 0) << path;
-    ASSERT_EQ(Device->SetupComm(4096, 4096), 0);
-    // A server opens its line once a client is there: a byte that crossed
-    // says it has, and bytes from the far end are no longer flushed away.
-    if (Network()) {
-      ASSERT_EQ(Write("s"), 0);
-      ASSERT_EQ(FarRead(1), "s") << "the server did not open its line";
-    }
+    OpenDevice(path, Network());
   }
   void TearDown() override {
     if (Device) Device->Close();
