@@ -21,6 +21,10 @@ void EnumComPortInfo(std::vector<TComPortInfo>& ports);
 extern std::string ComPortsDevRoot;  // "/dev"; tests point it at a tree of their own
 #endif
 
+// Whether the device of a port name is there (a pulled adapter's comes back
+// with it): its device file here, its COM name on Windows.
+bool ComPortPresent(const std::string& port);
+
 // A port list's entry: "port — description", or the port alone; and back.
 std::string PortEntry(const TComPortInfo& info);
 std::string PortOfEntry(const std::string& entry);

@@ -2,6 +2,7 @@
 // device above each says of itself, and udev's stable names.
 #include "CPortList.h"
 #include "CPortTexts.h"
+#include "ComDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,3 +120,5 @@ void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot)
 std::string ComPortsSysfsRoot = "/sys";
 
 void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, ComPortsSysfsRoot); }
+
+bool ComPortPresent(const std::string& port) { return Exists(ComDevicePath(port)); }

@@ -57,3 +57,19 @@ void EnumComPorts(std::vector<std::string>& ports) {
   ports.clear();
   for (const TComPortInfo& port : info) ports.push_back(port.Port);
 }
+
+bool ComPortPresent(const std::string& port) {
+  // \\.\COM5 and COM5 name the same device, which the system knows by
+  // COM5: as a DOS device name, or in its list of COM ports. Never opened
+  // to find out: an open may change the modem lines.
+  const std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
+  char target[512];
+  if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) return true;
+  std::vector<std::string> ports;
+  try {
+    EnumComPorts(ports);
+  } catch (const EComPort&) {
+    return false;
+  }
+  return std::any_of(ports.begin(), ports.end(), [&](const std::string& p) { return _stricmp(p.c_str(), name.c_str()) == 0; });
+}

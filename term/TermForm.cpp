@@ -1,5 +1,6 @@
 #include "TermForm.h"
 
+#include "CPortList.h"
 #include "CPortTexts.h"
 #include "Dialogs.h"
 #include "Forms.h"
@@ -22,8 +23,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -675,11 +674,10 @@ void TTermForm::TryReconnect() {
   if (ComPort.Connected() || !AutoReconnect) return ReconnectTimer.stop();
   // A local device is back once its file is, a server once it takes a
   // connection again.
-  struct stat st;
   if (IsNetworkPortName(ComPort.Port())) {
     if (!ServerProbe) ServerProbe = std::make_unique<TNetServerProbe>(ComPort.Port());
     if (!ServerProbe->Answers()) return;
-  } else if (::stat(ComDevicePath(ComPort.Port()).c_str(), &st) != 0) {
+  } else if (!ComPortPresent(ComPort.Port())) {
     return;
   }
   try {

@@ -52,9 +52,14 @@ TEST(WinPortList, ListsTheSystemsComPortsInNumberOrder) {
   std::vector<std::string> names;
   EnumComPorts(names);
   EXPECT_NE(std::find(names.begin(), names.end(), "COM210"), names.end());
+  // A port on the list is there (wine knows a port that its server did not
+  // map at its start only by the list).
+  EXPECT_TRUE(ComPortPresent("com210"));
+  EXPECT_TRUE(ComPortPresent("\\\\.\\COM202"));
 }
 
 TEST(WinComPort, AMissingPortSaysThereIsNone) {
+  EXPECT_FALSE(ComPortPresent("COM249"));
   TComPort port;
   port.SetPort("COM249");  // mapped to nothing
   try {
