@@ -223,6 +223,27 @@ TEST_P(Conformance, AClosedDeviceFailsEveryCall) {
   EXPECT_NE(Device->PurgeComm(PURGE_RXCLEAR), 0);
 }
 
+// Closing the device ends an event wait under way, without events.
+TEST_P(Conformance, CloseEndsAnEventWait) {
+  ASSERT_EQ(Device->SetCommMask(EV_RXCHAR), 0);  // nothing comes
+  std::atomic<bool> done{false};
+  int result = 0;
+  std::thread waiter([&] {
+    std::uint32_t events = 0;
+    result = Device->WaitCommEvent(events, nullptr, -1);
+    done = true;
+  });
+  Pause(50);  // the wait is under way
+  Device->Close();
+  for (const auto end = Clock::now() + std::chrono::seconds(5); !done && Clock::now() < end;) Pause(1);
+  if (!done) {
+    waiter.detach();  // it waits for ever: the test fails, the program goes on
+    FAIL() << "the event wait went on after the device was closed";
+  }
+  waiter.join();
+  EXPECT_NE(result, 0);
+}
+
 // A purge and a close end the read under way.
 TEST_P(Conformance, PurgeAndCloseAbortAPendingRead) {
   if (Fake()) NOT_APPLICABLE("the scripted fake's reads never wait");

@@ -6,6 +6,7 @@
 #include "Threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -110,6 +111,7 @@ public:
     if (Fails("WaitCommEvent")) return S->Failing["WaitCommEvent"];
     if (!IsOpenFlag) return EBADF;
     for (;;) {
+      if (!IsOpenFlag) return EBADF;  // closed meanwhile
       if (S->LostError) return S->LostError;
       if (stop && stop->IsSet()) return ERROR_WAIT_STOPPED;
       if (!S->Events.empty()) {
@@ -194,7 +196,7 @@ private:
     return Fails(name) ? S->Failing[name] : 0;
   }
   std::shared_ptr<TFakeState> S;
-  bool IsOpenFlag = false;
+  std::atomic<bool> IsOpenFlag{false};  // a wait on another thread sees a close
 };
 
 // A port on the scripted device, so that nothing real is touched.

@@ -84,6 +84,7 @@ int TWinComDevice::Close() {
   StopReader = true;  // no new reads, writes or waits from here
   Abort(Reads);
   Abort(Writes);
+  SetEvent(RaisedEvent);  // a wait for the device's own events ends
   Changed.notify_all();
   lock.unlock();
   for (TTransfers* queue : {&Reads, &Writes})
@@ -149,7 +150,7 @@ int TWinComDevice::SetCommMask(std::uint32_t mask) {
   std::lock_guard lock(Mutex);
   if (!Usable()) return Closed;
   Mask = mask;
-  if (Raised & Mask) SetEvent(RaisedEvent);
+  SetEvent(RaisedEvent);  // a wait under way looks again, for the new mask
   return ::SetCommMask(Port, DriverMask()) ? 0 : int(GetLastError());
 }
 
@@ -218,27 +219,48 @@ int TWinComDevice::Failed(int error) {
 
 int TWinComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* stop, int timeoutMs) {
   events = 0;
+  const std::int64_t deadline = timeoutMs < 0 ? -1 : ComNowMs() + timeoutMs;
   TLock lock(Mutex);
-  if (!Usable()) return Closed;
-  if (Raised & Mask) {
-    events = TakeRaised();
-    return 0;
+  // A wake-up with nothing of the mask (a new mask, a purge) looks again.
+  for (;;) {
+    if (!Usable()) return Closed;
+    if (Raised & Mask) {
+      events = TakeRaised();
+      return 0;
+    }
+    if (LostError) return LostError;
+    const std::int64_t left = deadline < 0 ? -1 : std::max<std::int64_t>(deadline - ComNowMs(), 0);
+    ResetEvent(RaisedEvent);  // set again by whatever comes from here on
+    const std::uint32_t driverMask = DriverMask();
+    ++Busy;
+    lock.unlock();
+    std::uint32_t found = 0;
+    bool stopped = false, timedOut = false;
+    const int result = WaitOnce(driverMask, stop, left, found, stopped, timedOut);
+    lock.lock();
+    if (--Busy == 0) Changed.notify_all();
+    if (!Usable()) return Closed;
+    if (stopped) return ERROR_WAIT_STOPPED;
+    if (result != 0) return Failed(result);
+    events = (found | TakeRaised()) & Mask;
+    if (events || timedOut) return 0;
   }
-  if (LostError) return LostError;
-  const std::uint32_t driverMask = DriverMask();
-  ++Busy;
-  lock.unlock();
-  // The driver's events, the device's own, and the stop event.
+}
+
+int TWinComDevice::WaitOnce(std::uint32_t driverMask, const TComStopEvent* stop, std::int64_t timeoutMs,
+                            std::uint32_t& found, bool& stopped, bool& timedOut) {
+  // The driver's events (when it is asked for any), the device's own, and
+  // the stop event.
   OVERLAPPED o{};
   o.hEvent = NewEvent();
   HANDLE handles[3];
-  DWORD count = 0, found = 0;
+  DWORD count = 0, driverFound = 0;
   int result = 0;
   bool waiting = false;
   if (driverMask != 0) {
-    if (::WaitCommEvent(Port, &found, &o)) {
-      handles[count++] = o.hEvent;  // already done: found holds them
-      SetEvent(o.hEvent);
+    if (::WaitCommEvent(Port, &driverFound, &o)) {
+      SetEvent(o.hEvent);  // already done: driverFound holds them
+      handles[count++] = o.hEvent;
     } else if ((result = int(GetLastError())) == ERROR_IO_PENDING) {
       result = 0;
       waiting = true;
@@ -255,19 +277,16 @@ int TWinComDevice::WaitCommEvent(std::uint32_t& events, const TComStopEvent* sto
       DWORD ignored = 0;
       if (!::GetOverlappedResult(Port, &o, &ignored, TRUE)) {
         // Ended by us, by a new mask or a purge: no events, no loss.
-        found = 0;
+        driverFound = 0;
         if (const int error = int(GetLastError()); error != ERROR_OPERATION_ABORTED) result = error;
       }
     }
-    if (stop && woke == WAIT_OBJECT_0 + own + 1) result = ERROR_WAIT_STOPPED;
-    else if (woke == WAIT_FAILED) result = int(GetLastError());
+    stopped = stop && woke == WAIT_OBJECT_0 + own + 1;
+    timedOut = woke == WAIT_TIMEOUT;
+    if (woke == WAIT_FAILED) result = int(GetLastError());
   }
   CloseHandle(o.hEvent);
-  lock.lock();
-  if (--Busy == 0) Changed.notify_all();
-  if (!Usable()) return Closed;
-  if (result != 0 && result != ERROR_WAIT_STOPPED) return Failed(result);
-  events = (found | TakeRaised()) & Mask;
+  found = driverFound;
   return result;
 }
 
@@ -336,8 +355,10 @@ int TWinComDevice::Start(TTransfers& queue, bool write, std::uint8_t* buffer, st
   const bool atOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutConstant == 0 &&
                       (t.ReadTotalTimeoutMultiplier == 0 || t.ReadTotalTimeoutMultiplier == MAXDWORD);
   if (!write && atOnce && queue.Pending.empty()) {
-    // Nothing to wait for: done here, without the reader.
+    // Nothing to wait for: done here, without the reader, whose abort
+    // event belongs to a read of its own.
     std::lock_guard driver(DriverReadMutex);
+    ResetEvent(queue.AbortEvent);
     const int error = RunRead(ov, t);
     ov.Completed = true;
     ov.Error = error;

@@ -82,6 +82,10 @@ private:
   // Events: what the driver is asked to wait for; the device's own events
   // (transmit-empty), raised and taken with the lock held.
   std::uint32_t DriverMask() const;
+  // One wait (lock not held): for the driver's events of driverMask, the
+  // device's own, stop, or timeoutMs (-1: no limit).
+  int WaitOnce(std::uint32_t driverMask, const TComStopEvent* stop, std::int64_t timeoutMs, std::uint32_t& found,
+               bool& stopped, bool& timedOut);
   void Raise(std::uint32_t events);
   std::uint32_t TakeRaised();
   // Writes' thread, lock held: transmit-empty once the driver's output is.
