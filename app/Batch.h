@@ -52,6 +52,10 @@ public:
 // --read, --write, --compare or --check the window starts (Action baNone).
 // program is the name --version prints.
 TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::string& program = "hrvx3300");
+// The same for a program's arguments, saying what ends it at once: the help
+// or version on standard output, a usage error on standard error. The exit
+// status then, else -1 with options read.
+int ReadCommandLine(int argc, char** argv, const std::string& program, TBatchOptions& options);
 
 // The file --read writes for each port: with one port the file itself, with
 // several the port's device name before the extension ("module.dat" and

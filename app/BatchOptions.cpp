@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -193,6 +194,20 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
     if (!o.Report.empty()) o.ReportFiles = FilesForPorts(o.Report, o.Ports);
   }
   return o;
+}
+
+int ReadCommandLine(int argc, char** argv, const std::string& program, TBatchOptions& options) {
+  try {
+    options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc), program);
+    return -1;
+  } catch (const ECommandLineExit& e) {
+    if (e.Status == bsSuccess) {
+      std::fputs(e.what(), stdout);
+    } else {
+      std::fprintf(stderr, "%s: %s\nSee %s --help.\n", program.c_str(), e.what(), program.c_str());
+    }
+    return e.Status;
+  }
 }
 
 // ----------------------------------------------------------- file names

@@ -11,16 +11,7 @@
 int main(int argc, char** argv) {
   SetMainThread();  // before any port: the workers are not the UI thread
   TBatchOptions options;
-  try {
-    options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const ECommandLineExit& e) {
-    if (e.Status == bsSuccess) {
-      std::fputs(e.what(), stdout);
-    } else {
-      std::fprintf(stderr, "hrvx3300-cli: %s\nSee hrvx3300-cli --help.\n", e.what());
-    }
-    return e.Status;
-  }
+  if (const int status = ReadCommandLine(argc, argv, "hrvx3300-cli", options); status >= 0) return status;
   const char* refused = !options.Report.empty() ? "--report needs the window's program (hrvx3300), which lays out the PDF"
                         : options.Action == baNone ? "name what to do: --read, --write, --compare or --check (this program has no window)"
                                                    : nullptr;

@@ -53,16 +53,7 @@ int RunWithReports(int argc, char** argv, TBatchOptions& options) {
 int main(int argc, char** argv) {
   SetMainThread();  // before any port: the command line's workers are not the UI thread
   TBatchOptions options;
-  try {
-    options = ParseBatchOptions(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const ECommandLineExit& e) {
-    if (e.Status == bsSuccess) {
-      std::fputs(e.what(), stdout);
-    } else {
-      std::fprintf(stderr, "hrvx3300: %s\nSee hrvx3300 --help.\n", e.what());
-    }
-    return e.Status;
-  }
+  if (const int status = ReadCommandLine(argc, argv, "hrvx3300", options); status >= 0) return status;
   if (!options.Report.empty()) return RunWithReports(argc, argv, options);
   if (options.Action != baNone) return RunBatch(options, std::cout, std::cerr);
 
