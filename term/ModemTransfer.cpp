@@ -17,6 +17,14 @@ constexpr char StartCrc = 'C';
 
 std::string LastPart(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+}  // namespace
+
+std::string Counted(std::size_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+namespace {
+
 // A dangling link is there too: nothing is written through it.
 bool Exists(const std::string& path) {
   std::error_code error;
@@ -71,6 +79,7 @@ void TModemTransfer::Finish(bool ok, const std::string& message) {
       said = "Cannot write \"" + FFileName + "\": " + std::strerror(errno);
     }
   }
+  Ended(ok);
   FSucceeded = ok;
   if (OnFinished) OnFinished(ok, said);
 }
@@ -167,7 +176,7 @@ void TModemSender::SendHeader(bool last) {
   FLastSent = Block(0, reinterpret_cast<const std::uint8_t*>(info.data()), info.size(), size);
   FState = last ? sEndAck : sHeaderAck;
   SendAfterGap(FLastSent);
-  Wait(BlockTimeoutMs);
+  Wait(last ? std::min(BlockTimeoutMs, EndTimeoutMs) : BlockTimeoutMs);
 }
 
 void TModemSender::SendNextBlock() {
@@ -197,6 +206,8 @@ void TModemSender::SendEot() {
   SendAfterGap(FLastSent);
   Wait(BlockTimeoutMs);
 }
+
+std::string TModemSender::SentFiles() const { return "Sent " + Counted(FFiles.size(), "file"); }
 
 void TModemSender::Resend() {
   GapUs = std::min(std::max(GapUs, 500) * 2, MaxGapUs);  // a block lost: hold back longer
@@ -267,10 +278,7 @@ void TModemSender::Received(const std::uint8_t* bytes, std::size_t count) {
         }
         break;
       case sEndAck:
-        if (c == ACK) {
-          const std::size_t files = FFiles.size();
-          return Finish(true, "Sent " + std::to_string(files) + (files == 1 ? " file." : " files."));
-        }
+        if (c == ACK) return Finish(true, SentFiles() + ".");
         if (c == NAK) Resend();
         break;
     }
@@ -280,6 +288,12 @@ void TModemSender::Received(const std::uint8_t* bytes, std::size_t count) {
 void TModemSender::Tick() {
   if (FFinished || !TimedOut()) return;
   switch (FState) {
+    case sEndAck:
+      // Every file's end was confirmed; a receiver that empties its input
+      // as it exits (rb does) loses the answer to the closing block on a
+      // fast line. Nothing more goes to it: it has left, and what is sent
+      // now lands in the far shell.
+      return Finish(true, SentFiles() + " (the receiver did not answer the end of the batch: every file's end was confirmed).");
     case sStart:
     case sDataStart:
     case sNextStart:
@@ -300,21 +314,43 @@ void TModemReceiver::Start() {
   if (FProtocol == mpYmodem) {
     FWaitingForHeader = true;
     FExpected = 0;
-  } else if (!OpenFile(FTarget)) {
-    return;
+  } else {
+    // XMODEM's file comes into a part file beside it, which takes its name
+    // only once the transfer succeeded: a file that was there stays whole
+    // until then, and a failed transfer leaves nothing.
+    std::string part = FTarget + ".part";
+    for (int n = 1; Exists(part); ++n) part = FTarget + ".part" + std::to_string(n);
+    if (!OpenFile(part, FTarget)) return;
+    FPartPath = part;
   }
   AskToStart();
 }
 
-bool TModemReceiver::OpenFile(const std::string& path) {
+void TModemReceiver::Ended(bool ok) {
+  if (FPartPath.empty()) return;
+  std::error_code error;
+  if (ok) return;  // renamed at its end
+  std::filesystem::remove(FPartPath, error);
+  FPartPath.clear();
+}
+
+TModemReceiver::~TModemReceiver() {
+  if (FFile) {
+    std::fclose(FFile);
+    FFile = nullptr;
+  }
+  Ended(false);
+}
+
+bool TModemReceiver::OpenFile(const std::string& path, const std::string& shownAs) {
   FFile = std::fopen(path.c_str(), "wb");
   if (!FFile) {
     Abort("Cannot write \"" + path + "\": " + std::strerror(errno));
     return false;
   }
-  FFileName = path;
+  FFileName = shownAs;
   FDone = 0;
-  FWritten.push_back(path);
+  FWritten.push_back(shownAs);
   Progress();
   return !FFinished;
 }
@@ -334,6 +370,8 @@ void TModemReceiver::AskToStart() {
 void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
   for (std::size_t i = 0; i < count && !FFinished; ++i) {
     const std::uint8_t c = bytes[i];
+    FCanRun = c == CAN ? FCanRun + 1 : 0;
+    if (FCanRun >= 2) FCancelSeen = true;
     if (FIn.empty()) {
       if (CancelledByFarEnd(c)) return Finish(false, "The sender cancelled the transfer.");
       if (c == EOT) {
@@ -359,6 +397,8 @@ void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
     }
     const std::string taken = std::exchange(FIn, std::string());
     if (!good) {
+      // A sender that cancels mid-block sends its CANs into the block.
+      if (FCancelSeen) return Finish(false, "The sender cancelled the transfer.");
       if (!Retry()) {
         return Abort("Too many damaged blocks: the line is too noisy.");
       }
@@ -366,6 +406,7 @@ void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
       Wait(BlockTimeoutMs);
       continue;
     }
+    FCancelSeen = false;  // CANs in a good block were data
     TakeBlock(block[1], reinterpret_cast<const std::uint8_t*>(taken.data()) + 3, size);
   }
 }
@@ -381,6 +422,9 @@ void TModemReceiver::TakeBlock(std::uint8_t number, const std::uint8_t* data, st
     return;
   }
   if (number == std::uint8_t(FExpected - 1)) {  // our ACK got lost: the same block again
+    // ... but not for ever: a sender stuck on one block is given up.
+    if (!Retry()) return Abort("The sender sent block " + std::to_string(number) + " again " +
+                               Counted(std::size_t(RetryLimit) + 1, "time") + ": it does not take the answers.");
     Sent(std::string(1, char(ACK)));
     return Wait(BlockTimeoutMs);
   }
@@ -410,7 +454,7 @@ bool TModemReceiver::TakeHeader(const std::uint8_t* data, std::size_t size) {
   if (name.empty()) {  // the end of the batch
     Sent(std::string(1, char(ACK)));
     const std::size_t files = FWritten.size();
-    Finish(true, "Received " + std::to_string(files) + (files == 1 ? " file." : " files."));
+    Finish(true, "Received " + Counted(files, "file") + ".");
     return false;
   }
   // The name's last part only, without controls: a sender chooses no folder.
@@ -423,7 +467,7 @@ bool TModemReceiver::TakeHeader(const std::uint8_t* data, std::size_t size) {
   const std::size_t nul = info.find('\0');
   FFileSize = 0;
   if (nul != std::string::npos) FFileSize = std::strtoull(info.c_str() + nul + 1, nullptr, 10);
-  if (!OpenFile(path)) return false;
+  if (!OpenFile(path, path)) return false;
   FWaitingForHeader = false;
   FExpected = 1;
   Sent(std::string(1, char(ACK)));
@@ -443,7 +487,13 @@ void TModemReceiver::EndOfFile() {
     return Abort("Cannot write \"" + FFileName + "\": " + std::strerror(errno));
   }
   FFile = nullptr;
-  if (FProtocol != mpYmodem) return Finish(true, "Received " + LastPart(FFileName) + ".");
+  if (FProtocol != mpYmodem) {
+    std::error_code error;
+    std::filesystem::rename(FPartPath, FTarget, error);
+    if (error) return Abort("Cannot write \"" + FTarget + "\": " + error.message() + " (the file is in \"" + FPartPath + "\")");
+    FPartPath.clear();
+    return Finish(true, "Received " + LastPart(FFileName) + ".");
+  }
   if (FFileSize > 0 && FDone != FFileSize) {
     return Abort("\"" + LastPart(FFileName) + "\" came short: " + std::to_string(FDone) + " of " +
                              std::to_string(FFileSize) + " bytes.");
@@ -457,6 +507,7 @@ void TModemReceiver::EndOfFile() {
 
 void TModemReceiver::Tick() {
   if (FFinished || !TimedOut()) return;
+  if (FCancelSeen) return Finish(false, "The sender cancelled the transfer.");
   if (!FStarted) return AskToStart();
   // Nothing whole came in time: what came is dropped and asked for again.
   FIn.clear();

@@ -17,6 +17,8 @@ enum TModemProtocol { mpXmodem, mpXmodemCrc, mpXmodem1k, mpYmodem };
 
 // The protocol's name as the user reads it ("XMODEM-1K").
 const char* ModemProtocolName(TModemProtocol protocol);
+// "1 block", "3 blocks".
+std::string Counted(std::size_t count, const std::string& thing);
 // CRC-16/XMODEM of data.
 std::uint16_t ModemCrc(const std::uint8_t* data, std::size_t count);
 
@@ -55,9 +57,13 @@ public:
   int StartTimeoutMs = 60000;
   int BlockTimeoutMs = 10000;
   int RetryLimit = 10;
+  // How long a sender waits for the answer to YMODEM's closing block.
+  int EndTimeoutMs = 3000;
 
 protected:
   void Finish(bool ok, const std::string& message);
+  // At the end, the file closed: what a transfer leaves behind.
+  virtual void Ended(bool ok) { (void)ok; }
   // Tells the far end to stop, and ends with the reason.
   void Abort(const std::string& message);
   void Progress();
@@ -108,6 +114,7 @@ private:
   void SendEot();
   void Resend();
   void SendAfterGap(const std::string& bytes);
+  std::string SentFiles() const;  // "Sent 2 files"
   std::string Block(std::uint8_t number, const std::uint8_t* data, std::size_t size, std::size_t blockSize) const;
 
   std::vector<std::string> FFiles;
@@ -121,10 +128,12 @@ private:
 
 class TModemReceiver : public TModemTransfer {
 public:
-  // XMODEM: the file to write; YMODEM: the folder the files go into, by the
-  // names the sender gives (their last part only; an existing file is never
-  // overwritten: ".1", ".2" ... are added).
+  // XMODEM: the file to write (through a part file beside it, which
+  // replaces it only once the transfer succeeded); YMODEM: the folder the
+  // files go into, by the names the sender gives (their last part only; an
+  // existing file is never overwritten: ".1", ".2" ... are added).
   TModemReceiver(TModemProtocol protocol, std::string target);
+  ~TModemReceiver() override;
   void Start() override;
   void Received(const std::uint8_t* bytes, std::size_t count) override;
   void Tick() override;
@@ -136,9 +145,11 @@ private:
   void TakeBlock(std::uint8_t number, const std::uint8_t* data, std::size_t size);
   bool TakeHeader(const std::uint8_t* data, std::size_t size);
   void EndOfFile();
-  bool OpenFile(const std::string& path);
+  bool OpenFile(const std::string& path, const std::string& shownAs);
+  void Ended(bool ok) override;
 
   std::string FTarget;
+  std::string FPartPath;  // XMODEM: the file being written, until it is renamed
   std::string FIn;  // bytes of a block under way
   bool FCrc = true;
   bool FWaitingForHeader = false;  // YMODEM: block 0 comes next
@@ -146,4 +157,6 @@ private:
   int FStartTries = 0;
   std::uint8_t FExpected = 1;
   std::vector<std::string> FWritten;
+  int FCanRun = 0;            // CANs in a row on the line, in blocks or between them
+  bool FCancelSeen = false;   // two or more since the last good block
 };

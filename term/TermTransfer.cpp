@@ -131,6 +131,11 @@ void TTermForm::ReceiveFileClick() {
   if (dialog.exec() != QDialog::Accepted || target->text().isEmpty()) return;
   const TModemProtocol protocols[] = {mpXmodem, mpXmodemCrc, mpYmodem};
   const QFileInfo chosen(target->text());
+  if (protocols[protocol->currentIndex()] != mpYmodem && chosen.exists()) {
+    if (chosen.isDir()) throw Exception(target->text().toStdString() + " is a folder: XMODEM saves to a file, name one.");
+    // It stays as it is until the new one has come whole.
+    if (!AskYesNo(this, "\"" + chosen.fileName() + "\" is there already. Replace it once the file has come whole?")) return;
+  }
   ReceiveInto = chosen.isDir() ? chosen.filePath() : chosen.path();
   StartReceiving(protocols[protocol->currentIndex()], target->text().toStdString());
 }
@@ -172,6 +177,10 @@ void TTermForm::BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QS
 void TTermForm::ShowProgress(const QString& title, const QString& label) {
   TransferResult.clear();
   Progress = new QProgressDialog(label, "Cancel", 0, 1000, this);
+  // File names come from the line: shown as they are, never as markup.
+  auto* text = new QLabel(label, Progress);
+  text->setTextFormat(Qt::PlainText);
+  Progress->setLabel(text);
   Progress->setWindowTitle(title);
   Progress->setMinimumDuration(0);
   Progress->setAutoClose(false);
@@ -187,7 +196,7 @@ void TTermForm::ShowTransferProgress() {
     done = Transfer->Done();
     size = Transfer->FileSize();
     name = Q(Transfer->FileName()).section('/', -1);
-    if (Transfer->Errors() > 0) name += QString(" (%1 blocks again)").arg(Transfer->Errors());
+    if (Transfer->Errors() > 0) name += " (" + Q(Counted(std::size_t(Transfer->Errors()), "block")) + " again)";
   } else {
     done = RawDone;
     size = RawSize;

@@ -7,6 +7,8 @@
 #include "FakeComDevice.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTest>
 
@@ -283,6 +285,29 @@ TEST_F(TermFormTest, TransfersGoThroughTheWindowNotToTheScreen) {
   const std::string got(std::istreambuf_iterator<char>(in), {});
   EXPECT_EQ(got.substr(0, data.size()), data);
   EXPECT_EQ(Row(form, 1), "");  // no block bytes on the screen
+}
+
+// A name from the line is shown as it is, not as markup; a receive that is
+// cancelled leaves no file.
+TEST_F(TermFormTest, TransferNamesAreShownAsPlainText) {
+  TTermForm form;
+  form.ComPort.SetPort(Name);
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  const fs::path target = Dir / "<h1>BIG<i>x";
+  form.StartReceiving(mpXmodemCrc, target.string());
+  auto* progress = form.findChild<QProgressDialog*>();
+  ASSERT_NE(progress, nullptr);
+  auto* label = progress->findChild<QLabel*>();
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->textFormat(), Qt::PlainText);
+  EXPECT_TRUE(label->text().startsWith("<h1>BIG<i>x\n")) << label->text().toStdString();
+  form.CancelTransfer();
+  EXPECT_TRUE(WaitFor([&] { return !form.Transferring(); }));
+  EXPECT_EQ(form.TransferResult, "Cancelled.");
+  EXPECT_FALSE(fs::exists(target));
+  for (const auto& entry : fs::directory_iterator(Dir))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }
 
 // ser2net's and pyserial's servers in turn.

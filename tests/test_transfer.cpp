@@ -110,9 +110,11 @@ protected:
     }
   }
 
-  // Runs the transfer against the peer until it ends; the peer's exit status.
-  int Run(TModemTransfer& transfer, int seconds = 60) {
-    transfer.Send = [this](const std::string& bytes) {
+  // Runs the transfer against the peer until it ends; the peer's exit
+  // status. last: what was sent last (one call of Send).
+  int Run(TModemTransfer& transfer, int seconds = 60, std::string* last = nullptr) {
+    transfer.Send = [this, last](const std::string& bytes) {
+      if (last) *last = bytes;
       for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = write(Master, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
@@ -155,12 +157,19 @@ TEST_F(TransferTest, OursSendsToLrzszWithEveryProtocol) {
   WriteAll(Dir / "near/small.bin", small);
   WriteAll(Dir / "near/big.bin", big);
 
-  // YMODEM: a batch of two, names and sizes kept, the 1 MiB one among them.
+  // YMODEM: a batch of two, names and sizes kept, the 1 MiB one among them,
+  // answers and all through the pseudo-terminal as a user has it: rb
+  // empties its input as it exits, so the answer to the closing block may
+  // be lost. The batch is sent all the same, and nothing more goes to the
+  // far end (no cancel sequence into its shell).
   {
     TModemSender sender(mpYmodem, {(Dir / "near/small.bin").string(), (Dir / "near/big.bin").string()});
-    StartPeer({"rb", "-q"}, true);
-    EXPECT_EQ(Run(sender), 0) << ReadAll(Dir / "peer.log");
+    StartPeer({"rb", "-q"});
+    std::string last;
+    EXPECT_EQ(Run(sender, 60, &last), 0) << ReadAll(Dir / "peer.log");
     EXPECT_TRUE(sender.Succeeded()) << Message;
+    EXPECT_EQ(Message.rfind("Sent 2 files", 0), 0u) << Message;
+    EXPECT_EQ(last.find('\x18'), std::string::npos) << "the closing block was followed by CANs";
     EXPECT_SAME(ReadAll(Dir / "far/small.bin"), small);
     EXPECT_SAME(ReadAll(Dir / "far/big.bin"), big);
   }
@@ -193,6 +202,18 @@ TEST_F(TransferTest, OursReceivesFromLrzszAndKeepsNamesSafe) {
     EXPECT_SAME(ReadAll(Dir / "near/one.bin.1"), small);  // exactly its size
     EXPECT_SAME(ReadAll(Dir / "near/big.bin"), big);
   }
+  // XMODEM over a file that is there: it stays whole until the new one has
+  // come, then is replaced; a sender that never begins leaves it as it was.
+  WriteAll(Dir / "near/x.bin", "the old one");
+  {
+    TModemReceiver receiver(mpXmodemCrc, (Dir / "near/x.bin").string());
+    receiver.StartTimeoutMs = 300;
+    StartPeer({"sleep", "30"});
+    Run(receiver, 5);
+    EXPECT_FALSE(receiver.Succeeded());
+    EXPECT_EQ(Message, "The sender did not begin.");
+  }
+  EXPECT_EQ(ReadAll(Dir / "near/x.bin"), "the old one");
   {
     TModemReceiver receiver(mpXmodemCrc, (Dir / "near/x.bin").string());
     StartPeer({"sx", "-q", "-k", "big.bin"});
@@ -200,6 +221,7 @@ TEST_F(TransferTest, OursReceivesFromLrzszAndKeepsNamesSafe) {
     EXPECT_TRUE(receiver.Succeeded()) << Message;
     EXPECT_SAME(ReadAll(Dir / "near/x.bin"), big);  // 1 MiB: whole blocks, no padding
   }
+  EXPECT_FALSE(fs::exists(Dir / "near/x.bin.part")) << "a part file was left behind";
 }
 
 TEST_F(TransferTest, SilenceAndCancellingEndWithAReason) {
@@ -231,6 +253,84 @@ TEST_F(TransferTest, SilenceAndCancellingEndWithAReason) {
   EXPECT_TRUE(missing.Finished());
   EXPECT_NE(Message.find("Cannot read"), std::string::npos) << Message;
   EXPECT_EQ(sent, "");
+}
+
+// A sender driven by hand, on a clock of the test's own.
+TEST(ModemReceiver, ACancelMidBlockAndAStuckSenderEndSoon) {
+  const auto block = [](std::uint8_t number, char fill) {
+    std::string body(128, fill), b = {char(0x01), char(number), char(255 - number)};
+    const std::uint16_t crc = ModemCrc(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+    return b + body + char(crc >> 8) + char(crc & 0xFF);
+  };
+  const auto feed = [](TModemReceiver& r, const std::string& bytes) {
+    r.Received(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  };
+  char dir[] = "/tmp/receiver-XXXXXX";
+  const fs::path folder = mkdtemp(dir);
+  auto now = std::chrono::steady_clock::now();
+  std::string message;
+  {
+    // CAN CAN into the middle of block 2: cancelled, said so at the next
+    // look at the clock, and no part file stays.
+    TModemReceiver r(mpXmodemCrc, (folder / "a.bin").string());
+    r.Now = [&] { return now; };
+    r.OnFinished = [&](bool, const std::string& m) { message = m; };
+    r.Start();
+    feed(r, block(1, 'x'));
+    feed(r, block(2, 'y').substr(0, 60) + std::string(8, '\x18') + std::string(8, '\b'));
+    EXPECT_FALSE(r.Finished());
+    now += std::chrono::milliseconds(r.BlockTimeoutMs);
+    r.Tick();
+    EXPECT_TRUE(r.Finished());
+    EXPECT_EQ(message, "The sender cancelled the transfer.");
+  }
+  EXPECT_TRUE(fs::is_empty(folder));
+  {
+    // The same block over and over: given up after the retry limit.
+    TModemReceiver r(mpXmodemCrc, (folder / "b.bin").string());
+    r.Now = [&] { return now; };
+    r.OnFinished = [&](bool, const std::string& m) { message = m; };
+    r.Start();
+    feed(r, block(1, 'x'));
+    for (int i = 0; i <= r.RetryLimit && !r.Finished(); ++i) feed(r, block(1, 'x'));
+    EXPECT_TRUE(r.Finished());
+    EXPECT_EQ(message, "The sender sent block 1 again 11 times: it does not take the answers.");
+  }
+  fs::remove_all(folder);
+}
+
+// rb empties its input as it exits: the answer to YMODEM's closing block
+// is lost. Every file's end was confirmed, so the batch was sent, and no
+// cancel sequence follows the closing block into the far shell.
+TEST(ModemSender, TheLostAnswerToTheClosingBlockIsNoFailure) {
+  char dir[] = "/tmp/sender-XXXXXX";
+  const fs::path folder = mkdtemp(dir);
+  WriteAll(folder / "a.bin", "abc");
+  auto now = std::chrono::steady_clock::now();
+  TModemSender sender(mpYmodem, {(folder / "a.bin").string()});
+  sender.Now = [&] { return now; };
+  sender.Pause = nullptr;
+  std::string sent, message;
+  sender.Send = [&](const std::string& bytes) { sent += bytes; };
+  sender.OnFinished = [&](bool, const std::string& m) { message = m; };
+  const auto answer = [&](const std::string& bytes) {
+    sender.Received(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  };
+  sender.Start();
+  answer("C");       // the header goes
+  answer("\x06" "C");  // taken; the data, please
+  answer("\x06");    // the block taken: EOT
+  answer("\x15\x06"); // EOT refused once, then taken
+  sent.clear();
+  answer("C");  // the closing block goes; its answer is lost
+  ASSERT_EQ(sent.size(), 133u);
+  EXPECT_FALSE(sender.Finished());
+  now += std::chrono::milliseconds(sender.EndTimeoutMs);
+  sender.Tick();
+  EXPECT_TRUE(sender.Succeeded()) << message;
+  EXPECT_EQ(message.rfind("Sent 1 file (the receiver did not answer the end of the batch", 0), 0u) << message;
+  EXPECT_EQ(sent.size(), 133u) << "more went after the closing block";
+  fs::remove_all(folder);
 }
 
 TEST(SessionLog, PlainTextAsPeopleReadItOrTheRawBytes) {
