@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -411,6 +412,31 @@ TEST(Scrollback, TheViewStaysWhileReadingBackAndAFittingGridKeepsItsText) {
   EXPECT_EQ(t.LineText(t.Rows()), "line 33");
   EXPECT_EQ(t.CaretCell(), QPoint(8, t.Rows()));
   EXPECT_EQ(t.LineText(t.Rows() - 3), QString("0123456789012345678901234567890123456789").left(t.Columns()));
+}
+
+// Find in the scrollback, the find bar closes (the window grows), then
+// typing: the selection is still there to copy, and the view is back at
+// the bottom of the screen.
+TEST(Scrollback, AResizeKeepsTheSelectionAndTypingReturnsToTheBottom) {
+  TComTerminalVT102 t;
+  t.SetScrollbackLimit(100);
+  t.SetFitToWindow(true);
+  t.show();
+  t.resize(40 * t.CellWidth() + 40, 10 * t.CellHeight() + 20);
+  QCoreApplication::processEvents();
+  for (int i = 1; i <= 30; ++i) t.WriteStr("\r\nline " + std::to_string(i));
+  ASSERT_TRUE(t.Find("line 3", true, true));  // "line 30" on the screen
+  ASSERT_TRUE(t.Find("line 3", true, true));  // "line 3", in the scrollback
+  ASSERT_LT(t.TopLeftCell().y(), 1);
+  t.resize(40 * t.CellWidth() + 40, 12 * t.CellHeight() + 20);  // taller
+  QCoreApplication::processEvents();
+  EXPECT_EQ(t.SelectedText(), "line 3");
+  QTest::keyClick(&t, Qt::Key_A);
+  EXPECT_EQ(t.TopLeftCell().y(), 1);
+  EXPECT_EQ(t.verticalScrollBar()->value(), t.verticalScrollBar()->maximum());
+  t.resize(30 * t.CellWidth() + 40, 8 * t.CellHeight() + 20);  // shorter and narrower
+  QCoreApplication::processEvents();
+  EXPECT_EQ(t.SelectedText(), "line 3");
 }
 
 TEST(Scrollback, DoubleClickTakesAWordAndATripleClickTheLine) {

@@ -237,6 +237,8 @@ public:
   QRect CellRect(int left, int top, int right, int bottom) const;
   // Scrolls the least that shows the caret's cell in the window.
   void ShowCaretCell();
+  // Back from the scrollback to the whole screen, then the caret's cell.
+  void ReturnToCaret();
 
   // What a screen reader hears of new output: the text received since the
   // last announcement, gathered while accessibility is active and

@@ -134,6 +134,7 @@ void TCustomComTerminal::ResizeGrid(int columns, int rows) {
   // A grid too short for the caret's row loses rows at the top, as when it
   // scrolls.
   const int drop = std::max(0, FCaretCell.y() - rows);
+  const QPoint selStart = FSelStart;
   for (int r = 1; r <= drop; ++r) KeepTopRow(r);
   RelayGrid(columns, rows, drop);
   FColumns = columns;
@@ -141,7 +142,15 @@ void TCustomComTerminal::ResizeGrid(int columns, int rows) {
   const auto onGrid = [&](QPoint p) { return QPoint(std::clamp(p.x(), 1, columns), std::clamp(p.y() - drop, 1, rows)); };
   FCaretCell = onGrid(FCaretCell);
   FSavedCaretCell = onGrid(FSavedCaretCell);
-  ClearSelection();
+  // The selection stays on its text (a find bar that closes resizes the
+  // grid): the rows that went up took it along where they were kept.
+  if (HasSelection()) {
+    const int up = FSelStart == selStart ? drop : 0;
+    const auto moved = [&](QPoint p) { return QPoint(std::min(p.x(), columns + 1), p.y() - up); };
+    const QPoint from = moved(FSelStart), to = moved(FSelEnd);
+    ClearSelection();
+    if (from.y() >= FirstLine() && to.y() <= rows) Select(from, to);
+  }
   AdjustSize();
   UpdateScrollRange();
   InvalidateGrid();

@@ -349,6 +349,12 @@ void TCustomComTerminal::ShowCaretCell() {
   UpdateScrollPos();
 }
 
+void TCustomComTerminal::ReturnToCaret() {
+  // Typing leaves the scrollback for the screen, whole, as terminals do.
+  if (verticalScrollBar()->value() < 0) verticalScrollBar()->setValue(0);
+  ShowCaretCell();
+}
+
 void TCustomComTerminal::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollRange();
@@ -393,7 +399,7 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* event) {
     default: break;
   }
   Guarded([&] {
-    if (!event->text().isEmpty() || code != ecUnknown) ShowCaretCell();  // typing returns to the caret
+    if (!event->text().isEmpty() || code != ecUnknown) ReturnToCaret();
     if (code != ecUnknown) {
       if (FAppCursorKeys) {
         // The host's application mode: arrows send their own codes, Home
