@@ -579,6 +579,7 @@ void TTermForm::UseTerminal(bool extended) {
     };
   }
   terminal->SetScrollbackLimit(ScrollbackLines);
+  terminal->OnPaste = [this](const QString& text) { return TakePaste(text); };
   if (!Transferring()) terminal->SetComPort(&ComPort);
   auto* layout = static_cast<QVBoxLayout*>(centralWidget()->layout());
   layout->insertWidget(1, terminal, 1);  // below the lamps, above the find bar

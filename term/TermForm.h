@@ -108,6 +108,12 @@ public:
   void StartRawSending(const std::string& file, int charDelayMs, int lineDelayMs);
   bool Transferring() const { return Transfer != nullptr || RawFile != nullptr; }
   void CancelTransfer();
+  // The pauses of raw sending, kept between runs; pastes go with them too.
+  int RawCharDelay = 0, RawLineDelay = 0;
+  // A paste of more lines than this asks first.
+  static constexpr int PasteAskLines = 4;
+  // The terminal's paste: asked first when long, paced when raw sends are.
+  bool TakePaste(const QString& text);
   // How the last transfer ended.
   QString TransferResult;
 
@@ -137,6 +143,7 @@ private:
   void ShowProgress(const QString& title, const QString& label);
   void TransferEnded(bool ok, const QString& message);
   void RawStep();
+  void BeginRawSend(int charDelayMs, int lineDelayMs, bool typed, const QString& title, const QString& label);
   void ShowTransferProgress();
 
   TComLink Counter;  // counts what goes both ways, for the status bar and the monitor
@@ -162,5 +169,7 @@ private:
   QProgressDialog* Progress = nullptr;
   std::FILE* RawFile = nullptr;  // a raw send under way
   std::uint64_t RawSize = 0, RawDone = 0;
-  int RawCharDelay = 0, RawLineDelay = 0;
+  int RawPauseChar = 0, RawPauseLine = 0;  // the send under way's
+  bool RawThroughTerminal = false;  // a paste: typed, with local echo and line ends
+  std::string RawEndMark;           // what a paste ends with, however it ends
 };

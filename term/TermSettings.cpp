@@ -62,6 +62,8 @@ bool TTermForm::LoadSettings() {
   AutoReconnect = reconnect;
   ReconnectAction->setChecked(reconnect);
   BreakMs = std::clamp(number("BreakMs", BreakMs), 10, 5000);
+  RawCharDelay = std::clamp(number("RawCharDelayMs", RawCharDelay), 0, 10000);
+  RawLineDelay = std::clamp(number("RawLineDelayMs", RawLineDelay), 0, 10000);
   SetScrollbackLines(number("Scrollback", ScrollbackLines));
   SetBackspaceKey(controlH ? bkControlH : bkDelete);
   SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
@@ -93,6 +95,8 @@ void TTermForm::StoreSettings() {
   reg.WriteString("ColorScheme", std::to_string(Scheme));
   reg.WriteString("Scrollback", std::to_string(ScrollbackLines));
   reg.WriteString("BreakMs", std::to_string(BreakMs));
+  reg.WriteString("RawCharDelayMs", std::to_string(RawCharDelay));
+  reg.WriteString("RawLineDelayMs", std::to_string(RawLineDelay));
   reg.WriteString("AutoReconnect", YesNoToStr(AutoReconnect));
   reg.WriteString("LogTimeStamps", YesNoToStr(LogTimeAction->isChecked()));
   reg.WriteString("LogRaw", YesNoToStr(LogRawAction->isChecked()));

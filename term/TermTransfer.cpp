@@ -70,6 +70,8 @@ void TTermForm::SendFileClick() {
     box->setRange(0, 10000);
     box->setSuffix(" ms");
   }
+  charDelay->setValue(RawCharDelay);
+  lineDelay->setValue(RawLineDelay);
   charDelay->setAccessibleName("Pause after each character (raw)");
   lineDelay->setAccessibleName("Pause after each line (raw)");
   form->addRow("Pause after each &character:", charDelay);
@@ -87,7 +89,12 @@ void TTermForm::SendFileClick() {
   form->addRow(buttons);
   if (dialog.exec() != QDialog::Accepted || file->text().isEmpty()) return;
   const std::string path = file->text().toStdString();
-  if (protocol->currentIndex() == 0) return StartRawSending(path, charDelay->value(), lineDelay->value());
+  if (protocol->currentIndex() == 0) {
+    // Kept for the next raw send, and for pastes.
+    RawCharDelay = charDelay->value();
+    RawLineDelay = lineDelay->value();
+    return StartRawSending(path, RawCharDelay, RawLineDelay);
+  }
   StartSending(TModemProtocol(protocol->currentIndex() - 1), {path});
 }
 
@@ -228,6 +235,15 @@ void TTermForm::TransferEnded(bool ok, const QString& message) {
     std::fclose(RawFile);
     RawFile = nullptr;
   }
+  // A bracketed paste is closed, also one that was cancelled.
+  if (!RawEndMark.empty() && ComPort.Connected()) {
+    try {
+      ComPort.WriteStr(RawEndMark);
+    } catch (const EComPort&) {
+    }
+  }
+  RawEndMark.clear();
+  RawThroughTerminal = false;
   if (Progress) {
     Progress->disconnect(this);
     Progress->deleteLater();
@@ -251,11 +267,40 @@ void TTermForm::StartRawSending(const std::string& file, int charDelayMs, int li
     throw Exception("Cannot read \"" + file + "\": " + reason);
   }
   RawSize = std::uint64_t(st.st_size);
+  BeginRawSend(charDelayMs, lineDelayMs, false, "Send file", "Sending " + Q(file).section('/', -1) + "...");
+}
+
+void TTermForm::BeginRawSend(int charDelayMs, int lineDelayMs, bool typed, const QString& title, const QString& label) {
   RawDone = 0;
-  RawCharDelay = charDelayMs;
-  RawLineDelay = lineDelayMs;
-  ShowProgress("Send file", "Sending " + Q(file).section('/', -1) + "...");
+  RawPauseChar = charDelayMs;
+  RawPauseLine = lineDelayMs;
+  RawThroughTerminal = typed;
+  ShowProgress(title, label);
   QTimer::singleShot(0, this, [this] { RawStep(); });
+}
+
+bool TTermForm::TakePaste(const QString& text) {
+  const qsizetype lines = text.count('\n') + (text.isEmpty() || text.endsWith('\n') ? 0 : 1);
+  if (lines > PasteAskLines &&
+      !AskYesNo(this, QString("Paste %1 lines into the line?").arg(lines)))
+    return true;  // nothing goes
+  if (RawCharDelay == 0 && RawLineDelay == 0) return false;  // at once, as typed
+  if (Transferring()) throw Exception("A transfer is under way: paste once it has ended.");
+  // Paced as a raw send is, from memory: a slow console keeps every
+  // character. The characters go through the terminal, as typed ones do.
+  const std::string chars = Terminal->TextChars(text);
+  RawFile = std::tmpfile();
+  if (!RawFile || std::fwrite(chars.data(), 1, chars.size(), RawFile) != chars.size() || std::fflush(RawFile) != 0) {
+    if (RawFile) std::fclose(RawFile);
+    RawFile = nullptr;
+    throw Exception("Cannot hold the text to paste: " + std::string(std::strerror(errno)));
+  }
+  std::rewind(RawFile);
+  RawSize = chars.size();
+  if (ComPort.Connected() && !Terminal->PasteStart().empty()) ComPort.WriteStr(Terminal->PasteStart());
+  RawEndMark = Terminal->PasteEnd();
+  BeginRawSend(RawCharDelay, RawLineDelay, true, "Paste", QString("Pasting %1 lines...").arg(lines));
+  return true;
 }
 
 // A piece at a time from the event loop, so that the window stays alive:
@@ -263,7 +308,7 @@ void TTermForm::StartRawSending(const std::string& file, int charDelayMs, int li
 void TTermForm::RawStep() {
   if (!RawFile) return;
   char buffer[4096];
-  const bool paced = RawCharDelay > 0 || RawLineDelay > 0;
+  const bool paced = RawPauseChar > 0 || RawPauseLine > 0;
   std::size_t got = 0;
   int pause = 0;
   if (paced) {
@@ -277,7 +322,7 @@ void TTermForm::RawStep() {
         endOfLine = next != '\n';
         if (next != EOF) std::ungetc(next, RawFile);
       }
-      pause = RawCharDelay + (endOfLine ? RawLineDelay : 0);
+      pause = RawPauseChar + (endOfLine ? RawPauseLine : 0);
     }
   } else {
     got = std::fread(buffer, 1, sizeof buffer, RawFile);
@@ -288,7 +333,11 @@ void TTermForm::RawStep() {
                                          : QString("Sent %1 bytes.").arg(RawDone));
   }
   try {
-    ComPort.Write(buffer, int(got));
+    if (RawThroughTerminal) {
+      for (std::size_t i = 0; i < got; ++i) Terminal->SendChar(buffer[i]);
+    } else {
+      ComPort.Write(buffer, int(got));
+    }
   } catch (const EComPort& e) {
     return TransferEnded(false, Q(ComErrorText(e)));
   }

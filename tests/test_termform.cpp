@@ -3,6 +3,7 @@
 #include "DeviceServer.h"
 #include "Registry.h"
 #include "TermForm.h"
+#include "CPortTermVT102.h"
 #include "MessageRecorder.h"
 #include "FakeComDevice.h"
 
@@ -308,6 +309,43 @@ TEST_F(TermFormTest, TransferNamesAreShownAsPlainText) {
   EXPECT_FALSE(fs::exists(target));
   for (const auto& entry : fs::directory_iterator(Dir))
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+}
+
+// A long paste asks first, showing how many lines; with the pacing of raw
+// sends it goes a character at a time, between the bracketed paste's marks
+// when the host asked for them.
+TEST_F(TermFormTest, LongPastesAskAndGoPacedToSlowDevices) {
+  TTermForm form;
+  form.ComPort.SetPort(Name);
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  const QString text = "one\ntwo\nthree\nfour\nfive\nsix";
+  QStringList asked;
+  bool answer = false;
+  AskYesNoAnswer = [&](const QString& question) {
+    asked << question;
+    return answer;
+  };
+  form.Terminal->PasteText(text);
+  ASSERT_EQ(asked, QStringList{"Paste 6 lines into the line?"});
+  QTest::qWait(50);
+  EXPECT_EQ(FarRead(), "");  // refused: nothing went
+
+  form.RawLineDelay = 20;
+  answer = true;
+  ASSERT_EQ(write(Master, "\x1b[?2004h", 8), 8);  // the host wants bracketed pastes
+  EXPECT_TRUE(WaitFor([&] { return static_cast<TComTerminalVT102*>(form.Terminal)->BracketedPaste(); }));
+  QElapsedTimer timer;
+  timer.start();
+  form.Terminal->PasteText(text);
+  EXPECT_TRUE(form.Transferring());
+  const std::string want = "\x1b[200~one\rtwo\rthree\rfour\rfive\rsix\x1b[201~";
+  std::string far;
+  EXPECT_TRUE(WaitFor([&] { return (far += FarRead()) == want && !form.Transferring(); }));
+  EXPECT_EQ(far, want);
+  EXPECT_GE(timer.elapsed(), 5 * 20);  // a pause after each of the first five lines
+  AskYesNoAnswer = nullptr;
+  form.ComPort.Close();
 }
 
 // ser2net's and pyserial's servers in turn.

@@ -358,10 +358,19 @@ void TCustomComTerminal::StringReceived(std::string Str) {
 // --------------------------------------------------------------- sending
 
 void TCustomComTerminal::PasteText(const QString& text) {
+  if (OnPaste && OnPaste(text)) return;
+  if (Connected() && !PasteStart().empty()) FComPort->WriteStr(PasteStart());
+  for (const char c : TextChars(text)) SendChar(c);
+  if (Connected() && !PasteEnd().empty()) FComPort->WriteStr(PasteEnd());
+}
+
+std::string TCustomComTerminal::TextChars(const QString& text) const {
+  std::string chars;
   for (const QChar ch : text) {
-    if (ch == '\n') SendChar(13);  // a pasted line ends as a typed one does
-    else if (ch.unicode() <= 255) SendChar(char(ch.unicode()));
+    if (ch == '\n') chars += char(13);  // a pasted line ends as a typed one does
+    else if (ch.unicode() <= 255) chars += char(ch.unicode());
   }
+  return chars;
 }
 
 void TCustomComTerminal::SendChar(char Ch) {

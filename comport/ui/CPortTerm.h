@@ -132,6 +132,9 @@ public:
   TEscapeEvent OnGetEscapeCodes;
   TStrRecvEvent OnStrRecieved;
   TUnhandledEvent OnUnhandledCode;
+  // A paste about to go: true when the owner has taken it (asked first,
+  // sends it paced), false to let it go at once.
+  std::function<bool(const QString& text)> OnPaste;
 
   // The window side.
   TTermCaret Caret() const { return FCaret; }
@@ -164,8 +167,17 @@ public:
   void LoadFromStream(std::istream& Stream);
   void SelectFont();
   void ShowSetupDialog();
-  // Sends text as if typed, character by character (one byte each).
-  virtual void PasteText(const QString& text);
+  // Sends text as if typed, character by character (OnPaste may take it),
+  // between the bracketed paste's marks where the host asked for them.
+  void PasteText(const QString& text);
+  // The characters typing text gives SendChar: a line end is Return.
+  virtual std::string TextChars(const QString& text) const;
+  // Sends a character as typed: shown when echoing locally, LF after CR
+  // when SendLF asks for it.
+  void SendChar(char Ch);
+  // The marks a paste goes between; none unless the host asked for them.
+  virtual std::string PasteStart() const { return {}; }
+  virtual std::string PasteEnd() const { return {}; }
   // The text the mouse selected: from one cell boundary to another, in
   // cells (column from 1, line as below), as a stream of lines. It moves
   // with its lines as they scroll and goes when they do.
@@ -261,7 +273,6 @@ protected:
   virtual void SetAttributes(const TStrings& Params);
   virtual void SetMode(const TStrings& Params, bool OnOff);
   virtual void StringReceived(std::string Str);
-  void SendChar(char Ch);
   void SendCode(TEscapeCode Code, const TStrings* Params);
   void SendCodeNoEcho(TEscapeCode Code, const TStrings* Params);
   void PerformTest(char Ch);

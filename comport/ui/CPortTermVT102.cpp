@@ -822,29 +822,27 @@ void TComTerminalVT102::SendAnswer(const std::string& bytes) {
 }
 
 void TComTerminalVT102::SendText(const QString& text) {
+  for (const char c : TextChars(text)) SendChar(c);
+}
+
+std::string TComTerminalVT102::TextChars(const QString& text) const {
+  std::string chars;
   for (qsizetype i = 0; i < text.size(); ++i) {
     const QChar ch = text[i];
     if (ch == '\r' || ch == '\n') {
       // A pasted line ends as a typed one does, whatever ended it (CR LF,
       // LF or CR): one Return.
-      SendChar(13);
-      if (FNewLine && !SendLF) SendChar(10);
+      chars += char(13);
+      if (FNewLine && !SendLF) chars += char(10);
       if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (FUtf8) {
       // A character beyond the first plane comes as two halves.
       const qsizetype length = ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
-      for (const char byte : text.mid(i, length).toUtf8()) SendChar(byte);
+      chars += text.mid(i, length).toUtf8().toStdString();
       i += length - 1;
     } else if (ch.unicode() <= 0xFF) {
-      SendChar(char(ch.unicode()));
+      chars += char(ch.unicode());
     }
   }
-}
-
-void TComTerminalVT102::PasteText(const QString& text) {
-  // With bracketed paste, the host learns where the pasted text begins and
-  // ends (and does not run a pasted command line by itself).
-  if (FBracketedPaste) SendAnswer("\x1b[200~");
-  SendText(text);
-  if (FBracketedPaste) SendAnswer("\x1b[201~");
+  return chars;
 }

@@ -75,7 +75,11 @@ public:
   bool NewLineMode() const { return FNewLine; }
   QPoint SavedCaret() const { return FSaved.Caret; }
 
-  void PasteText(const QString& text) override;
+  std::string TextChars(const QString& text) const override;
+  // With bracketed paste, the host learns where the pasted text begins and
+  // ends (and does not run a pasted command line by itself).
+  std::string PasteStart() const override { return FBracketedPaste ? "\x1b[200~" : ""; }
+  std::string PasteEnd() const override { return FBracketedPaste ? "\x1b[201~" : ""; }
   QString CellText(int column, int row) const override;
   QString LineText(int line) const override;
 
