@@ -135,6 +135,7 @@ void TTermForm::CreateForm() {
   UseTerminal(true);
   ChosenFont = Terminal->Font();
   CreateFindBar();
+  CreateSendLine();
   CreateMonitor();
   CreateActions();
 
@@ -239,6 +240,9 @@ void TTermForm::CreateActions() {
   MonitorAction = make(view, "Hex monitor", "Show the bytes received and sent in hex", QKeySequence("Ctrl+Shift+H"),
                        &TTermForm::ShowMonitor, true);
   MonitorAction->setCheckable(true);
+  SendLineAction = make(view, "Send line", "A line under the terminal that sends whole lines, or hex bytes",
+                        QKeySequence("Ctrl+Shift+E"), &TTermForm::ShowSendLine, true);
+  SendLineAction->setCheckable(true);
 
   QMenu* terminal = menuBar()->addMenu("&Terminal");
   make(terminal, "Terminal setup", "Terminal setup: echo, line ends, emulation, size", QKeySequence("Ctrl+Shift+T"),
@@ -325,6 +329,40 @@ void TTermForm::CreateFindBar() {
   connect(escape, &QShortcut::activated, this, hide);
   static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(FindBar);
   FindBar->hide();
+}
+
+void TTermForm::CreateSendLine() {
+  SendBox = new TSendLine(centralWidget());
+  SendBox->setObjectName("SendLine");
+  SendBox->OnSend = [this](const std::string& bytes) {
+    if (!ComPort.Connected()) throw Exception("Connect to the port first: the line goes down it.");
+    ComPort.WriteStr(bytes);
+  };
+  // Text goes as the terminal's does: UTF-8, else one byte a character.
+  SendBox->Encode = [this](const QString& text, std::string& bytes) {
+    if (Utf8) {
+      bytes = text.toUtf8().toStdString();
+      return true;
+    }
+    bytes.clear();
+    for (const QChar c : text) {
+      if (c.unicode() > 0xFF) return false;
+      bytes += char(c.unicode());
+    }
+    return true;
+  };
+  // Under the terminal, above the find bar.
+  static_cast<QVBoxLayout*>(centralWidget()->layout())->insertWidget(2, SendBox);
+  SendBox->hide();
+}
+
+void TTermForm::ShowSendLine(bool on) {
+  SendBox->setVisible(on);
+  SendLineAction->setChecked(on);
+  if (on)
+    SendBox->Edit()->setFocus();
+  else
+    Terminal->setFocus();
 }
 
 void TTermForm::CreateMonitor() {

@@ -8,6 +8,7 @@
 #include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
+#include "SendLine.h"
 #include "SessionLog.h"
 
 #include <QAction>
@@ -62,6 +63,7 @@ public:
   QAction* RtsAction = nullptr;
   QAction* ReconnectAction = nullptr;
   QAction* MonitorAction = nullptr;
+  QAction* SendLineAction = nullptr;
   QAction* PauseMonitorAction = nullptr;
   QAction* LogTimeAction = nullptr;
   QAction* LogRawAction = nullptr;
@@ -73,6 +75,7 @@ public:
   QLabel* FindState = nullptr;
   QDockWidget* MonitorDock = nullptr;
   THexMonitor* Monitor = nullptr;
+  TSendLine* SendBox = nullptr;
 
   // The commands.
   void ConnectClick();
@@ -91,6 +94,7 @@ public:
   void SetDtr(bool on);
   void SetRts(bool on);
   void ShowMonitor(bool on);
+  void ShowSendLine(bool on);
   void SaveMonitorClick();
   void SendFileClick();
   void ReceiveFileClick();
@@ -129,6 +133,7 @@ private:
   void CreateForm();
   void CreateActions();
   void CreateFindBar();
+  void CreateSendLine();
   void CreateMonitor();
   void ShowPortState();
   void ShowCounts();

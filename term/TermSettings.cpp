@@ -62,6 +62,19 @@ bool TTermForm::LoadSettings() {
   AutoReconnect = reconnect;
   ReconnectAction->setChecked(reconnect);
   BreakMs = std::clamp(number("BreakMs", BreakMs), 10, 5000);
+  bool sendLine = false, hex = false;
+  flag("SendLine", sendLine);
+  flag("SendHex", hex);
+  SendBox->SetHex(hex);
+  SendBox->SetLineEnd(TLineEnd(std::clamp(number("SendLineEnd", SendBox->LineEnd()), 0, int(leCRLF))));
+  QStringList history;
+  const int kept = std::clamp(number("SendHistoryCount", 0), 0, TSendLine::MaxHistory);
+  for (int i = 0; i < kept; ++i) {
+    const std::string name = "SendHistory" + std::to_string(i);
+    if (reg.ValueExists(name)) history << Q(reg.ReadString(name));
+  }
+  SendBox->SetHistory(history);
+  ShowSendLine(sendLine);
   RawCharDelay = std::clamp(number("RawCharDelayMs", RawCharDelay), 0, 10000);
   RawLineDelay = std::clamp(number("RawLineDelayMs", RawLineDelay), 0, 10000);
   SetScrollbackLines(number("Scrollback", ScrollbackLines));
@@ -95,6 +108,12 @@ void TTermForm::StoreSettings() {
   reg.WriteString("ColorScheme", std::to_string(Scheme));
   reg.WriteString("Scrollback", std::to_string(ScrollbackLines));
   reg.WriteString("BreakMs", std::to_string(BreakMs));
+  reg.WriteString("SendLine", YesNoToStr(SendBox->isVisibleTo(this)));
+  reg.WriteString("SendHex", YesNoToStr(SendBox->Hex()));
+  reg.WriteString("SendLineEnd", std::to_string(SendBox->LineEnd()));
+  const QStringList history = SendBox->History();
+  reg.WriteString("SendHistoryCount", std::to_string(history.size()));
+  for (int i = 0; i < history.size(); ++i) reg.WriteString("SendHistory" + std::to_string(i), history[i].toStdString());
   reg.WriteString("RawCharDelayMs", std::to_string(RawCharDelay));
   reg.WriteString("RawLineDelayMs", std::to_string(RawLineDelay));
   reg.WriteString("AutoReconnect", YesNoToStr(AutoReconnect));

@@ -348,6 +348,59 @@ TEST_F(TermFormTest, LongPastesAskAndGoPacedToSlowDevices) {
   form.ComPort.Close();
 }
 
+// The send line: whole lines with the line end chosen, hex bytes as they
+// are, what cannot go refused with nothing sent, and its lines, choices and
+// visibility back next time.
+TEST_F(TermFormTest, TheSendLineSendsLinesAndHexAndRemembers) {
+  {
+    TTermForm form;
+    form.ComPort.SetPort(Name);
+    form.ConnectClick();
+    ASSERT_TRUE(form.ComPort.Connected());
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.Terminal->setFocus();
+    QTest::keyClick(form.Terminal, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);  // its key
+    ASSERT_TRUE(form.SendBox->isVisible());
+    QLineEdit* edit = form.SendBox->Edit();
+    EXPECT_TRUE(WaitFor([&] { return edit->hasFocus(); }));
+    form.SendBox->SetLineEnd(leCRLF);
+    QTest::keyClicks(edit, "AT+GMR");
+    QTest::keyClick(edit, Qt::Key_Return);
+    std::string far;
+    EXPECT_TRUE(WaitFor([&] { return (far += FarRead()) == "AT+GMR\r\n"; }));
+    edit->setText("0x02 1a FF");  // the prefix makes it hex
+    QTest::keyClick(edit, Qt::Key_Return);
+    far.clear();
+    EXPECT_TRUE(WaitFor([&] { return (far += FarRead()) == std::string("\x02\x1a\xff", 3); }));
+    form.SendBox->SetHex(true);
+    edit->setText("41 4");  // half a byte
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_EQ(Recorder.Messages.size(), 1);
+    EXPECT_TRUE(Recorder.Messages[0].startsWith("Not hex bytes: the last byte has one hex digit")) << Recorder.Messages[0].toStdString();
+    EXPECT_EQ(edit->text(), "41 4");  // kept, to mend
+    QTest::qWait(20);
+    EXPECT_EQ(FarRead(), "");
+    // Up walks back through what was sent, Down returns to what was typed.
+    QTest::keyClick(edit, Qt::Key_Up);
+    EXPECT_EQ(edit->text(), "0x02 1a FF");
+    QTest::keyClick(edit, Qt::Key_Up);
+    EXPECT_EQ(edit->text(), "AT+GMR");
+    QTest::keyClick(edit, Qt::Key_Down);
+    QTest::keyClick(edit, Qt::Key_Down);
+    EXPECT_EQ(edit->text(), "41 4");
+    form.StoreSettings();
+    form.ComPort.Close();
+  }
+  TTermForm again;
+  ASSERT_TRUE(again.LoadSettings());
+  EXPECT_TRUE(again.SendLineAction->isChecked());
+  EXPECT_TRUE(again.SendBox->Hex());
+  EXPECT_EQ(again.SendBox->LineEnd(), leCRLF);
+  EXPECT_EQ(again.SendBox->History(), (QStringList{"AT+GMR", "0x02 1a FF"}));
+}
+
 // ser2net's and pyserial's servers in turn.
 TEST_F(TermFormTest, AHostBehindADeviceServer) {
   TSer2net ser2net;
