@@ -28,6 +28,16 @@ std::vector<std::string> Rows(const TCustomComTerminal& t, int count) {
 
 using Lines = std::vector<std::string>;
 
+// A terminal on the screen whose grid fits a window of about columns x
+// rows cells, keeping 100 lines of scrollback.
+void ShowFitting(TComTerminalVT102& t, int columns, int rows) {
+  t.SetScrollbackLimit(100);
+  t.SetFitToWindow(true);
+  t.show();
+  t.resize(columns * t.CellWidth() + 40, rows * t.CellHeight() + 20);
+  QCoreApplication::processEvents();
+}
+
 struct TSmall : TComTerminalVT102 {
   TSmall() {
     SetColumns(10);
@@ -382,11 +392,7 @@ TEST(Scrollback, KeepsLinesTheSelectionFollowsAndFindSearches) {
 
 TEST(Scrollback, TheViewStaysWhileReadingBackAndAFittingGridKeepsItsText) {
   TComTerminalVT102 t;
-  t.SetScrollbackLimit(100);
-  t.SetFitToWindow(true);
-  t.show();
-  t.resize(40 * t.CellWidth() + 40, 10 * t.CellHeight() + 20);
-  QCoreApplication::processEvents();
+  ShowFitting(t, 40, 10);
   ASSERT_GE(t.Columns(), 40);
   const int rows = t.Rows();
   for (int i = 1; i <= 30; ++i) t.WriteStr("\r\nline " + std::to_string(i));
@@ -419,11 +425,7 @@ TEST(Scrollback, TheViewStaysWhileReadingBackAndAFittingGridKeepsItsText) {
 // the bottom of the screen.
 TEST(Scrollback, AResizeKeepsTheSelectionAndTypingReturnsToTheBottom) {
   TComTerminalVT102 t;
-  t.SetScrollbackLimit(100);
-  t.SetFitToWindow(true);
-  t.show();
-  t.resize(40 * t.CellWidth() + 40, 10 * t.CellHeight() + 20);
-  QCoreApplication::processEvents();
+  ShowFitting(t, 40, 10);
   for (int i = 1; i <= 30; ++i) t.WriteStr("\r\nline " + std::to_string(i));
   ASSERT_TRUE(t.Find("line 3", true, true));  // "line 30" on the screen
   ASSERT_TRUE(t.Find("line 3", true, true));  // "line 3", in the scrollback
