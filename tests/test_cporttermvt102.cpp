@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <random>
+
 namespace {
 
 // The rows of a terminal as text, trailing blanks cut.
@@ -439,6 +442,50 @@ TEST(Scrollback, AResizeKeepsTheSelectionAndTypingReturnsToTheBottom) {
   t.resize(30 * t.CellWidth() + 40, 8 * t.CellHeight() + 20);  // shorter and narrower
   QCoreApplication::processEvents();
   EXPECT_EQ(t.SelectedText(), "line 3");
+}
+
+// Kept compactly, every cell comes back as it went: characters of every
+// size, combining marks, colours and flags, across many chunks, also once
+// the oldest lines have gone.
+TEST(Scrollback, CompactLinesComeBackAsTheyWereKept) {
+  std::mt19937 random(7);
+  const auto cell = [&] {
+    TVtCell c;
+    const char32_t kinds[] = {0, char32_t('a' + random() % 26), 0xE9, 0x4E2D, 0x1F600, char32_t(random() % 0x110000)};
+    c.Ch = kinds[random() % 6];
+    if (random() % 50 == 0) c.Mark = 0x301;
+    if (random() % 4 == 0) {  // runs of colour now and then
+      c.Fg = std::int16_t(random() % 257) - 1;
+      c.Bg = std::int16_t(random() % 257) - 1;
+      c.Flags = std::uint8_t(random() % 64);
+    }
+    return c;
+  };
+  TScrollback<TVtCell, TVtCellChars> kept;
+  std::deque<std::vector<TVtCell>> want;
+  for (int i = 0; i < 6000; ++i) {
+    std::vector<TVtCell> line(random() % 257);
+    for (TVtCell& c : line) c = cell();
+    kept.Push(line.data(), line.size());
+    want.push_back(line);
+    if (i % 1000 == 999) {  // the oldest go, whole chunks with them
+      kept.PopFront(700);
+      want.erase(want.begin(), want.begin() + 700);
+    }
+  }
+  ASSERT_EQ(kept.Size(), want.size());
+  int wrong = 0;
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const std::vector<TVtCell>& got = kept.Line(i);
+    bool same = got.size() == want[i].size() && kept.Length(i) == want[i].size();
+    for (std::size_t c = 0; same && c < got.size(); ++c)
+      same = got[c].Ch == want[i][c].Ch && TVtCellChars::Alike(got[c], want[i][c]);
+    wrong += !same;
+  }
+  EXPECT_EQ(wrong, 0);
+  kept.Clear();
+  EXPECT_TRUE(kept.Empty());
+  EXPECT_EQ(kept.Bytes(), 0u);
 }
 
 TEST(Scrollback, DoubleClickTakesAWordAndATripleClickTheLine) {

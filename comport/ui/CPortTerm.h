@@ -5,6 +5,7 @@
 
 #include "CPort.h"
 #include "CPortEsc.h"
+#include "CPortTermScrollback.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -25,6 +26,15 @@ struct TComTermChar {
   QRgb FrontColor = 0;
   QRgb BackColor = 0;
   bool Underline = false;
+};
+
+// Where a cell's character is, for the scrollback.
+struct TComTermCharChars {
+  static char32_t Get(const TComTermChar& cell) { return std::uint8_t(cell.Ch); }
+  static void Set(TComTermChar& cell, char32_t ch) { cell.Ch = char(ch); }
+  static bool Alike(const TComTermChar& a, const TComTermChar& b) {
+    return a.FrontColor == b.FrontColor && a.BackColor == b.BackColor && a.Underline == b.Underline;
+  }
 };
 
 class TCustomComTerminal;
@@ -200,7 +210,7 @@ public:
   // Rows; the oldest go beyond the limit (0, the default: none are kept).
   int ScrollbackLimit() const { return FScrollbackLimit; }
   void SetScrollbackLimit(int lines);  // kept within 0 to 1,000,000
-  int HistoryLines() const { return int(FHistory.size()); }
+  int HistoryLines() const { return int(FHistory.Size()); }
   void ClearScrollback();
   int FirstLine() const { return 1 - HistoryLines(); }
   // The column of a line's last non-empty cell (0: an empty line), and its
@@ -293,6 +303,11 @@ protected:
   // goes into the scrollback (called before it leaves), the oldest count
   // lines go, and whether rows leaving now are kept at all.
   virtual void KeepRow(int row);
+  // Keeps a line of cells as the scrollback's newest (none: a terminal that
+  // keeps its lines' cells itself).
+  void KeepCells(const TComTermChar* cells, std::size_t count) { FHistory.Push(cells, count); }
+  // How many cells the scrollback's line holds (0 is the oldest).
+  virtual int HistoryLineLength(std::size_t index) const { return int(FHistory.Length(index)); }
   virtual void ForgetHistory(int count);
   virtual bool HistoryWanted() const { return true; }
   // The grid takes a new size keeping its cells: rows from drop + 1 on
@@ -442,7 +457,7 @@ private:
   qint64 FDoubleClickTime = 0;
 
   int FScrollbackLimit = 0;
-  std::deque<std::vector<TComTermChar>> FHistory;
+  TScrollback<TComTermChar, TComTermCharChars> FHistory;
   int FKeptInBatch = 0;  // lines kept since the view last settled
   bool FFitToWindow = false;
 

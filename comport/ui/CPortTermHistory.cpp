@@ -17,7 +17,7 @@ void TCustomComTerminal::SetScrollbackLimit(int lines) {
 }
 
 void TCustomComTerminal::ClearScrollback() {
-  if (FHistory.empty()) return;
+  if (FHistory.Empty()) return;
   ForgetHistory(HistoryLines());
   if (FSelStart.y() < FirstLine()) ClearSelection();
   UpdateScrollRange();
@@ -38,12 +38,11 @@ void TCustomComTerminal::KeepTopRow(int row) {
 
 void TCustomComTerminal::KeepRow(int row) {
   const TComTermChar* cells = FBuffer.Row(row);
-  FHistory.emplace_back(cells, cells + FBuffer.GetLineLength(row));
+  KeepCells(cells, std::size_t(FBuffer.GetLineLength(row)));
 }
 
 void TCustomComTerminal::ForgetHistory(int count) {
-  count = std::min(count, HistoryLines());
-  FHistory.erase(FHistory.begin(), FHistory.begin() + count);
+  FHistory.PopFront(std::size_t(std::max(0, std::min(count, HistoryLines()))));
 }
 
 void TCustomComTerminal::SettleHistory() {
@@ -63,14 +62,14 @@ void TCustomComTerminal::SettleHistory() {
 int TCustomComTerminal::LineLength(int line) const {
   if (line >= 1) return FBuffer.GetLineLength(line);
   if (line < FirstLine()) return 0;
-  return int(FHistory[std::size_t(HistoryLines() - 1 + line)].size());
+  return HistoryLineLength(std::size_t(HistoryLines() - 1 + line));
 }
 
 QString TCustomComTerminal::LineText(int line) const {
   // Bytes show as 8-bit characters; an empty cell as a blank.
   const int length = LineLength(line);
   const TComTermChar* cells =
-      line >= 1 ? FBuffer.Row(line) : length > 0 ? FHistory[std::size_t(HistoryLines() - 1 + line)].data() : nullptr;
+      line >= 1 ? FBuffer.Row(line) : length > 0 ? FHistory.Line(std::size_t(HistoryLines() - 1 + line)).data() : nullptr;
   QString text(length, QChar(' '));
   for (int c = 0; c < length; ++c)
     if (cells[c].Ch) text[c] = QChar(uchar(cells[c].Ch));

@@ -87,7 +87,7 @@ void TComTerminalVT102::SetUtf8(bool value) {
 const TVtCell& TComTerminalVT102::Cell(int column, int row) const {
   static const TVtCell Empty;
   if (row < 1 && row >= FirstLine()) {  // a line of the scrollback
-    const std::vector<TVtCell>& kept = FHistoryCells[std::size_t(HistoryLines() - 1 + row)];
+    const std::vector<TVtCell>& kept = FHistoryCells.Line(std::size_t(HistoryLines() - 1 + row));
     return column >= 1 && column <= int(kept.size()) ? kept[std::size_t(column - 1)] : Empty;
   }
   if (column < 1 || column > FGridColumns || row < 1 || row > FGridRows) return Empty;
@@ -97,19 +97,19 @@ const TVtCell& TComTerminalVT102::Cell(int column, int row) const {
 // --------------------------------------------------------------- scrollback
 
 void TComTerminalVT102::KeepRow(int row) {
-  TCustomComTerminal::KeepRow(row);
+  // The line's cells are kept here alone; the plain grid's copy is not.
+  KeepCells(nullptr, 0);
   // Up to the last cell that shows something (a character or a colour).
   const TVtCell* cells = &At(1, row);
   int length = FGridColumns;
   while (length > 0 && cells[length - 1].Ch == 0 && cells[length - 1].Bg < 0 && !(cells[length - 1].Flags & vfReverse))
     --length;
-  FHistoryCells.emplace_back(cells, cells + length);
+  FHistoryCells.Push(cells, std::size_t(length));
 }
 
 void TComTerminalVT102::ForgetHistory(int count) {
   TCustomComTerminal::ForgetHistory(count);
-  count = std::min(count, int(FHistoryCells.size()));
-  FHistoryCells.erase(FHistoryCells.begin(), FHistoryCells.begin() + count);
+  FHistoryCells.PopFront(std::size_t(std::max(0, count)));
 }
 
 void TComTerminalVT102::RelayGrid(int columns, int rows, int drop) {

@@ -32,6 +32,16 @@ enum TVtFlag : std::uint8_t {
   vfWideTail = 32,  // the right half of the wide character before it
 };
 
+// Where a cell's character is, for the scrollback; a combining mark goes
+// with the cell's looks.
+struct TVtCellChars {
+  static char32_t Get(const TVtCell& cell) { return cell.Ch; }
+  static void Set(TVtCell& cell, char32_t ch) { cell.Ch = ch; }
+  static bool Alike(const TVtCell& a, const TVtCell& b) {
+    return a.Mark == b.Mark && a.Fg == b.Fg && a.Bg == b.Bg && a.Flags == b.Flags;
+  }
+};
+
 // How many cells a character takes: 0 for a combining one, 2 for a wide
 // (East Asian, emoji) one, else 1.
 int CharCells(char32_t ch);
@@ -96,6 +106,7 @@ protected:
   bool CaretWanted() const override { return FCaretVisible; }
   bool TextIsUtf8() const override { return FUtf8; }
   void KeepRow(int row) override;
+  int HistoryLineLength(std::size_t index) const override { return int(FHistoryCells.Length(index)); }
   void ForgetHistory(int count) override;
   bool HistoryWanted() const override { return !FAlternate; }  // as xterm: the alternate screen keeps none
   void RelayGrid(int columns, int rows, int drop) override;
@@ -142,7 +153,7 @@ private:
   void SoftReset();
 
   std::vector<TVtCell> FCells;  // in the grid's row ring, so that full scrolls rotate alike
-  std::deque<std::vector<TVtCell>> FHistoryCells;  // the scrollback's cells, beside the grid's
+  TScrollback<TVtCell, TVtCellChars> FHistoryCells;  // the scrollback's cells, beside the grid's
   int FRing = 0;                // the ring index of row 1
   int FGridColumns = 0, FGridRows = 0;
   TVtCell& At(int column, int row) {

@@ -132,7 +132,7 @@ void TCustomComTerminal::PaintTerminal(QPainter& painter, QRect cells) {
     if (line >= 1) {
       row = FBuffer.Row(line);
     } else if (line >= FirstLine()) {
-      const std::vector<TComTermChar>& kept = FHistory[std::size_t(HistoryLines() - 1 + line)];
+      const std::vector<TComTermChar>& kept = FHistory.Line(std::size_t(HistoryLines() - 1 + line));
       row = kept.data();
       length = int(kept.size());
     }
@@ -160,7 +160,7 @@ void TCustomComTerminal::DrawChar(QPainter& painter, int column, int row, const 
 QString TCustomComTerminal::CellText(int column, int row) const {
   char ch = FBuffer.GetChar(column, row).Ch;
   if (row < 1 && row >= FirstLine()) {
-    const std::vector<TComTermChar>& kept = FHistory[std::size_t(HistoryLines() - 1 + row)];
+    const std::vector<TComTermChar>& kept = FHistory.Line(std::size_t(HistoryLines() - 1 + row));
     ch = column >= 1 && column <= int(kept.size()) ? kept[std::size_t(column - 1)].Ch : 0;
   }
   return ch ? QString(QChar(uchar(ch))) : QString(QChar(' '));
