@@ -20,8 +20,8 @@ bool ParseHexBytes(const QString& text, std::string& bytes, QString& error) {
       }
       continue;
     }
-    const int digit = QString(c).toInt(nullptr, 16);
-    const bool isDigit = (c >= '0' && c <= '9') || (c.toLower() >= 'a' && c.toLower() <= 'f');
+    bool isDigit = false;
+    const int digit = QString(c).toInt(&isDigit, 16);
     if (!isDigit) {
       error = QString("\"%1\" at %2 is not a hex digit").arg(c).arg(i + 1);
       return false;
