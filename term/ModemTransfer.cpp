@@ -19,19 +19,31 @@ std::string LastPart(const std::string& path) { return std::filesystem::path(pat
 
 }  // namespace
 
+std::string ModemCancelSequence() { return std::string(8, char(CAN)) + std::string(8, '\b'); }
+
 std::string Counted(std::size_t count, const std::string& thing) {
   return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
-namespace {
-
-// A dangling link is there too: nothing is written through it.
-bool Exists(const std::string& path) {
+bool PathTaken(const std::string& path) {
   std::error_code error;
   return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
-}  // namespace
+std::string SafeFileName(const std::string& senderName) {
+  std::string safe;
+  for (char c : LastPart(senderName))
+    if (std::uint8_t(c) >= 0x20 && c != 0x7F && c != '\\') safe += c;
+  if (safe.empty() || safe == "." || safe == "..") safe = "received";
+  return safe;
+}
+
+std::string ReceivedFilePath(const std::string& folder, const std::string& senderName) {
+  const std::string safe = SafeFileName(senderName);
+  std::string path = folder + "/" + safe;
+  for (int n = 1; PathTaken(path); ++n) path = folder + "/" + safe + "." + std::to_string(n);
+  return path;
+}
 
 const char* ModemProtocolName(TModemProtocol protocol) {
   switch (protocol) {
@@ -39,6 +51,7 @@ const char* ModemProtocolName(TModemProtocol protocol) {
     case mpXmodemCrc: return "XMODEM-CRC";
     case mpXmodem1k: return "XMODEM-1K";
     case mpYmodem: return "YMODEM";
+    case mpZmodem: return "ZMODEM";
   }
   return "?";
 }
@@ -62,8 +75,7 @@ void TModemTransfer::Cancel() { Abort("Cancelled."); }
 
 void TModemTransfer::Abort(const std::string& message) {
   if (FFinished) return;
-  // The cancel sequence: CANs, then backspaces to wipe them from a screen.
-  Sent(std::string(8, char(CAN)) + std::string(8, '\b'));
+  Sent(ModemCancelSequence());
   Finish(false, message);
 }
 
@@ -79,7 +91,7 @@ void TModemTransfer::Finish(bool ok, const std::string& message) {
       said = "Cannot write \"" + FFileName + "\": " + std::strerror(errno);
     }
   }
-  Ended(ok);
+  said += Ended(ok);
   FSucceeded = ok;
   if (OnFinished) OnFinished(ok, said);
 }
@@ -319,19 +331,19 @@ void TModemReceiver::Start() {
     // only once the transfer succeeded: a file that was there stays whole
     // until then, and a failed transfer leaves nothing.
     std::string part = FTarget + ".part";
-    for (int n = 1; Exists(part); ++n) part = FTarget + ".part" + std::to_string(n);
+    for (int n = 1; PathTaken(part); ++n) part = FTarget + ".part" + std::to_string(n);
     if (!OpenFile(part, FTarget)) return;
     FPartPath = part;
   }
   AskToStart();
 }
 
-void TModemReceiver::Ended(bool ok) {
-  if (FPartPath.empty()) return;
+std::string TModemReceiver::Ended(bool ok) {
+  if (FPartPath.empty() || ok) return {};  // renamed at its end
   std::error_code error;
-  if (ok) return;  // renamed at its end
   std::filesystem::remove(FPartPath, error);
   FPartPath.clear();
+  return {};
 }
 
 TModemReceiver::~TModemReceiver() {
@@ -457,13 +469,7 @@ bool TModemReceiver::TakeHeader(const std::uint8_t* data, std::size_t size) {
     Finish(true, "Received " + Counted(files, "file") + ".");
     return false;
   }
-  // The name's last part only, without controls: a sender chooses no folder.
-  std::string safe;
-  for (char c : LastPart(name))
-    if (std::uint8_t(c) >= 0x20 && c != 0x7F && c != '\\') safe += c;
-  if (safe.empty() || safe == "." || safe == "..") safe = "received";
-  std::string path = FTarget + "/" + safe;
-  for (int n = 1; Exists(path); ++n) path = FTarget + "/" + safe + "." + std::to_string(n);
+  const std::string path = ReceivedFilePath(FTarget, name);
   const std::size_t nul = info.find('\0');
   FFileSize = 0;
   if (nul != std::string::npos) FFileSize = std::strtoull(info.c_str() + nul + 1, nullptr, 10);

@@ -1,6 +1,6 @@
 // File transfer with the XMODEM family, both ways: XMODEM with a checksum,
 // with a CRC and with 1 KiB blocks, and YMODEM batches that carry each
-// file's name and size. A transfer is driven from outside: it is given the
+// file's name and size (ZMODEM is in Zmodem.h, on the same base). A transfer is driven from outside: it is given the
 // bytes the far end sent (Received) and the passing time (Tick), and sends
 // through Send; it says how far it is (OnProgress) and how it ended
 // (OnFinished).
@@ -13,14 +13,27 @@
 #include <string>
 #include <vector>
 
-enum TModemProtocol { mpXmodem, mpXmodemCrc, mpXmodem1k, mpYmodem };
+enum TModemProtocol { mpXmodem, mpXmodemCrc, mpXmodem1k, mpYmodem, mpZmodem };
 
 // The protocol's name as the user reads it ("XMODEM-1K").
 const char* ModemProtocolName(TModemProtocol protocol);
 // "1 block", "3 blocks".
 std::string Counted(std::size_t count, const std::string& thing);
+// What tells a far end to stop a transfer: CANs, then backspaces that
+// wipe them from a screen.
+std::string ModemCancelSequence();
 // CRC-16/XMODEM of data.
 std::uint16_t ModemCrc(const std::uint8_t* data, std::size_t count);
+// Where a file the sender names goes in folder: the name's last part only,
+// without control characters (a sender chooses no folder), and never over
+// a file that is there (".1", ".2" ... are added).
+std::string ReceivedFilePath(const std::string& folder, const std::string& senderName);
+// The name's last part only, without control characters ("received" when
+// nothing is left).
+std::string SafeFileName(const std::string& senderName);
+// Whether anything is at path; a dangling link counts, nothing is written
+// through it.
+bool PathTaken(const std::string& path);
 
 class TModemTransfer {
 public:
@@ -39,7 +52,10 @@ public:
   virtual void Start() = 0;
   virtual void Received(const std::uint8_t* bytes, std::size_t count) = 0;
   // Called now and then (ten times a second will do): time-outs and retries.
+  // A sender that streams sends its next piece here too, and asks to be
+  // called again at once while it has more (HasMoreToSend).
   virtual void Tick() = 0;
+  virtual bool HasMoreToSend() const { return false; }
   // Stops at once, telling the far end so.
   void Cancel();
 
@@ -62,8 +78,9 @@ public:
 
 protected:
   void Finish(bool ok, const std::string& message);
-  // At the end, the file closed: what a transfer leaves behind.
-  virtual void Ended(bool ok) { (void)ok; }
+  // At the end, the file closed: what a transfer leaves behind, and what
+  // the message adds about it.
+  virtual std::string Ended(bool ok) { (void)ok; return {}; }
   // Tells the far end to stop, and ends with the reason.
   void Abort(const std::string& message);
   void Progress();
@@ -146,7 +163,7 @@ private:
   bool TakeHeader(const std::uint8_t* data, std::size_t size);
   void EndOfFile();
   bool OpenFile(const std::string& path, const std::string& shownAs);
-  void Ended(bool ok) override;
+  std::string Ended(bool ok) override;
 
   std::string FTarget;
   std::string FPartPath;  // XMODEM: the file being written, until it is renamed
