@@ -60,9 +60,13 @@ TTermForm::TTermForm(QWidget* parent) : QMainWindow(parent) {
   Receiver.OnRxBuf = [this](TCustomComPort*, const std::uint8_t* bytes, int count) {
     if (Transfer) {
       Transfer->Received(bytes, std::size_t(count));
-    } else {
-      Log.Received(bytes, std::size_t(count));
+      PumpTransfer();
+      return;
     }
+    Log.Received(bytes, std::size_t(count));
+    if (!ZmodemAuto || RawFile) return;
+    if (const TZmodemStart start = ZmodemWatch.Feed(bytes, std::size_t(count)); start != zsNone)
+      QTimer::singleShot(0, this, Guarded([this, start] { ZmodemStarts(start); }));
   };
   ComPort.RegisterLink(&Receiver);
   Log.Clock = [] { return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ").toStdString(); };
@@ -82,6 +86,7 @@ TTermForm::TTermForm(QWidget* parent) : QMainWindow(parent) {
   TransferTimer.setInterval(100);
   connect(&TransferTimer, &QTimer::timeout, this, Guarded([this] {
             if (Transfer) Transfer->Tick();
+            PumpTransfer();
           }));
   ShowPortState();
 }
@@ -273,10 +278,15 @@ void TTermForm::CreateActions() {
   connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
 
   QMenu* transfer = menuBar()->addMenu("T&ransfer");
-  make(transfer, "Send file...", "Send a file: raw, XMODEM or YMODEM", QKeySequence("Ctrl+Shift+U"),
+  make(transfer, "Send file...", "Send a file: raw, XMODEM, YMODEM or ZMODEM", QKeySequence("Ctrl+Shift+U"),
        &TTermForm::SendFileClick, true);
-  make(transfer, "Receive file...", "Receive a file with XMODEM or YMODEM", QKeySequence("Ctrl+Shift+J"),
+  make(transfer, "Receive file...", "Receive files with XMODEM, YMODEM or ZMODEM", QKeySequence("Ctrl+Shift+J"),
        &TTermForm::ReceiveFileClick, true);
+  ZmodemAutoAction = make(transfer, "Start ZMODEM by itself",
+                          "Receive when the far end runs sz, choose files to send when it runs rz", QKeySequence(),
+                          +[](TTermForm* form, bool on) { form->ZmodemAuto = on; });
+  ZmodemAutoAction->setCheckable(true);
+  ZmodemAutoAction->setChecked(ZmodemAuto);
 
   QMenu* log = menuBar()->addMenu("&Log");
   LogAction = make(log, "Log to file", "Log what is received to a file", QKeySequence("Ctrl+Shift+G"),

@@ -8,6 +8,7 @@
 #include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
+#include "Zmodem.h"
 #include "SendLine.h"
 #include "SessionLog.h"
 
@@ -62,6 +63,7 @@ public:
   QAction* DtrAction = nullptr;
   QAction* RtsAction = nullptr;
   QAction* ReconnectAction = nullptr;
+  QAction* ZmodemAutoAction = nullptr;
   QAction* MonitorAction = nullptr;
   QAction* SendLineAction = nullptr;
   QAction* PauseMonitorAction = nullptr;
@@ -120,6 +122,12 @@ public:
   bool TakePaste(const QString& text);
   // How the last transfer ended.
   QString TransferResult;
+  // A far end that starts ZMODEM (sz, rz) starts it here: received files go
+  // into the folder used last; the files to send are asked for (by
+  // ChooseFilesToSend when set).
+  bool ZmodemAuto = true;
+  std::function<QStringList()> ChooseFilesToSend;
+  QString ReceiveInto;  // where received files went last
 
   int BreakMs = 250;           // the length of a break
   bool AutoReconnect = true;   // reopen a port whose device came back
@@ -150,6 +158,10 @@ private:
   void RawStep();
   void BeginRawSend(int charDelayMs, int lineDelayMs, bool typed, const QString& title, const QString& label);
   void ShowTransferProgress();
+  void ZmodemStarts(TZmodemStart start);
+  // A streaming sender is given its turn again from the event loop, so
+  // that the far end's answers are read between its pieces.
+  void PumpTransfer();
 
   TComLink Counter;  // counts what goes both ways, for the status bar and the monitor
   TComLink Receiver;  // the received bytes for the log and transfers
@@ -163,7 +175,6 @@ private:
   int ScrollbackLines = 10000;
   QFont ChosenFont;  // the size Ctrl+0 goes back to
   QString HostTitle;  // the name the host gave the window
-  QString ReceiveInto;  // where received files went last
   QTimer CountTimer;
   QTimer ReconnectTimer;
   // Whether a lost port's device server takes connections again, asked
@@ -171,6 +182,8 @@ private:
   std::unique_ptr<TNetServerProbe> ServerProbe;
   QTimer TransferTimer;
   std::unique_ptr<TModemTransfer> Transfer;
+  bool PumpQueued = false;
+  TZmodemWatch ZmodemWatch;
   QProgressDialog* Progress = nullptr;
   std::FILE* RawFile = nullptr;  // a raw send under way
   std::uint64_t RawSize = 0, RawDone = 0;

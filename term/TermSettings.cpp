@@ -50,17 +50,21 @@ bool TTermForm::LoadSettings() {
     if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
   }
   ChosenFont = t.Font();
-  bool extended = true, utf8 = Utf8, controlH = false, timeStamps = true, raw = false, reconnect = AutoReconnect;
+  bool extended = true, utf8 = Utf8, controlH = false, timeStamps = true, raw = false, reconnect = AutoReconnect,
+       zmodem = ZmodemAuto;
   flag("Extended", extended);
   flag("Utf8", utf8);
   flag("BackspaceControlH", controlH);
   flag("LogTimeStamps", timeStamps);
   flag("LogRaw", raw);
   flag("AutoReconnect", reconnect);
+  flag("ZmodemAuto", zmodem);
   LogTimeAction->setChecked(timeStamps);
   LogRawAction->setChecked(raw);
   AutoReconnect = reconnect;
   ReconnectAction->setChecked(reconnect);
+  ZmodemAuto = zmodem;
+  ZmodemAutoAction->setChecked(zmodem);
   BreakMs = std::clamp(number("BreakMs", BreakMs), 10, 5000);
   bool sendLine = false, hex = false;
   flag("SendLine", sendLine);
@@ -117,6 +121,7 @@ void TTermForm::StoreSettings() {
   reg.WriteString("RawCharDelayMs", std::to_string(RawCharDelay));
   reg.WriteString("RawLineDelayMs", std::to_string(RawLineDelay));
   reg.WriteString("AutoReconnect", YesNoToStr(AutoReconnect));
+  reg.WriteString("ZmodemAuto", YesNoToStr(ZmodemAuto));
   reg.WriteString("LogTimeStamps", YesNoToStr(LogTimeAction->isChecked()));
   reg.WriteString("LogRaw", YesNoToStr(LogRawAction->isChecked()));
 }

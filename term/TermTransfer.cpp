@@ -60,7 +60,7 @@ void TTermForm::SendFileClick() {
                                                      QFileDialog::DontUseNativeDialog);
                }));
   auto* protocol = new QComboBox(&dialog);
-  protocol->addItems({"Raw (as it is)", "XMODEM", "XMODEM-CRC", "XMODEM-1K", "YMODEM"});
+  protocol->addItems({"Raw (as it is)", "XMODEM", "XMODEM-CRC", "XMODEM-1K", "YMODEM", "ZMODEM"});
   protocol->setCurrentIndex(3);
   protocol->setAccessibleName("Protocol");
   form->addRow("&Protocol:", protocol);
@@ -105,13 +105,13 @@ void TTermForm::ReceiveFileClick() {
   dialog.setWindowTitle("Receive file");
   auto* form = new QFormLayout(&dialog);
   auto* protocol = new QComboBox(&dialog);
-  protocol->addItems({"XMODEM", "XMODEM-CRC or 1K", "YMODEM"});
+  protocol->addItems({"XMODEM", "XMODEM-CRC or 1K", "YMODEM", "ZMODEM"});
   protocol->setCurrentIndex(2);
   protocol->setAccessibleName("Protocol");
   form->addRow("&Protocol:", protocol);
   QLineEdit* target = nullptr;
   form->addRow("&Save to:", PathField(&dialog, target, "File or folder to save to", [&] {
-                 return protocol->currentIndex() == 2
+                 return protocol->currentIndex() >= 2
                             ? QFileDialog::getExistingDirectory(&dialog, "Receive into", QString(),
                                                                 QFileDialog::DontUseNativeDialog)
                             : QFileDialog::getSaveFileName(&dialog, "Receive as", QString(), QString(), nullptr,
@@ -123,7 +123,7 @@ void TTermForm::ReceiveFileClick() {
   auto* hint = new QLabel(&dialog);
   hint->setWordWrap(true);
   const auto explain = [&] {
-    hint->setText(protocol->currentIndex() == 2
+    hint->setText(protocol->currentIndex() >= 2
                       ? "A folder: the files keep the names the sender gives them."
                       : "A file. XMODEM sends whole blocks: the end of the file may carry padding (Ctrl+Z).");
   };
@@ -136,9 +136,11 @@ void TTermForm::ReceiveFileClick() {
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   form->addRow(buttons);
   if (dialog.exec() != QDialog::Accepted || target->text().isEmpty()) return;
-  const TModemProtocol protocols[] = {mpXmodem, mpXmodemCrc, mpYmodem};
+  const TModemProtocol protocols[] = {mpXmodem, mpXmodemCrc, mpYmodem, mpZmodem};
   const QFileInfo chosen(target->text());
-  if (protocols[protocol->currentIndex()] != mpYmodem && chosen.exists()) {
+  const bool intoFolder = protocol->currentIndex() >= 2;
+  if (intoFolder && !chosen.isDir()) throw Exception(target->text().toStdString() + " is not a folder: the files come into one.");
+  if (!intoFolder && chosen.exists()) {
     if (chosen.isDir()) throw Exception(target->text().toStdString() + " is a folder: XMODEM saves to a file, name one.");
     // It stays as it is until the new one has come whole.
     if (!AskYesNo(this, "\"" + chosen.fileName() + "\" is there already. Replace it once the file has come whole?")) return;
@@ -150,13 +152,49 @@ void TTermForm::ReceiveFileClick() {
 // ------------------------------------------------------ a transfer running
 
 void TTermForm::StartSending(TModemProtocol protocol, const std::vector<std::string>& files) {
-  BeginTransfer(std::make_unique<TModemSender>(protocol, files), "Send file",
-                QString("Sending with %1...").arg(ModemProtocolName(protocol)));
+  std::unique_ptr<TModemTransfer> sender;
+  if (protocol == mpZmodem) sender = std::make_unique<TZmodemSender>(files);
+  else sender = std::make_unique<TModemSender>(protocol, files);
+  BeginTransfer(std::move(sender), "Send file", QString("Sending with %1...").arg(ModemProtocolName(protocol)));
 }
 
 void TTermForm::StartReceiving(TModemProtocol protocol, const std::string& target) {
-  BeginTransfer(std::make_unique<TModemReceiver>(protocol, target), "Receive file",
+  std::unique_ptr<TModemTransfer> receiver;
+  if (protocol == mpZmodem) receiver = std::make_unique<TZmodemReceiver>(target);
+  else receiver = std::make_unique<TModemReceiver>(protocol, target);
+  BeginTransfer(std::move(receiver), "Receive file",
                 QString("Waiting for the sender (%1)...").arg(ModemProtocolName(protocol)));
+}
+
+void TTermForm::ZmodemStarts(TZmodemStart start) {
+  if (Transferring() || !ComPort.Connected()) return;
+  if (start == zsFarSends) {
+    if (ReceiveInto.isEmpty() || !QFileInfo(ReceiveInto).isDir()) ReceiveInto = QDir::homePath();
+    return StartReceiving(mpZmodem, ReceiveInto.toStdString());
+  }
+  const QStringList chosen = ChooseFilesToSend ? ChooseFilesToSend()
+                                               : QFileDialog::getOpenFileNames(this, "Send files by ZMODEM", QString(),
+                                                                               QString(), nullptr,
+                                                                               QFileDialog::DontUseNativeDialog);
+  if (chosen.isEmpty()) {
+    // The far receiver is told that nothing comes, and stops.
+    if (ComPort.Connected()) ComPort.WriteStr(ModemCancelSequence());
+    return;
+  }
+  std::vector<std::string> files;
+  for (const QString& file : chosen) files.push_back(file.toStdString());
+  StartSending(mpZmodem, files);
+}
+
+void TTermForm::PumpTransfer() {
+  if (PumpQueued || !Transfer || !Transfer->HasMoreToSend()) return;
+  PumpQueued = true;
+  QTimer::singleShot(0, this, Guarded([this] {
+                       PumpQueued = false;
+                       if (!Transfer) return;
+                       Transfer->Tick();
+                       PumpTransfer();
+                     }));
 }
 
 void TTermForm::BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QString& title, const QString& label) {
@@ -179,6 +217,7 @@ void TTermForm::BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QS
   TransferTimer.start();
   Transfer->Start();
   ShowTransferProgress();
+  PumpTransfer();
 }
 
 void TTermForm::ShowProgress(const QString& title, const QString& label) {

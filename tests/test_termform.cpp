@@ -1,6 +1,7 @@
 // The terminal program's window on a pseudo-terminal pair, the test playing
 // the far end.
 #include "DeviceServer.h"
+#include "LrzszPeer.h"
 #include "Registry.h"
 #include "TermForm.h"
 #include "CPortTermVT102.h"
@@ -309,6 +310,58 @@ TEST_F(TermFormTest, TransferNamesAreShownAsPlainText) {
   EXPECT_FALSE(fs::exists(target));
   for (const auto& entry : fs::directory_iterator(Dir))
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+}
+
+// sz and rz on the far end start ZMODEM here by themselves: the files
+// come into the folder used last; the files to send are asked for, and a
+// choice given up tells rz to stop.
+TEST_F(TermFormTest, ZmodemStartsWhenTheFarEndRunsSzOrRz) {
+  int farMaster = -1, farSlave = -1;
+  OpenRawPty(farMaster, farSlave);
+  TPtyRelay wire(Master, farMaster);
+  fs::create_directories(Dir / "far");
+  fs::create_directories(Dir / "in");
+  const std::string data = Binary(300000, 31);
+  WriteAll(Dir / "far/down.bin", data);
+  WriteAll(Dir / "up.bin", data);
+  TTermForm form;
+  form.ComPort.SetPort(Name);
+  form.ConnectClick();
+  ASSERT_TRUE(form.ComPort.Connected());
+  form.ReceiveInto = QString::fromStdString((Dir / "in").string());
+  // Reaped once; asked again, it stays ended.
+  pid_t reaped = -1;
+  const auto ended = [&](pid_t pid, int& status) {
+    if (reaped != pid && waitpid(pid, &status, WNOHANG) == pid) reaped = pid;
+    return reaped == pid;
+  };
+  int status = -1;
+
+  const pid_t sz = SpawnPeer({"sz", "-q", "down.bin"}, farSlave, Dir / "far", Dir / "sz.log");
+  EXPECT_TRUE(WaitFor([&] { return form.TransferResult == "Received 1 file."; }, 20000))
+      << form.TransferResult.toStdString();
+  EXPECT_TRUE(WaitFor([&] { return ended(sz, status); }) && status == 0) << ReadAll(Dir / "sz.log");
+  EXPECT_SAME(ReadAll(Dir / "in/down.bin"), data);
+
+  int asked = 0;
+  form.ChooseFilesToSend = [&] {
+    ++asked;
+    return QStringList{QString::fromStdString((Dir / "up.bin").string())};
+  };
+  const pid_t rz = SpawnPeer({"rz", "-q"}, farSlave, Dir / "far", Dir / "rz.log");
+  EXPECT_TRUE(WaitFor([&] { return form.TransferResult.startsWith("Sent 1 file"); }, 20000))
+      << form.TransferResult.toStdString();
+  EXPECT_TRUE(WaitFor([&] { return ended(rz, status); }) && status == 0) << ReadAll(Dir / "rz.log");
+  EXPECT_EQ(asked, 1);
+  EXPECT_SAME(ReadAll(Dir / "far/up.bin"), data);
+
+  form.ChooseFilesToSend = [] { return QStringList(); };
+  const pid_t refused = SpawnPeer({"rz", "-q"}, farSlave, Dir / "far", Dir / "rz.log");
+  EXPECT_TRUE(WaitFor([&] { return ended(refused, status); }, 10000)) << "rz was not told to stop";
+  EXPECT_NE(status, 0);
+  EXPECT_FALSE(form.Transferring());
+  close(farSlave);
+  close(farMaster);
 }
 
 // A long paste asks first, showing how many lines; with the pacing of raw
