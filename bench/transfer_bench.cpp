@@ -20,11 +20,21 @@
 // must be the one sent.
 //   transfer_kb_s xmodem-1k ours <median> (<min>-<max>) sx <...>
 //   transfer_kb_s ymodem ours <...> sb <...>
+//
+// ZMODEM: the same file and line, three ways in turns, three runs each:
+// ours sending to rz, sz sending to ours, and sz to rz, the pair the user
+// has without us. The rate counts until the receiver has the whole file
+// under its name (looked at every 5 ms); the run goes on until the receiver
+// has ended content, and that time is given too (sz and rz at times take
+// long over the session's end).
+//   transfer_kb_s zmodem ours>rz <...> sz>ours <...> sz>rz <...>
+//   session_s zmodem ours>rz <...> sz>ours <...> sz>rz <...>
 // 115200 baud carries at most 11.52 KB/s.
-// build/bench/transfer_bench [monitor|screen|transfer] runs one part.
+// build/bench/transfer_bench [monitor|screen|transfer|zmodem] runs one part.
 #include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
+#include "Zmodem.h"
 #include "Stats.h"
 
 #include <QApplication>
@@ -330,6 +340,109 @@ double Transfer(bool ymodem, bool lrzsz, const fs::path& dir, const std::string&
   return double(data.size()) / 1000 / seconds;
 }
 
+// Drives one of our transfers on tty until it ends or stop is set.
+void Drive(TModemTransfer& transfer, int tty, const std::atomic<bool>& stop) {
+  transfer.Send = [&](const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = write(tty, bytes.data() + done, bytes.size() - done);
+      if (n > 0) done += std::size_t(n);
+    }
+  };
+  transfer.Start();
+  std::uint8_t buffer[4096];
+  while (!transfer.Finished() && !stop) {
+    pollfd in{tty, POLLIN, 0};
+    if (poll(&in, 1, transfer.HasMoreToSend() ? 0 : 20) > 0) {
+      const ssize_t n = read(tty, buffer, sizeof buffer);
+      if (n > 0) transfer.Received(buffer, std::size_t(n));
+    }
+    transfer.Tick();
+  }
+}
+
+enum TZmodemPair { zpOursToRz, zpSzToOurs, zpSzToRz };
+
+// One ZMODEM transfer: its payload rate in KB/s and the seconds until the
+// receiver ended.
+std::pair<double, double> ZmodemRun(TZmodemPair pair, const fs::path& dir, const std::string& data) {
+  const fs::path far = dir / "far";
+  fs::remove_all(far);
+  fs::create_directories(far);
+  TPty near, farEnd;
+  TPacedLine line(near.Master, farEnd.Master);
+  const auto start = TClock::now();
+  std::atomic<bool> stop{false};
+  bool ok = true;
+  std::thread ours;
+  pid_t receiver = -1, sender = -1;
+  if (pair == zpSzToOurs) {
+    ours = std::thread([&] {
+      TZmodemReceiver transfer(far.string());
+      Drive(transfer, farEnd.Slave, stop);
+      ok = transfer.Succeeded();
+    });
+  } else {
+    receiver = Spawn(farEnd.Slave, far, {"rz", "-q"});
+  }
+  if (pair == zpOursToRz) {
+    ours = std::thread([&] {
+      TZmodemSender transfer({(dir / "file.bin").string()});
+      Drive(transfer, near.Slave, stop);
+    });
+  } else {
+    sender = Spawn(near.Slave, dir, {"sz", "-q", "file.bin"});
+  }
+  double whole = 0;
+  std::thread watch([&] {
+    for (std::error_code error; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+      if (fs::file_size(far / "file.bin", error) == data.size()) {
+        whole = std::chrono::duration<double>(TClock::now() - start).count();
+        return;
+      }
+  });
+  if (receiver > 0) {
+    int status = 0;
+    waitpid(receiver, &status, 0);
+    ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  } else {
+    ours.join();
+  }
+  const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
+  stop = true;
+  watch.join();
+  if (ours.joinable()) ours.join();
+  if (sender > 0) {
+    kill(sender, SIGKILL);
+    waitpid(sender, nullptr, 0);
+  }
+  if (!ok) Fail("a ZMODEM receiver failed");
+  std::ifstream in(far / "file.bin", std::ios::binary);
+  const std::string got(std::istreambuf_iterator<char>(in), {});
+  if (got != data || whole == 0) Fail("the file received by ZMODEM differs from the one sent");
+  return {double(data.size()) / 1000 / whole, seconds};
+}
+
+void ZmodemBench() {
+  char name[] = "/tmp/zmodem-bench-XXXXXX";
+  const fs::path dir = mkdtemp(name);
+  const std::string data = Binary(128u << 10, 12);
+  std::ofstream(dir / "file.bin", std::ios::binary) << data;
+  std::vector<double> rates[3], sessions[3];
+  for (int run = 0; run < 9; ++run) {
+    // Each pair goes first, second and third once.
+    const int pair = (run + run / 3) % 3;
+    const auto [rate, seconds] = ZmodemRun(TZmodemPair(pair), dir, data);
+    rates[pair].push_back(rate);
+    sessions[pair].push_back(seconds);
+  }
+  std::printf("transfer_kb_s zmodem ours>rz %s sz>ours %s sz>rz %s\n", Spread(rates[zpOursToRz]).c_str(),
+              Spread(rates[zpSzToOurs]).c_str(), Spread(rates[zpSzToRz]).c_str());
+  std::printf("session_s zmodem ours>rz %s sz>ours %s sz>rz %s\n", Spread(sessions[zpOursToRz]).c_str(),
+              Spread(sessions[zpSzToOurs]).c_str(), Spread(sessions[zpSzToRz]).c_str());
+  std::fflush(stdout);
+  fs::remove_all(dir);
+}
+
 void TransferBench() {
   char name[] = "/tmp/transfer-bench-XXXXXX";
   const fs::path dir = mkdtemp(name);
@@ -357,5 +470,6 @@ int main(int argc, char** argv) {
   if (only.empty() || only == "screen") ScreenBench();
   std::fflush(stdout);
   if (only.empty() || only == "transfer") TransferBench();
+  if (only.empty() || only == "zmodem") ZmodemBench();
   return 0;
 }
