@@ -282,7 +282,7 @@ void TTermForm::CreateActions() {
        &TTermForm::SendFileClick, true);
   make(transfer, "Receive file...", "Receive files with XMODEM, YMODEM or ZMODEM", QKeySequence("Ctrl+Shift+J"),
        &TTermForm::ReceiveFileClick, true);
-  ZmodemAutoAction = make(transfer, "Start ZMODEM by itself",
+  ZmodemAutoAction = make(transfer, "Start &ZMODEM by itself",
                           "Receive when the far end runs sz, choose files to send when it runs rz", QKeySequence(),
                           +[](TTermForm* form, bool on) { form->ZmodemAuto = on; });
   ZmodemAutoAction->setCheckable(true);

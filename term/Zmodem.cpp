@@ -474,11 +474,16 @@ void TZmodemReceiver::TakeDamage(const std::string& what) {
   }
 }
 
+// Where they went, for files that came by themselves.
+std::string TZmodemReceiver::Outcome() const {
+  return "Received " + Counted(FWritten.size(), "file") + " into \"" + FFolder + "\".";
+}
+
 void TZmodemReceiver::TakeCancel() { Finish(false, "The sender cancelled the transfer."); }
 
 void TZmodemReceiver::TakeStray(std::uint8_t c) {
   // The sender's "OO" (over and out) after our ZFIN.
-  if (FState == sClosing && c == 'O' && ++FOs == 2) Finish(true, "Received " + Counted(FWritten.size(), "file") + ".");
+  if (FState == sClosing && c == 'O' && ++FOs == 2) Finish(true, Outcome());
 }
 
 // The file's name, then its size, time and mode, as text.
@@ -550,7 +555,7 @@ void TZmodemReceiver::Tick() {
   if (FFinished || !TimedOut()) return;
   switch (FState) {
     case sClosing:  // the sender's "OO" is a courtesy
-      return Finish(true, "Received " + Counted(FWritten.size(), "file") + ".");
+      return Finish(true, Outcome());
     case sWaitFile:
       if (!FStarted) {
         if (++FInits * InitRepeatMs >= StartTimeoutMs) return Abort("The sender did not begin.");

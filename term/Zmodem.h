@@ -119,6 +119,7 @@ private:
   void TakeStray(std::uint8_t c) override;
   std::string Ended(bool ok) override;
   void SendInit();
+  std::string Outcome() const;
   void AskFrom();  // ZRPOS at what is written
   void OpenFile(const std::string& info, bool resume);
   void EndOfFile();

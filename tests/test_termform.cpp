@@ -338,7 +338,7 @@ TEST_F(TermFormTest, ZmodemStartsWhenTheFarEndRunsSzOrRz) {
   int status = -1;
 
   const pid_t sz = SpawnPeer({"sz", "-q", "down.bin"}, farSlave, Dir / "far", Dir / "sz.log");
-  EXPECT_TRUE(WaitFor([&] { return form.TransferResult == "Received 1 file."; }, 20000))
+  EXPECT_TRUE(WaitFor([&] { return form.TransferResult == "Received 1 file into \"" + form.ReceiveInto + "\"."; }, 20000))
       << form.TransferResult.toStdString();
   EXPECT_TRUE(WaitFor([&] { return ended(sz, status); }) && status == 0) << ReadAll(Dir / "sz.log");
   EXPECT_SAME(ReadAll(Dir / "in/down.bin"), data);

@@ -119,7 +119,7 @@ TEST_F(ZmodemTest, OursReceivesFromSzNamesSafeEscapesReadAndNothingOverwritten) 
     StartPeer({"sz", "-q", "one.bin", "big.bin"});
     EXPECT_EQ(Run(receiver, 120), 0) << ReadAll(Dir / "peer.log");
     EXPECT_TRUE(receiver.Succeeded()) << Message;
-    EXPECT_EQ(Message, "Received 2 files.");
+    EXPECT_EQ(Message, "Received 2 files into \"" + (Dir / "near").string() + "\".");
     EXPECT_EQ(ReadAll(Dir / "near/one.bin"), "already here");
     EXPECT_SAME(ReadAll(Dir / "near/one.bin.1"), small);
     EXPECT_SAME(ReadAll(Dir / "near/big.bin"), big);
