@@ -359,8 +359,12 @@ void TZmodemReceiver::Start() { SendInit(); }
 // buffer limit (the sender streams).
 void TZmodemReceiver::SendInit() {
   FState = sWaitFile;
-  SendHeader(HexHeader(ZRINIT, Flags(CANFDX | CANOVIO | (OfferCrc32 ? CANFC32 : 0))));
+  SendHeader(InitHeader());
   Wait(InitRepeatMs);
+}
+
+std::string TZmodemReceiver::InitHeader() {
+  return HexHeader(ZRINIT, Flags(CANFDX | CANOVIO | (OfferCrc32 ? CANFC32 : 0)));
 }
 
 void TZmodemReceiver::AskFrom() {
@@ -371,8 +375,8 @@ void TZmodemReceiver::AskFrom() {
 
 void TZmodemReceiver::TakeHeader(int type, std::uint32_t value) {
   switch (type) {
-    case ZRQINIT:  // the sender has not heard us yet
-      if (FState == sWaitFile) SendInit();
+    case ZRQINIT:  // the sender has not heard us yet; its time goes on
+      if (FState == sWaitFile) Sent(InitHeader());
       return;
     case ZSINIT:  // its attention string: not needed here
       FState = sSinit;
@@ -440,6 +444,7 @@ void TZmodemReceiver::TakeData(const std::uint8_t* data, std::size_t size, std::
       HuntHeader();
       return OpenFile(std::string(reinterpret_cast<const char*>(data), size), FResume);
     case sData:
+      if (FDone + size > MaxFileSize) return Abort("ZMODEM carries files under 4 GiB: " + Quoted(FFileName) + " is longer.");
       if (size > 0 && std::fwrite(data, 1, size, FFile) != size) {
         const std::string reason = std::strerror(errno);
         return Abort("Cannot write \"" + FPartPath + "\": " + reason);
@@ -588,6 +593,8 @@ void TZmodemSender::Start() {
     const std::string reason = file ? "it is not a file" : std::strerror(errno);
     if (file) std::fclose(file);
     if (!regular) return Finish(false, "Cannot read \"" + path + "\": " + reason);
+    if (std::uint64_t(st.st_size) > MaxFileSize)
+      return Finish(false, "ZMODEM carries files under 4 GiB: \"" + path + "\" is longer.");
   }
   // "rz" starts the receiver at a far shell; a receiver running takes it
   // for noise.
@@ -615,7 +622,7 @@ void TZmodemSender::OfferNext() {
   FFileSize = std::uint64_t(st.st_size);
   FDone = 0;
   FRetries = 0;
-  FLastAskedFrom = ~0ull;
+  FFurthestAsked = ~0ull;
   // The name, then the size and the time (seconds, in octal).
   std::string info = LastPart(path);
   info += '\0';
@@ -700,12 +707,12 @@ void TZmodemSender::TakeHeader(int type, std::uint32_t value) {
         // Something was damaged on the way: counted, and given up when
         // the same place is asked for again and again.
         ++FErrors;
-        if (FLastAskedFrom == ~0ull || value > FLastAskedFrom) FRetries = 0;
+        if (FFurthestAsked == ~0ull || value > FFurthestAsked) FRetries = 0;
         if (++FRetries > RetryLimit)
           return Abort("The receiver asked for byte " + std::to_string(value) + " " + Counted(std::size_t(FRetries), "time") +
                        ": the line is too noisy.");
       }
-      FLastAskedFrom = value;
+      if (FFurthestAsked == ~0ull || value > FFurthestAsked) FFurthestAsked = value;
       return SendFrom(value);
     }
     case ZSKIP:

@@ -44,6 +44,8 @@ public:
   // The longest data subpacket taken; the sender's are 1 KiB.
   static constexpr std::size_t MaxSubpacket = 8192;
   static constexpr std::size_t SubpacketSize = 1024;
+  // Positions are 32 bits.
+  static constexpr std::uint64_t MaxFileSize = 0xFFFFFFFFu;
 
 protected:
   // A header came whole and sound: its type and its four bytes, read as a
@@ -119,6 +121,7 @@ private:
   void TakeStray(std::uint8_t c) override;
   std::string Ended(bool ok) override;
   void SendInit();
+  std::string InitHeader();
   std::string Outcome() const;
   void AskFrom();  // ZRPOS at what is written
   void OpenFile(const std::string& info, bool resume);
@@ -161,7 +164,7 @@ private:
   int FInits = 0;
   std::uint32_t FWindow = 0;         // the receiver's buffer; 0: it takes a stream
   std::uint64_t FSinceAck = 0;       // bytes sent since the last ZACK asked for
-  std::uint64_t FLastAskedFrom = ~0ull;
+  std::uint64_t FFurthestAsked = ~0ull;  // retries start anew only beyond it
   std::string FOffer;                // the ZFILE frame, for sending again
   std::vector<std::string> FSkipped;  // the files the receiver refused
   std::size_t FSent = 0;
