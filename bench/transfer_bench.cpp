@@ -34,6 +34,7 @@
 #include "CPortTermVT102.h"
 #include "HexMonitor.h"
 #include "ModemTransfer.h"
+#include "PtyLine.h"
 #include "Zmodem.h"
 #include "Stats.h"
 
@@ -67,15 +68,6 @@ namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
 
 namespace {
-
-std::string Binary(std::size_t size, unsigned seed) {
-  std::string data;
-  for (int i = 0; i < 256; ++i) data += char(i);
-  std::mt19937 random(seed);
-  while (data.size() < size) data += char(random());
-  data.resize(size);
-  return data;
-}
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "transfer_bench: %s\n", what.c_str());
@@ -201,66 +193,10 @@ void ScreenBench() {
 
 constexpr double ByteUs = 10 * 1e6 / 115200;  // start, eight data bits, stop
 
-// Carries bytes between two pseudo-terminal masters no faster than the
-// line would: each byte takes its ten bits' time, one after another.
-class TPacedLine {
-public:
-  TPacedLine(int a, int b) : FA(a), FB(b), FThread([this] { Run(); }) {}
-  ~TPacedLine() {
-    FStop = true;
-    FThread.join();
-  }
-
-private:
-  struct TWay {
-    int From, To;
-    TClock::time_point Free{};
-    std::deque<std::pair<TClock::time_point, std::string>> Queue;
-  };
-  void Run() {
-    TWay ways[2] = {{FA, FB, {}, {}}, {FB, FA, {}, {}}};
-    char buffer[4096];
-    while (!FStop) {
-      auto next = TClock::now() + std::chrono::milliseconds(5);
-      for (TWay& way : ways)
-        if (!way.Queue.empty()) next = std::min(next, way.Queue.front().first);
-      const int wait = int(std::max<long>(0, std::chrono::duration_cast<std::chrono::microseconds>(next - TClock::now()).count() / 1000));
-      pollfd fds[2] = {{FA, POLLIN, 0}, {FB, POLLIN, 0}};
-      poll(fds, 2, wait);
-      const auto now = TClock::now();
-      for (TWay& way : ways) {
-        const ssize_t n = read(way.From, buffer, sizeof buffer);
-        if (n > 0) {
-          way.Free = std::max(way.Free, now) + std::chrono::nanoseconds(long(ByteUs * 1000 * double(n)));
-          way.Queue.emplace_back(way.Free, std::string(buffer, std::size_t(n)));
-        }
-        while (!way.Queue.empty() && way.Queue.front().first <= now) {
-          const std::string& bytes = way.Queue.front().second;
-          for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t w = write(way.To, bytes.data() + done, bytes.size() - done);
-            if (w > 0) done += std::size_t(w);
-            else usleep(100);
-          }
-          way.Queue.pop_front();
-        }
-      }
-    }
-  }
-  int FA, FB;
-  std::atomic<bool> FStop{false};
-  std::thread FThread;
-};
-
 struct TPty {
   int Master = -1, Slave = -1;
   TPty() {
-    if (openpty(&Master, &Slave, nullptr, nullptr, nullptr) != 0) Fail("no pseudo-terminal");
-    termios raw{};
-    tcgetattr(Slave, &raw);
-    cfmakeraw(&raw);
-    cfsetspeed(&raw, B115200);
-    tcsetattr(Slave, TCSANOW, &raw);
-    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+    if (!OpenRawPty(Master, Slave, nullptr, B115200)) Fail("no pseudo-terminal");
   }
   ~TPty() {
     close(Master);
@@ -269,21 +205,7 @@ struct TPty {
 };
 
 pid_t Spawn(int tty, const fs::path& dir, std::vector<std::string> args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    dup2(tty, 0);
-    dup2(tty, 1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return SpawnPeer(std::move(args), tty, dir, "/dev/null");
 }
 
 // One transfer; its payload rate in KB/s.
@@ -292,7 +214,7 @@ double Transfer(bool ymodem, bool lrzsz, const fs::path& dir, const std::string&
   fs::remove_all(far);
   fs::create_directories(far);
   TPty near, farEnd;
-  TPacedLine line(near.Master, farEnd.Master);
+  TPtyLine line(near.Master, farEnd.Master, ByteUs);
   const auto start = TClock::now();
   const pid_t receiver = Spawn(farEnd.Slave, far, ymodem ? std::vector<std::string>{"rb", "-q"}
                                                          : std::vector<std::string>{"rx", "-q", "-c", "got.bin"});
@@ -369,7 +291,7 @@ std::pair<double, double> ZmodemRun(TZmodemPair pair, const fs::path& dir, const
   fs::remove_all(far);
   fs::create_directories(far);
   TPty near, farEnd;
-  TPacedLine line(near.Master, farEnd.Master);
+  TPtyLine line(near.Master, farEnd.Master, ByteUs);
   const auto start = TClock::now();
   std::atomic<bool> stop{false};
   bool ok = true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ModemTransfer.h"
+#include "PtyLine.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
-#include <atomic>
-#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,83 +37,6 @@ inline void WriteAll(const fs::path& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-// Every byte value, then size bytes of noise.
-inline std::string Binary(std::size_t size, unsigned seed) {
-  std::string data;
-  for (int i = 0; i < 256; ++i) data += char(i);
-  std::mt19937 random(seed);
-  while (data.size() < size) data += char(random());
-  data.resize(size);
-  return data;
-}
-
-// Copies bytes both ways between two pseudo-terminals' masters, as the
-// wire between two ports does.
-class TPtyRelay {
-public:
-  TPtyRelay(int a, int b) : FA(a), FB(b), FThread([this] { Run(); }) {}
-  ~TPtyRelay() {
-    FStop = true;
-    FThread.join();
-  }
-
-private:
-  void Run() {
-    char buffer[4096];
-    while (!FStop) {
-      pollfd fds[2] = {{FA, POLLIN, 0}, {FB, POLLIN, 0}};
-      if (poll(fds, 2, 20) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].revents & (POLLHUP | POLLERR) && !(fds[i].revents & POLLIN)) usleep(1000);  // nobody on that side now
-        if (!(fds[i].revents & POLLIN)) continue;
-        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        for (ssize_t done = 0; n > 0 && done < n && !FStop;) {
-          const ssize_t w = write(fds[1 - i].fd, buffer + done, std::size_t(n - done));
-          if (w > 0) {
-            done += w;
-          } else {
-            pollfd out{fds[1 - i].fd, POLLOUT, 0};
-            poll(&out, 1, 20);
-          }
-        }
-      }
-    }
-  }
-  int FA, FB;
-  std::atomic<bool> FStop{false};
-  std::thread FThread;
-};
-
-// A raw pseudo-terminal pair; the master does not block.
-inline void OpenRawPty(int& master, int& slave, char* name = nullptr) {
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  termios raw{};
-  tcgetattr(slave, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(slave, TCSANOW, &raw);
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-}
-
-// Starts an lrzsz program in folder with tty as its standard input and
-// output (output to answers when given), its messages into log.
-inline pid_t SpawnPeer(std::vector<std::string> args, int tty, const fs::path& folder, const fs::path& log,
-                       int answers = -1) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    dup2(tty, 0);
-    dup2(answers >= 0 ? answers : tty, 1);
-    const int logFile = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(logFile, 2);
-    if (chdir(folder.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
 
 class TransferTest : public testing::Test {
 protected:
@@ -152,7 +73,7 @@ protected:
       ASSERT_EQ(pipe(answers), 0);
     }
     int slave = -1;
-    OpenRawPty(Master, slave);
+    ASSERT_TRUE(OpenRawPty(Master, slave));
     Pid = SpawnPeer(std::move(args), slave, Dir / "far", Dir / "peer.log", answersOnPipe ? answers[1] : -1);
     ASSERT_GE(Pid, 0);
     // Held open, as a port stays when the program on it ends.

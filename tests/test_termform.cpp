@@ -317,8 +317,8 @@ TEST_F(TermFormTest, TransferNamesAreShownAsPlainText) {
 // choice given up tells rz to stop.
 TEST_F(TermFormTest, ZmodemStartsWhenTheFarEndRunsSzOrRz) {
   int farMaster = -1, farSlave = -1;
-  OpenRawPty(farMaster, farSlave);
-  TPtyRelay wire(Master, farMaster);
+  ASSERT_TRUE(OpenRawPty(farMaster, farSlave));
+  TPtyLine wire(Master, farMaster);
   fs::create_directories(Dir / "far");
   fs::create_directories(Dir / "in");
   const std::string data = Binary(300000, 31);

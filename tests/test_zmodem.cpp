@@ -257,7 +257,7 @@ TEST_F(ZmodemTest, CancellingStopsEitherEndWithTheReason) {
 TEST_F(ZmodemTest, BothWaysThroughSer2net) {
   int master = -1, slave = -1;
   char name[256] = {};
-  OpenRawPty(master, slave, name);
+  ASSERT_TRUE(OpenRawPty(master, slave, name));
   TSer2net server;
   const int tcp = server.Add(name, true);
   ASSERT_TRUE(server.Start()) << "ser2net did not start";
@@ -266,7 +266,7 @@ TEST_F(ZmodemTest, BothWaysThroughSer2net) {
   WriteAll(Dir / "far/down.bin", data);
   {
     StartPeer({"rz", "-q"});
-    TPtyRelay wire(master, Master);
+    TPtyLine wire(master, Master);
     TComPort port;
     port.SetPort("rfc2217://127.0.0.1:" + std::to_string(tcp));
     port.Open();
@@ -277,7 +277,7 @@ TEST_F(ZmodemTest, BothWaysThroughSer2net) {
   }
   {
     StartPeer({"sz", "-q", "down.bin"});
-    TPtyRelay wire(master, Master);
+    TPtyLine wire(master, Master);
     TComPort port;
     port.SetPort("rfc2217://127.0.0.1:" + std::to_string(tcp));
     port.Open();
