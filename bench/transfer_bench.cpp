@@ -204,18 +204,29 @@ struct TPty {
   }
 };
 
+// Two ports on a line paced at 115200 baud and an empty folder for the
+// receiver; the clock starts with them.
+struct TPacedRun {
+  explicit TPacedRun(const fs::path& dir) : Far(dir / "far") {
+    fs::remove_all(Far);
+    fs::create_directories(Far);
+  }
+  fs::path Far;
+  TPty Near, FarEnd;
+  TPtyLine Line{Near.Master, FarEnd.Master, ByteUs};
+  TClock::time_point Start = TClock::now();
+};
+
 pid_t Spawn(int tty, const fs::path& dir, std::vector<std::string> args) {
   return SpawnPeer(std::move(args), tty, dir, "/dev/null");
 }
 
 // One transfer; its payload rate in KB/s.
 double Transfer(bool ymodem, bool lrzsz, const fs::path& dir, const std::string& data) {
-  const fs::path far = dir / "far";
-  fs::remove_all(far);
-  fs::create_directories(far);
-  TPty near, farEnd;
-  TPtyLine line(near.Master, farEnd.Master, ByteUs);
-  const auto start = TClock::now();
+  TPacedRun run(dir);
+  const fs::path& far = run.Far;
+  TPty &near = run.Near, &farEnd = run.FarEnd;
+  const auto start = run.Start;
   const pid_t receiver = Spawn(farEnd.Slave, far, ymodem ? std::vector<std::string>{"rb", "-q"}
                                                          : std::vector<std::string>{"rx", "-q", "-c", "got.bin"});
   pid_t sender = -1;
@@ -287,12 +298,10 @@ enum TZmodemPair { zpOursToRz, zpSzToOurs, zpSzToRz };
 // One ZMODEM transfer: its payload rate in KB/s and the seconds until the
 // receiver ended.
 std::pair<double, double> ZmodemRun(TZmodemPair pair, const fs::path& dir, const std::string& data) {
-  const fs::path far = dir / "far";
-  fs::remove_all(far);
-  fs::create_directories(far);
-  TPty near, farEnd;
-  TPtyLine line(near.Master, farEnd.Master, ByteUs);
-  const auto start = TClock::now();
+  TPacedRun run(dir);
+  const fs::path& far = run.Far;
+  TPty &near = run.Near, &farEnd = run.FarEnd;
+  const auto start = run.Start;
   std::atomic<bool> stop{false};
   bool ok = true;
   std::thread ours;
