@@ -118,6 +118,13 @@ public:
   TClockRecord ClockRecord{};
 
   // Link state: the pending transaction and the All Send sequence.
+  // TransCode says what Timer1Timer does with the module's answer:
+  //   0, 1, 2, 4  the module took the command: send the channel, system,
+  //               auxiliary or clock record after it;
+  //   3           the whole configuration came (Load): show it;
+  //   30          it came to be compared with what was sent (Verify);
+  //   20, 22      the IP or MAC address was sent;
+  //   21, 23      the IP or MAC address came: show it.
   int TransCode = 0;
   std::uint8_t SendChannel = 0;
   int AllSendIndex = 0;
