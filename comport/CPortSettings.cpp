@@ -9,6 +9,18 @@
     Changed();                               \
   }
 
+namespace {
+
+// Takes source's values; the port that target belongs to stays its own.
+template <class TSettings>
+void AssignValues(TSettings& target, const TSettings& source) {
+  TCustomComPort* const port = target.ComPort();
+  target = source;
+  target.SetComPort(port);
+}
+
+}  // namespace
+
 void TComTimeouts::Changed() {
   if (FComPort) FComPort->ApplyTimeouts();
 }
@@ -18,13 +30,7 @@ COM_SETTER(TComTimeouts, ReadTotalConstant, int, FReadTotalC)
 COM_SETTER(TComTimeouts, WriteTotalMultiplier, int, FWriteTotalM)
 COM_SETTER(TComTimeouts, WriteTotalConstant, int, FWriteTotalC)
 
-void TComTimeouts::Assign(const TComTimeouts& source) {
-  FReadInterval = source.FReadInterval;
-  FReadTotalM = source.FReadTotalM;
-  FReadTotalC = source.FReadTotalC;
-  FWriteTotalM = source.FWriteTotalM;
-  FWriteTotalC = source.FWriteTotalC;
-}
+void TComTimeouts::Assign(const TComTimeouts& source) { AssignValues(*this, source); }
 
 void TComFlowControl::Changed() {
   if (FComPort) FComPort->ApplyDCB();
@@ -40,18 +46,7 @@ COM_SETTER(TComFlowControl, TxContinueOnXoff, bool, FTxContinueOnXoff)
 COM_SETTER(TComFlowControl, XonChar, char, FXonChar)
 COM_SETTER(TComFlowControl, XoffChar, char, FXoffChar)
 
-void TComFlowControl::Assign(const TComFlowControl& source) {
-  FOutCTSFlow = source.FOutCTSFlow;
-  FOutDSRFlow = source.FOutDSRFlow;
-  FControlDTR = source.FControlDTR;
-  FControlRTS = source.FControlRTS;
-  FXonXoffOut = source.FXonXoffOut;
-  FXonXoffIn = source.FXonXoffIn;
-  FDSRSensitivity = source.FDSRSensitivity;
-  FTxContinueOnXoff = source.FTxContinueOnXoff;
-  FXonChar = source.FXonChar;
-  FXoffChar = source.FXoffChar;
-}
+void TComFlowControl::Assign(const TComFlowControl& source) { AssignValues(*this, source); }
 
 TFlowControl TComFlowControl::FlowControl() const {
   if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut) return fcHardware;
@@ -85,12 +80,7 @@ COM_SETTER(TComParity, Check, bool, FCheck)
 COM_SETTER(TComParity, Replace, bool, FReplace)
 COM_SETTER(TComParity, ReplaceChar, char, FReplaceChar)
 
-void TComParity::Assign(const TComParity& source) {
-  FBits = source.FBits;
-  FCheck = source.FCheck;
-  FReplace = source.FReplace;
-  FReplaceChar = source.FReplaceChar;
-}
+void TComParity::Assign(const TComParity& source) { AssignValues(*this, source); }
 
 void TComBuffer::Changed() {
   if (FComPort) FComPort->ApplyBuffer();
@@ -108,10 +98,7 @@ void TComBuffer::SetOutputSize(int value) {
   Changed();
 }
 
-void TComBuffer::Assign(const TComBuffer& source) {
-  FInputSize = source.FInputSize;
-  FOutputSize = source.FOutputSize;
-}
+void TComBuffer::Assign(const TComBuffer& source) { AssignValues(*this, source); }
 
 TCustomComPort::TCustomComPort() {
   FParity.SetComPort(this);
