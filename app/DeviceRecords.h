@@ -96,9 +96,8 @@ std::array<std::string, 4> DecodeNetAddress(const TNetRecord& record);
 void EncodeMacRecord(const std::string (&mac)[6], TMacRecord& record);
 std::array<std::string, 6> DecodeMacAddress(const TMacRecord& record);
 
-constexpr std::uint8_t FrameNetAddress = 0x81;
-constexpr std::uint8_t FrameMacAddress = 0x91;
-// 02, LEN, command, the data bytes, the low 8 bits of their sum.
+// An address frame (its kinds and layout are in Protocol.h): 02, LEN,
+// command, the data bytes, the low 8 bits of their sum.
 std::string AddressFrame(std::uint8_t command, const std::uint8_t* data, int length);
 
 // A list's index from a record byte read as signed; the window leaves the

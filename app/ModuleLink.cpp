@@ -1,6 +1,7 @@
 #include "ModuleLink.h"
 
 #include "CPortTexts.h"
+#include "Protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,10 +59,11 @@ void CheckImageMarkers(const std::string& answer) {
 void CheckAddressAnswer(const std::string& answer, std::uint8_t command, std::size_t length, std::size_t marker,
                         const char* what) {
   const auto b = [&](std::size_t i) { return std::uint8_t(answer[i]); };
-  const bool header = (b(0) == 0x06 && b(1) == command && b(2) == length) || (b(0) == 0x02 && b(1) == length && b(2) == command);
+  const bool header = (b(0) == FrameReply && b(1) == command && b(2) == length) ||
+                      (b(0) == FrameStart && b(1) == length && b(2) == command);
   std::string why;
   if (!header)
-    why = "its header is " + HexByte(b(0)) + " " + HexByte(b(1)) + " " + HexByte(b(2)) + ", not 06 " + HexByte(command) +
+    why = "its header is " + HexByte(b(0)) + " " + HexByte(b(1)) + " " + HexByte(b(2)) + ", not " + HexByte(FrameReply) + " " + HexByte(command) +
           " " + HexByte(std::uint8_t(length));
   else if (b(3 + marker) != RecordEndMarker)
     why = "the record has no end marker (byte " + std::to_string(3 + marker) + " is " + HexByte(b(3 + marker)) + ")";
@@ -180,13 +182,13 @@ std::string TModuleLink::Exchange(const std::string& command, std::size_t want, 
                                std::to_string(FOptions.AnswerMs) + " ms");
     const std::string got = answer.size() < want ? std::to_string(answer.size()) + " of " + std::to_string(want)
                                                  : "more than " + std::to_string(want) + " (" + std::to_string(answer.size()) + ")";
-    if (command == "\x23") throw EBatch(bsModule, "Load Error: the module answered " + got + " bytes");
+    if (command == CommandBytes(mcLoad)) throw EBatch(bsModule, "Load Error: the module answered " + got + " bytes");
     throw EBatch(bsModule, "the module answered the " + std::string(what) + " with " + got + " bytes");
   }
 }
 
-void TModuleLink::Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what) {
-  Exchange(command, 1, false, what);  // any answer is the go-ahead
+void TModuleLink::Send(TModuleCommand command, const std::uint8_t* record, std::size_t size, const char* what) {
+  Exchange(CommandBytes(command), 1, false, what);  // any answer is the go-ahead
   Write(std::string(reinterpret_cast<const char*>(record), size), "record");
   FRecordSent = true;
   FLastRecord = steady_clock::now();
@@ -194,45 +196,50 @@ void TModuleLink::Send(const std::string& command, const std::uint8_t* record, s
 
 TModuleImage TModuleLink::LoadAll() {
   TModuleImage image;
-  const std::string answer = Exchange("\x23", image.Image.size(), true, "load command (23)");
+  const std::string what = "load command (" + HexByte(mcLoad) + ")";
+  const std::string answer = Exchange(CommandBytes(mcLoad), image.Image.size(), true, what.c_str());
   CheckImageMarkers(answer);
   std::copy(answer.begin(), answer.end(), image.Image.begin());
   return image;
 }
 
 TNetRecord TModuleLink::LoadNet() {
-  const char* what = "network address request (06 81)";
-  const std::string answer = Exchange(std::string("\x06\x81", 2), 25, true, what);
-  CheckAddressAnswer(answer, FrameNetAddress, 22, NetMarkerOffset, what);
+  const std::string what = "network address request (" + HexByte(FrameReply) + " " + HexByte(FrameNetAddress) + ")";
+  const std::string answer = Exchange(AddressRequest(FrameNetAddress), AddressAnswerSize(FrameNetAddress), true, what.c_str());
+  CheckAddressAnswer(answer, FrameNetAddress, AddressAnswerRecord(FrameNetAddress), NetMarkerOffset, what.c_str());
   TNetRecord record{};
-  std::copy_n(answer.begin() + 3, 22, record.begin());
+  std::copy_n(answer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameNetAddress), record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const char* what = "MAC address request (06 91)";
-  const std::string answer = Exchange(std::string("\x06\x91", 2), 10, true, what);
-  CheckAddressAnswer(answer, FrameMacAddress, 7, MacMarkerOffset, what);
+  const std::string what = "MAC address request (" + HexByte(FrameReply) + " " + HexByte(FrameMacAddress) + ")";
+  const std::string answer = Exchange(AddressRequest(FrameMacAddress), AddressAnswerSize(FrameMacAddress), true, what.c_str());
+  CheckAddressAnswer(answer, FrameMacAddress, AddressAnswerRecord(FrameMacAddress), MacMarkerOffset, what.c_str());
   TMacRecord record{};
-  std::copy_n(answer.begin() + 3, 7, record.begin());
+  std::copy_n(answer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameMacAddress), record.begin());
   return record;
 }
 
 void TModuleLink::SendChannel(int channel, const TChannelRecord& record) {
-  std::uint8_t bytes[1 + 96];
+  std::uint8_t bytes[CommandRecordSize(mcChannel)];
   bytes[0] = std::uint8_t(channel);
   std::copy(record.begin(), record.end(), bytes + 1);
-  const std::string what = "CH" + std::to_string(channel) + " settings command (24)";
-  Send("\x24", bytes, sizeof bytes, what.c_str());
+  const std::string what = "CH" + std::to_string(channel) + " settings command (" + HexByte(mcChannel) + ")";
+  Send(mcChannel, bytes, sizeof bytes, what.c_str());
 }
 
-void TModuleLink::SendAux(const TAuxRecord& record) { Send("\x26", record.data(), record.size(), "AUX settings command (26)"); }
+void TModuleLink::SendAux(const TAuxRecord& record) {
+  Send(mcAux, record.data(), record.size(), ("AUX settings command (" + HexByte(mcAux) + ")").c_str());
+}
 
 void TModuleLink::SendSystem(const TSystemRecord& record) {
-  Send("\x25", record.data(), record.size(), "SYSTEM settings command (25)");
+  Send(mcSystem, record.data(), record.size(), ("SYSTEM settings command (" + HexByte(mcSystem) + ")").c_str());
 }
 
-void TModuleLink::SendClock(const TClockRecord& record) { Send("\x40", record.data(), record.size(), "clock command (40)"); }
+void TModuleLink::SendClock(const TClockRecord& record) {
+  Send(mcClock, record.data(), record.size(), ("clock command (" + HexByte(mcClock) + ")").c_str());
+}
 
 void TModuleLink::SetNetAddress(const TNetRecord& record) {
   Exchange(AddressFrame(FrameNetAddress, record.data(), int(record.size())), 1, false, "network address frame");

@@ -16,6 +16,7 @@
 
 #include "CPort.h"
 #include "Configuration.h"
+#include "Protocol.h"
 #include "SysUtils.h"
 
 #include <chrono>
@@ -84,7 +85,7 @@ private:
   // Writes command and returns its answer: at least one byte, or exactly
   // want bytes when exact.
   std::string Exchange(const std::string& command, std::size_t want, bool exact, const char* what);
-  void Send(const std::string& command, const std::uint8_t* record, std::size_t size, const char* what);
+  void Send(TModuleCommand command, const std::uint8_t* record, std::size_t size, const char* what);
   // Waits until the line has been quiet (and, when paced, until the pacing
   // allows the next command), discarding what comes.
   void Settle();

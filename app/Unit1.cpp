@@ -5,6 +5,7 @@
 #include "ConfigFile.h"
 #include "ConfigRules.h"
 #include "Forms.h"
+#include "Protocol.h"
 #include "Registry.h"
 #include "Report.h"
 
@@ -390,7 +391,7 @@ void TForm1::ComPort1RxChar(TCustomComPort*, int Count) {
   RecvBuffer += received;
 }
 
-bool TForm1::StartTransaction(const std::string& command, int code) {
+bool TForm1::StartTransaction(const std::string& command, TTransCode code) {
   if (!ComPort1->Connected()) return false;
   ComPort1->Write(command.data(), int(command.size()));
   if (!Timer1->isActive()) Timer1->start();  // a running judge keeps its interval
@@ -418,14 +419,14 @@ void TForm1::Timer1Timer(QObject*) {
     if (AllSendActive == 0) ShowMessage(" Send OK ");
   };
   switch (TransCode) {
-    case 0:
+    case tcChannel:
       SendRecord(&SendChannel, 1);
       sendAndReport(ChannelRecord.data(), ChannelRecord.size());
       break;
-    case 1: sendAndReport(SystemRecord.data(), SystemRecord.size()); break;
-    case 2: sendAndReport(AuxRecord.data(), AuxRecord.size()); break;
-    case 4: sendAndReport(ClockRecord.data(), ClockRecord.size()); break;
-    case 3:
+    case tcSystem: sendAndReport(SystemRecord.data(), SystemRecord.size()); break;
+    case tcAux: sendAndReport(AuxRecord.data(), AuxRecord.size()); break;
+    case tcClock: sendAndReport(ClockRecord.data(), ClockRecord.size()); break;
+    case tcLoad:
       // The image needs all its bytes: a short reply is refused, not read past.
       if (length < LoadImage.size()) {
         ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
@@ -436,7 +437,7 @@ void TForm1::Timer1Timer(QObject*) {
       Modified = false;
       ShowMessage(" Load OK ");
       break;
-    case 30:
+    case tcVerify:
       if (length < LoadImage.size()) {
         ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
         break;
@@ -447,22 +448,22 @@ void TForm1::Timer1Timer(QObject*) {
         ShowVerification(module);
       }
       break;
-    case 21:
-      if (length < 25) break;
-      std::copy_n(RecvBuffer.begin() + 3, 22, NetRecord.begin());
+    case tcNetLoad:
+      if (length < AddressAnswerSize(FrameNetAddress)) break;
+      std::copy_n(RecvBuffer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameNetAddress), NetRecord.begin());
       ShowNetAddress();
       Modified = false;
       ShowMessage(" Load OK ");
       break;
-    case 23:
-      if (length < 10) break;
-      std::copy_n(RecvBuffer.begin() + 3, 7, MacRecord.begin());
+    case tcMacLoad:
+      if (length < AddressAnswerSize(FrameMacAddress)) break;
+      std::copy_n(RecvBuffer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameMacAddress), MacRecord.begin());
       ShowMacAddress();
       Modified = false;
       ShowMessage(" Load OK ");
       break;
-    case 20:
-    case 22:
+    case tcNetSent:
+    case tcMacSent:
       Modified = false;
       ShowMessage(" Send OK ");
       break;
@@ -487,7 +488,7 @@ void TForm1::Button_VerifyClick(QObject*) {
     ShowMessage("Verify waits until All Send has finished.");
     return;
   }
-  if (!StartTransaction("\x23", 30)) ShowMessage(" Com Port Not Connect ");
+  if (!StartTransaction(CommandBytes(mcLoad), tcVerify)) ShowMessage(" Com Port Not Connect ");
 }
 
 void TForm1::ShowVerification(const TLoadImage& image) {
@@ -650,7 +651,7 @@ void TForm1::Button_Send1Click(QObject* Sender) {
     return;
   }
   SendChannel = std::uint8_t(c + 1);
-  StartTransaction("\x24", 0);
+  StartTransaction(CommandBytes(mcChannel), tcChannel);
 }
 
 void TForm1::Button_Send5Click(QObject*) {
@@ -663,7 +664,7 @@ void TForm1::Button_Send5Click(QObject*) {
   v.SpeedL1 = SentNumber(Edit_Speed_L1);
   v.EvCnt = ComboBox_EvCnt->currentIndex();
   EncodeAuxRecord(v, AuxRecord);
-  if (!StartTransaction("\x26", 2)) ShowMessage(" Com Port Not Connect ");
+  if (!StartTransaction(CommandBytes(mcAux), tcAux)) ShowMessage(" Com Port Not Connect ");
 }
 
 void TForm1::Button_Send6Click(QObject*) {
@@ -676,7 +677,7 @@ void TForm1::Button_Send6Click(QObject*) {
   v.Stop = ComboBox_Com_Stop_S1->currentIndex();
   v.Parity = ComboBox_Com_Parity_S1->currentIndex();
   EncodeSystemRecord(v, SystemRecord);
-  if (!StartTransaction("\x25", 1)) ShowMessage(" Com Port Not Connect ");
+  if (!StartTransaction(CommandBytes(mcSystem), tcSystem)) ShowMessage(" Com Port Not Connect ");
 }
 
 void TForm1::Button1Click(QObject*) {
@@ -684,30 +685,30 @@ void TForm1::Button1Click(QObject*) {
   std::tm local{};
   localtime_r(&now, &local);
   EncodeClockRecord(local, ClockRecord);
-  if (!StartTransaction("\x40", 4)) ShowMessage(" Com Port Not Connect ");
+  if (!StartTransaction(CommandBytes(mcClock), tcClock)) ShowMessage(" Com Port Not Connect ");
 }
 
 void TForm1::Button_All_LoadClick(QObject*) {
-  if (!StartTransaction("\x23", 3)) ShowMessage(" Com Port Not Connect ");
+  if (!StartTransaction(CommandBytes(mcLoad), tcLoad)) ShowMessage(" Com Port Not Connect ");
 }
 
 void TForm1::Button_NSetClickClick(QObject*) {
   const std::string ip[4] = {NumberText(Edit_Src_Ip1->text()), NumberText(Edit_Src_Ip2->text()),
                              NumberText(Edit_Src_Ip3->text()), NumberText(Edit_Src_Ip4->text())};
   EncodeNetRecord(ip, NetRecord);
-  StartTransaction(AddressFrame(FrameNetAddress, NetRecord.data(), int(NetRecord.size())), 20);
+  StartTransaction(AddressFrame(FrameNetAddress, NetRecord.data(), int(NetRecord.size())), tcNetSent);
 }
 
-void TForm1::Button_NLoadClickClick(QObject*) { StartTransaction(std::string("\x06\x81", 2), 21); }
+void TForm1::Button_NLoadClickClick(QObject*) { StartTransaction(AddressRequest(FrameNetAddress), tcNetLoad); }
 
 void TForm1::Button_M_SetClickClick(QObject*) {
   const std::string mac[6] = {NumberText(Edit_Mac1->text()), NumberText(Edit_Mac2->text()), NumberText(Edit_Mac3->text()),
                               NumberText(Edit_Mac4->text()), NumberText(Edit_Mac5->text()), NumberText(Edit_Mac6->text())};
   EncodeMacRecord(mac, MacRecord);
-  StartTransaction(AddressFrame(FrameMacAddress, MacRecord.data(), int(MacRecord.size())), 22);
+  StartTransaction(AddressFrame(FrameMacAddress, MacRecord.data(), int(MacRecord.size())), tcMacSent);
 }
 
-void TForm1::Button_M_LoadClick(QObject*) { StartTransaction(std::string("\x06\x91", 2), 23); }
+void TForm1::Button_M_LoadClick(QObject*) { StartTransaction(AddressRequest(FrameMacAddress), tcMacLoad); }
 
 void TForm1::ShowNetAddress() {
   const auto texts = DecodeNetAddress(NetRecord);

@@ -118,14 +118,18 @@ public:
   TClockRecord ClockRecord{};
 
   // Link state: the pending transaction and the All Send sequence.
-  // TransCode says what Timer1Timer does with the module's answer:
-  //   0, 1, 2, 4  the module took the command: send the channel, system,
-  //               auxiliary or clock record after it;
-  //   3           the whole configuration came (Load): show it;
-  //   30          it came to be compared with what was sent (Verify);
-  //   20, 22      the IP or MAC address was sent;
-  //   21, 23      the IP or MAC address came: show it.
-  int TransCode = 0;
+  // TransCode says what Timer1Timer does with the module's answer.
+  enum TTransCode : int {
+    tcChannel = 0,  // the module took the command: send the channel record,
+    tcSystem = 1,   // ... the system record,
+    tcAux = 2,      // ... the auxiliary record,
+    tcClock = 4,    // ... the clock record after it
+    tcLoad = 3,     // the whole configuration came (Load): show it
+    tcVerify = 30,  // it came to be compared with what was sent
+    tcNetSent = 20, tcMacSent = 22,  // the IP or MAC address was sent
+    tcNetLoad = 21, tcMacLoad = 23,  // the IP or MAC address came: show it
+  };
+  TTransCode TransCode = tcChannel;
   std::uint8_t SendChannel = 0;
   int AllSendIndex = 0;
   int NotReady = 0;
@@ -185,7 +189,7 @@ private:
   void CreateForm();
   void BindEvents();
   // Writes a command and arms the judging tick; false when the port is closed.
-  bool StartTransaction(const std::string& command, int code);
+  bool StartTransaction(const std::string& command, TTransCode code);
   void ShowChannel(int c, const TChannelControls& values);
   TChannelControls ChannelControls(int c) const;
   void ShowNetAddress();

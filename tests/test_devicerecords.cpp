@@ -1,4 +1,5 @@
 #include "DeviceRecords.h"
+#include "Protocol.h"
 #include "SysUtils.h"
 
 #include <gtest/gtest.h>

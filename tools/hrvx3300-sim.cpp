@@ -4,6 +4,7 @@
 // the 464-byte image, takes the records that follow the send commands, and
 // logs every exchange in hex on stderr.
 #include "Configuration.h"
+#include "Protocol.h"
 #include "SimLine.h"
 #include "SysUtils.h"
 #include "Version.h"
@@ -188,8 +189,9 @@ private:
   }
 
   // Acknowledges a send command, then takes the record that follows.
-  void TakeRecord(std::uint8_t command, std::size_t size, std::size_t offset, const char* what) {
-    Answer(std::string(1, char(0x06)), "ack");
+  void TakeRecord(TModuleCommand command, std::size_t offset, const char* what) {
+    const std::size_t size = CommandRecordSize(command);
+    Answer(std::string(1, char(ModuleAck)), "ack");
     std::string record;
     if (!ReadBytes(size, record)) {
       Log("<-", record, "incomplete record");
@@ -198,20 +200,20 @@ private:
     Log("<-", record, what);
     Taken(record);
     if (Options.Forget) return;
-    if (command == 0x24) {
+    if (command == mcChannel) {
       const int channel = std::uint8_t(record[0]);
       if (channel < 1 || channel > 4) {
         std::fprintf(stderr, "   channel %d out of range, record dropped\n", channel);
         return;
       }
-      std::uint8_t* stored = Module.Image.data() + LoadChannelOffset + 96 * (channel - 1);
+      std::uint8_t* stored = Module.Image.data() + LoadChannelOffset + (size - 1) * std::size_t(channel - 1);
       std::copy(record.begin() + 1, record.end(), stored);
       if (Options.Round) RoundFloats(stored);
-    } else if (command == 0x25 && record[0] == 0) {
+    } else if (command == mcSystem && record[0] == 0) {
       // An empty serial number (the window's SN box left locked) keeps the
       // module's own.
       std::copy(record.begin() + TextFieldSize, record.end(), Module.Image.begin() + offset + TextFieldSize);
-    } else if (command != 0x40) {
+    } else if (command != mcClock) {
       std::copy(record.begin(), record.end(), Module.Image.begin() + offset);
     }
   }
@@ -221,7 +223,7 @@ private:
   void Taken(const std::string&) {
     if (Options.LateAckMs > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(Options.LateAckMs));
-      Answer(std::string(1, char(0x06)), "late ack");
+      Answer(std::string(1, char(ModuleAck)), "late ack");
     }
     LastRecord = Clock::now();
   }
@@ -240,22 +242,22 @@ private:
     Log("<-", std::string(1, char(command)), "command");
     std::string bytes;
     switch (command) {
-      case 0x23: {
+      case mcLoad: {
         const std::size_t size = Options.Short ? 100 : Module.Image.size();
         std::string image(reinterpret_cast<const char*>(Module.Image.data()), size);
-        if (Options.Long > 0) image += std::string(std::size_t(Options.Long), char(0x06));
+        if (Options.Long > 0) image += std::string(std::size_t(Options.Long), char(ModuleAck));
         Answer(image, "load image");
         if (Options.Trail > 0) {
           std::this_thread::sleep_for(std::chrono::milliseconds(10));
-          Answer(std::string(std::size_t(Options.Trail), char(0x06)), "stray bytes");
+          Answer(std::string(std::size_t(Options.Trail), char(ModuleAck)), "stray bytes");
         }
         break;
       }
-      case 0x24: TakeRecord(command, 1 + 96, 0, "channel record"); break;
-      case 0x25: TakeRecord(command, 36, LoadSystemOffset, "system record"); break;
-      case 0x26: TakeRecord(command, 40, LoadAuxOffset, "aux record"); break;
-      case 0x40: TakeRecord(command, 13, 0, "clock record"); break;
-      case 0x02: {
+      case mcChannel: TakeRecord(mcChannel, 0, "channel record"); break;
+      case mcSystem: TakeRecord(mcSystem, LoadSystemOffset, "system record"); break;
+      case mcAux: TakeRecord(mcAux, LoadAuxOffset, "aux record"); break;
+      case mcClock: TakeRecord(mcClock, 0, "clock record"); break;
+      case FrameStart: {
         std::string header;
         if (!ReadBytes(2, header)) return;
         const std::size_t length = std::uint8_t(header[0]);
@@ -274,18 +276,22 @@ private:
           std::copy(bytes.begin(), bytes.begin() + long(length), Module.Net.begin());
         else if (kind == FrameMacAddress && length == Module.Mac.size())
           std::copy(bytes.begin(), bytes.begin() + long(length), Module.Mac.begin());
-        Answer(std::string(1, char(0x06)), "ack");
+        Answer(std::string(1, char(ModuleAck)), "ack");
         Taken(bytes);
         break;
       }
-      case 0x06: {
+      case FrameReply: {
         const int kind = ReadByte(1000);
+        const auto answer = [](std::uint8_t kind, const std::uint8_t* record) {
+          const std::size_t size = AddressAnswerRecord(kind);
+          return std::string{char(FrameReply), char(kind), char(size)} + std::string(reinterpret_cast<const char*>(record), size);
+        };
         if (kind == FrameNetAddress)
-          Answer(std::string("\x06\x81\x16", 3) + std::string((const char*)Module.Net.data(), 22), "network address");
+          Answer(answer(FrameNetAddress, Module.Net.data()), "network address");
         else if (kind == FrameMacAddress && Options.StrayMac)
-          Answer(std::string(10, char(0x06)), "stray bytes");
+          Answer(std::string(AddressAnswerSize(FrameMacAddress), char(FrameReply)), "stray bytes");
         else if (kind == FrameMacAddress)
-          Answer(std::string("\x06\x91\x07", 3) + std::string((const char*)Module.Mac.data(), 7), "MAC address");
+          Answer(answer(FrameMacAddress, Module.Mac.data()), "MAC address");
         break;
       }
       default: std::fprintf(stderr, "   unknown command ignored\n"); break;
