@@ -18,7 +18,10 @@ build: deps
 	cmake -S . -B $(BUILD) -G Ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the window and the simulator: the tests are built by make test.
+run: deps
+	cmake -S . -B $(BUILD) -G Ninja
+	cmake --build $(BUILD) -j $(JOBS) --target hrvx3300 hrvx3300-sim
 	BUILD=$(BUILD) scripts/demo
 
 test: build
