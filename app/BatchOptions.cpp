@@ -2,6 +2,7 @@
 #include "Batch.h"
 
 #include "CPortTexts.h"
+#include "PortNames.h"
 #include "Version.h"
 
 #include <CLI/CLI.hpp>
@@ -22,11 +23,12 @@ const char* const Description =
     "with --read, --write or --compare, from the command line without one; --check\n"
     "checks that a module can hold every value of a .dat file, without a module.";
 
-const char* const Footer =
+const std::string Footer =
     "PORT is a device path such as /dev/ttyUSB0, a name under /dev such as ttyUSB0,\n"
-    "COMn for /dev/ttyS(n-1), or a device server's port: rfc2217://HOST:PORT\n"
-    "(RFC 2217) or socket://HOST:PORT (raw TCP), options after ?, such as\n"
-    "?timeout=5. The window's default is COM1. Several --port\n"
+    "COMn for /dev/ttyS(n-1), or a device server's port:\n" +
+    NetworkPortForms("HOST", "PORT", true) +
+    ", options after ?,\n"
+    "such as ?timeout=5. The window's default is COM1. Several --port\n"
     "options work on their modules in parallel. FILE - is standard output for\n"
     "--read and standard input otherwise. Line settings take the Setup dialog's\n"
     "texts: --baud 115200 (any rate), --data-bits 8, --stop-bits 1 (1.5, 2),\n"

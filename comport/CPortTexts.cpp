@@ -1,6 +1,6 @@
 #include "CPortTexts.h"
 #include "ComDevice.h"
-#include "NetComDevice.h"
+#include "PortNames.h"
 
 #ifdef _WIN32
 #include "WinSystem.h"
@@ -125,8 +125,8 @@ std::string OpenFailureAdvice(const std::string& port, int osError) {
       case ECONNRESET:
         return "The device server at " + port + " closed the connection (is another program connected to that port?).";
       case EINVAL:
-        return port + " is not a network port's name: write rfc2217://host:port or socket://host:port, options after \"?\" "
-               "(timeout=SECONDS, ign_set_control, linestate=MASK).";
+        return port + " is not a network port's name: write " + NetworkPortForms() +
+               ", options after \"?\" (timeout=SECONDS, ign_set_control, linestate=MASK).";
       default: return {};
     }
   }

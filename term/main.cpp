@@ -2,6 +2,7 @@
 #include "CPortSetup.h"
 #include "CPortTexts.h"
 #include "Forms.h"
+#include "PortNames.h"
 #include "SysUtils.h"
 #include "TermForm.h"
 #include "Version.h"
@@ -13,13 +14,13 @@
 
 namespace {
 
-const char* const Usage =
+const std::string Usage =
     "Usage: hrvx3300-term [--port NAME] [--baud N]\n"
     "A serial terminal (VT102 with colours, VT100/ANSI or VT52) for any device\n"
-    "with a text console: scrollback, a hex monitor, XMODEM and YMODEM.\n"
+    "with a text console: scrollback, a hex monitor, XMODEM, YMODEM and ZMODEM.\n"
     "  --port NAME  the serial port: a device path such as /dev/ttyUSB0, a name\n"
     "               under /dev such as ttyUSB0, COMn for /dev/ttyS(n-1), or a\n"
-    "               device server's rfc2217://HOST:PORT or socket://HOST:PORT\n"
+    "               device server's " + NetworkPortForms("HOST", "PORT") + "\n"
     "  --baud N     the line speed in bits per second (default 115200)\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(Usage, stdout);
+      std::fputs(Usage.c_str(), stdout);
       return 0;
     }
     if (arg == "--version") {
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--baud=", 0) == 0) {
       baud = arg.substr(7);
     } else {
-      std::fprintf(stderr, "hrvx3300-term: unknown argument \"%s\"\n%s", argv[i], Usage);
+      std::fprintf(stderr, "hrvx3300-term: unknown argument \"%s\"\n%s", argv[i], Usage.c_str());
       return 64;
     }
   }

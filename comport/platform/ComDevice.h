@@ -37,6 +37,8 @@
 // does Close.
 #pragma once
 
+#include "PortNames.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -227,11 +229,6 @@ public:
     return 0;
   }
 };
-
-// The device path of a port name. On Windows \\.\NAME (\\.\COM12), a
-// path given as such as it is; elsewhere an absolute path as it is, COMn as
-// /dev/ttyS(n-1), any other name under /dev. Network ports' names as they are.
-std::string ComDevicePath(const std::string& port);
 
 // The device of this system.
 std::unique_ptr<TComDevice> CreatePlatformComDevice();

@@ -48,10 +48,6 @@ int MsUntil(TClock::time_point t) {
 
 }  // namespace
 
-bool IsNetworkPortName(const std::string& port) {
-  return port.rfind("rfc2217://", 0) == 0 || port.rfind("socket://", 0) == 0;
-}
-
 TNetComDevice::TNetComDevice() : Input(4096) {}
 
 TNetComDevice::~TNetComDevice() {
@@ -63,7 +59,9 @@ TNetComDevice::~TNetComDevice() {
 
 int TNetComDevice::Open(const std::string& url) {
   if (Fd >= 0) return EBUSY;  // a device opens once; a port makes a new one for each open
-  Rfc2217 = url.rfind("rfc2217://", 0) == 0;
+  const TPortScheme* scheme = PortSchemeOf(url);
+  if (!scheme) return EINVAL;
+  Protocol = scheme->Protocol;
   TNetAddress address;
   if (!ParseNetAddress(url, address)) return EINVAL;
   // Options as pyserial takes them.
@@ -106,7 +104,7 @@ int TNetComDevice::Open(const std::string& url) {
     Input.Clear();
   }
   ReaderThread = std::thread([this] { Reader(); });
-  if (!Rfc2217) return 0;
+  if (Protocol == npRaw) return 0;
   // BINARY both ways, no go-aheads, and the COM port option, which the
   // server must take within the time-out.
   SendRaw(Bytes({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, COM_PORT}));
@@ -230,7 +228,7 @@ void TNetComDevice::Decode(const std::uint8_t* bytes, std::size_t count, std::ui
   };
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t c = bytes[i];
-    if (!Rfc2217) {
+    if (Protocol == npRaw) {
       data += char(c);
       continue;
     }
@@ -402,14 +400,14 @@ int TNetComDevice::SendData(const std::string& data, std::int64_t deadline, std:
   // Data bytes, not the escapes that went with them. Cut between the two
   // halves of a doubled IAC, the byte counts and its second half is owed,
   // so that the next byte on the wire is never read as a command.
-  const std::size_t iacs = Rfc2217 ? std::size_t(std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC))) : 0;
+  const std::size_t iacs = Protocol == npRfc2217 ? std::size_t(std::count(data.begin(), data.begin() + std::ptrdiff_t(sent), char(IAC))) : 0;
   if (iacs % 2 == 1) Owed += char(IAC);
   dataSent = sent - iacs / 2;
   return error;
 }
 
 int TNetComDevice::Request(std::uint8_t command, const std::string& value, bool control) {
-  if (!Rfc2217) return 0;
+  if (Protocol == npRaw) return 0;
   {
     std::lock_guard lock(Mutex);
     Answers.erase(command + SERVER);
@@ -470,7 +468,7 @@ int TNetComDevice::SetCommState(const TDCB& dcb) {
     Input.Rules.EventChar = std::uint8_t(dcb.EvtChar);
     Input.Rules.DiscardNull = dcb.Flags & dcb_NullStrip;
   }
-  if (!Rfc2217) return 0;  // a raw socket's line is set at the server
+  if (Protocol == npRaw) return 0;  // a raw socket's line is set at the server
   const std::uint32_t baud = dcb.BaudRate;
   const std::uint8_t parity = std::uint8_t(std::min<int>(dcb.Parity, 4) + 1);  // 1 none ... 5 space
   const std::uint8_t stop = dcb.StopBits == 1 ? 3 : dcb.StopBits == 2 ? 2 : 1;  // 1, 2, 3 = 1.5
@@ -576,7 +574,7 @@ int TNetComDevice::WriteFile(const void* buffer, std::uint32_t count, TComOverla
     timeouts = Timeouts;
   }
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  const std::string data = Rfc2217 ? Escaped(bytes, count) : std::string(reinterpret_cast<const char*>(bytes), count);
+  const std::string data = Protocol == npRfc2217 ? Escaped(bytes, count) : std::string(reinterpret_cast<const char*>(bytes), count);
   // Writers queue for the socket in the order they came; the time-out runs
   // from when this one has it.
   std::lock_guard send(SendMutex);
@@ -666,5 +664,5 @@ int TNetComDevice::TransmitCommChar(char c) {
     if (Lost) return LostError;
   }
   const std::uint8_t byte = std::uint8_t(c);
-  return SendRaw(Rfc2217 ? Escaped(&byte, 1) : std::string(1, c));
+  return SendRaw(Protocol == npRfc2217 ? Escaped(&byte, 1) : std::string(1, c));
 }

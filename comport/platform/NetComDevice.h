@@ -29,9 +29,6 @@
 
 struct TNetAddress;
 
-// Whether a port name is a network address this device takes.
-bool IsNetworkPortName(const std::string& port);
-
 class TNetComDevice final : public TComDevice {
 public:
   TNetComDevice();
@@ -87,7 +84,7 @@ private:
   void Lose(int error);
 
   int Fd = -1;
-  bool Rfc2217 = false;
+  TNetProtocol Protocol = npRfc2217;
   bool IgnoreControl = false;
   int TimeoutMs = 3000;
   std::uint8_t LineStateMask = 0xFF;

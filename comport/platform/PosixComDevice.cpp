@@ -1,7 +1,6 @@
 // The POSIX device: opening and closing, the line configuration, modem lines,
 // line controls and queries. Events, reads and writes are PosixComIO.cpp.
 #include "PosixComDevice.h"
-#include "NetComDevice.h"
 
 #include "PosixLine.h"
 
@@ -466,16 +465,6 @@ void TComStopEvent::Reset() { DrainEventFd(FFd); }
 bool TComStopEvent::IsSet() const {
   pollfd fd{FFd, POLLIN, 0};
   return ::poll(&fd, 1, 0) == 1;
-}
-
-std::string ComDevicePath(const std::string& port) {
-  if ((!port.empty() && port[0] == '/') || IsNetworkPortName(port)) return port;
-  if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
-      port.find_first_not_of("0123456789", 3) == std::string::npos) {
-    const int n = std::atoi(port.c_str() + 3);
-    if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
-  }
-  return "/dev/" + port;
 }
 
 std::unique_ptr<TComDevice> CreatePlatformComDevice() { return std::make_unique<TPosixComDevice>(); }

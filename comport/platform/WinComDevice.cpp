@@ -532,10 +532,4 @@ void TComStopEvent::Reset() { ResetEvent(FHandle); }
 
 bool TComStopEvent::IsSet() const { return WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0; }
 
-std::string ComDevicePath(const std::string& port) {
-  // A path (\\.\COM12, \\.\pipe\line, C:\...) is taken as it is.
-  if (IsNetworkPortName(port) || port.find_first_of("/\\:") != std::string::npos) return port;
-  return "\\\\.\\" + port;
-}
-
 std::unique_ptr<TComDevice> CreatePlatformComDevice() { return std::make_unique<TWinComDevice>(); }

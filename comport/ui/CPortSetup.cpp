@@ -1,5 +1,7 @@
 #include "CPortSetup.h"
 
+#include "PortNames.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -45,8 +47,8 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   // list does not know.
   Combo1->setEditable(true);
   Combo1->setInsertPolicy(QComboBox::NoInsert);
-  Combo1->setToolTip("A port of the list, the path of any other serial device, or a device server's "
-                     "address: rfc2217://host:port or socket://host:port");
+  Combo1->setToolTip("A port of the list, the path of any other serial device, or a device server's address: " +
+                     QString::fromStdString(NetworkPortForms()));
   // Why the list is short, when the system's list could not be read.
   PortListNote = new QLabel(this);
   PortListNote->setObjectName("PortListNote");
@@ -74,7 +76,7 @@ void TComSetupFrm::ShowPortListNote() {
   QString note;
   if (!error.empty())
     note = "The list of ports could not be read (" + QString::fromStdString(error) + "); type the port's name.";
-  else if (Combo1->currentText().startsWith("socket://"))
+  else if (const TPortScheme* scheme = PortSchemeOf(Combo1->currentText().toStdString()); scheme && scheme->Protocol == npRaw)
     note = "A raw network port: its line settings are set at the server; changing them here sends nothing.";
   if (note == PortListNote->text() && note.isEmpty() == PortListNote->isHidden()) return;
   PortListNote->setText(note);
