@@ -38,18 +38,3 @@ TRTSFlowControl StrToRTSControl(const std::string& text);  // else rtsDisable
 bool StrToYesNo(const std::string& text);                  // "YES" in any case
 char StrToCharSetting(const std::string& text);
 
-// Replaces ports with the names of the machine's serial ports. On Windows
-// the system's list of COM ports (COM2 before COM10); a list that cannot be
-// read raises EComPortExt code 23 with the system's error.
-void EnumComPorts(std::vector<std::string>& ports);
-#ifndef _WIN32
-// On Linux the device paths of the serial ports, read from sysfs under sysfsRoot: on-board UARTs that are really there, USB
-// adapters (ttyUSB, ttyACM) and Bluetooth links (rfcomm). Sorted without
-// regard to letter case; duplicates kept. A tty class that cannot be read
-// raises EComPortExt code 23 with the system's error, and ports keeps what
-// it held.
-void EnumComPorts(std::vector<std::string>& ports, const std::string& sysfsRoot);
-// EnumComPorts(ports) reads them under ComPortsSysfsRoot ("/sys"; tests
-// point it at a fake tree).
-extern std::string ComPortsSysfsRoot;
-#endif

@@ -1,4 +1,5 @@
 // The serial terminal program: a terminal window on one serial port.
+#include "CPortList.h"
 #include "CPortSetup.h"
 #include "CPortTexts.h"
 #include "Forms.h"

@@ -1,3 +1,4 @@
+#include "CPortList.h"
 #include "CPortTexts.h"
 
 #include <gtest/gtest.h>
