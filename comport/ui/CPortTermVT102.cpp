@@ -523,12 +523,57 @@ bool TComTerminalVT102::PutEscapeCode(TEscapeCode Code, const TStrings& Params) 
 }
 
 bool TComTerminalVT102::PutOtherCode(TEscapeCode Code, const TStrings& Params) {
+  if (Code != ecRepeat && Code != ecAttributes) FLastPrinted = 0;  // REP repeats what was printed just before
+  if (PutCursorCode(Code, Params) || PutEditCode(Code, Params) || PutReportCode(Code, Params)) return true;
+  switch (int(Code)) {
+    case ecCharsetG0:
+    case ecCharsetG1: {
+      const std::string_view set = Params.empty() ? std::string_view() : Params[0];
+      FCharsets[Code == ecCharsetG1] = set == "0" ? csGraphics : set == "A" ? csUk : csAscii;
+      break;
+    }
+    case ecKeypadApplication:
+    case ecKeypadNumeric: break;  // the keypad sends digits either way
+    case ecOsc: Osc(Params); break;
+    case ecControlString: break;  // taken whole, nothing to do
+    case ecSaveCaretAndAttr:
+    case ecSaveCaret: SaveCursor(); break;
+    case ecRestoreCaretAndAttr:
+    case ecRestoreCaret: RestoreCursor(); break;
+    case ecSoftReset: SoftReset(); break;
+    case ecReset: {  // a full reset
+      SoftReset();
+      FNewLine = FScreenReverse = false;
+      WrapLines = true;
+      SwitchScreen(false, false);
+      EraseCells(1, 1, FGridColumns, FGridRows);
+      MoveTo(1, 1);
+      break;
+    }
+    case ecTest: {  // the screen alignment pattern
+      TPaintBatch batch(this);
+      TVtCell e;
+      e.Ch = 'E';
+      for (int r = 1; r <= FGridRows; ++r)
+        for (int c = 1; c <= FGridColumns; ++c) SetCell(c, r, e);
+      FTop = 1;
+      FBottom = FGridRows;
+      FOrigin = false;
+      MoveTo(1, 1);
+      break;
+    }
+    default: return TCustomComTerminal::PutEscapeCode(Code, Params);
+  }
+  return true;
+}
+
+// The caret's moves, the scroll region and scrolling, tab stops.
+bool TComTerminalVT102::PutCursorCode(TEscapeCode Code, const TStrings& Params) {
   const int column = FCaretCell.x(), row = FCaretCell.y();
   const int n = Count(Params);
   // Up and down stop at the margins of the region the caret is in.
   const int top = row >= FTop ? FTop : 1;
   const int bottom = row <= FBottom ? FBottom : FGridRows;
-  if (Code != ecRepeat && Code != ecAttributes) FLastPrinted = 0;  // REP repeats what was printed just before
   switch (int(Code)) {
     case ecCursorUp:
     case ecAppCursorUp: MoveTo(column, std::max(row - n, top)); break;
@@ -559,6 +604,19 @@ bool TComTerminalVT102::PutOtherCode(TEscapeCode Code, const TStrings& Params) {
     }
     case ecScrollUp: ScrollRegion(FTop, FBottom, n, true); break;
     case ecScrollDown: ScrollRegion(FTop, FBottom, n, false); break;
+    case ecTabForward: Tab(n); break;
+    case ecTabBackward: Tab(-n); break;
+    default: return false;
+  }
+  return true;
+}
+
+// Inserting, deleting and erasing lines and characters, and repeating the
+// last one printed. Erasing keeps the caret where it is.
+bool TComTerminalVT102::PutEditCode(TEscapeCode Code, const TStrings& Params) {
+  const int column = FCaretCell.x(), row = FCaretCell.y();
+  const int n = Count(Params);
+  switch (int(Code)) {
     case ecInsertLines:
     case ecDeleteLines:
       if (row >= FTop && row <= FBottom) {
@@ -575,28 +633,26 @@ bool TComTerminalVT102::PutOtherCode(TEscapeCode Code, const TStrings& Params) {
       DeleteChars(column, row, n);
       break;
     case ecEraseChars: EraseCells(column, row, std::min(column + n - 1, FGridColumns), row); break;
-    // Erasing keeps the caret where it is.
     case ecEraseLineFrom: EraseCells(column, row, FGridColumns, row); break;
     case ecEraseLineTo: EraseCells(1, row, column, row); break;
     case ecEraseLine: EraseCells(1, row, FGridColumns, row); break;
     case ecEraseScreenFrom: EraseCells(column, row, FGridColumns, FGridRows); break;
     case ecEraseScreenTo: EraseCells(1, 1, column, row); break;
     case ecEraseScreen: EraseCells(1, 1, FGridColumns, FGridRows); break;
-    case ecCharsetG0:
-    case ecCharsetG1: {
-      const std::string_view set = Params.empty() ? std::string_view() : Params[0];
-      FCharsets[Code == ecCharsetG1] = set == "0" ? csGraphics : set == "A" ? csUk : csAscii;
-      break;
-    }
-    case ecKeypadApplication:
-    case ecKeypadNumeric: break;  // the keypad sends digits either way
-    case ecTabForward: Tab(n); break;
-    case ecTabBackward: Tab(-n); break;
     case ecRepeat:
       if (FLastPrinted)
         for (int i = std::min(n, FGridColumns * FGridRows); i > 0; --i) Print(FLastPrinted);
       break;
-    case ecIdentify: SendAnswer("\x1b[?6c"); break;           // a VT102
+    default: return false;
+  }
+  return true;
+}
+
+// Answers to the host's questions: what this terminal is, its line
+// parameters, where the caret is.
+bool TComTerminalVT102::PutReportCode(TEscapeCode Code, const TStrings& Params) {
+  switch (int(Code)) {
+    case ecIdentify: SendAnswer("\x1b[?6c"); break;               // a VT102
     case ecIdentifySecondary: SendAnswer("\x1b[>1;10;0c"); break;  // a VT220-class terminal, version 10
     case ecRequestParameters: {
       // No parity, 8 bits, 9600 baud both ways; solicited (1) or not (0).
@@ -604,38 +660,12 @@ bool TComTerminalVT102::PutOtherCode(TEscapeCode Code, const TStrings& Params) {
       if (asked == 0 || asked == 1) SendAnswer("\x1b[" + std::to_string(asked + 2) + ";1;1;112;112;1;0x");
       break;
     }
-    case ecQueryCursorPos:
+    case ecQueryCursorPos: {
+      const int column = FCaretCell.x(), row = FCaretCell.y();
       SendAnswer("\x1b[" + std::to_string(FOrigin ? row - FTop + 1 : row) + ";" + std::to_string(column) + "R");
       break;
-    case ecOsc: Osc(Params); break;
-    case ecControlString: break;  // taken whole, nothing to do
-    case ecSaveCaretAndAttr:
-    case ecSaveCaret: SaveCursor(); break;
-    case ecRestoreCaretAndAttr:
-    case ecRestoreCaret: RestoreCursor(); break;
-    case ecSoftReset: SoftReset(); break;
-    case ecReset: {  // a full reset
-      SoftReset();
-      FNewLine = FScreenReverse = false;
-      WrapLines = true;
-      SwitchScreen(false, false);
-      EraseCells(1, 1, FGridColumns, FGridRows);
-      MoveTo(1, 1);
-      break;
     }
-    case ecTest: {  // the screen alignment pattern
-      TPaintBatch batch(this);
-      TVtCell e;
-      e.Ch = 'E';
-      for (int r = 1; r <= FGridRows; ++r)
-        for (int c = 1; c <= FGridColumns; ++c) SetCell(c, r, e);
-      FTop = 1;
-      FBottom = FGridRows;
-      FOrigin = false;
-      MoveTo(1, 1);
-      break;
-    }
-    default: return TCustomComTerminal::PutEscapeCode(Code, Params);
+    default: return false;
   }
   return true;
 }

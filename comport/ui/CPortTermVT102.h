@@ -115,6 +115,9 @@ protected:
 
 private:
   [[gnu::noinline]] bool PutOtherCode(TEscapeCode Code, const TStrings& Params);
+  bool PutCursorCode(TEscapeCode Code, const TStrings& Params);
+  bool PutEditCode(TEscapeCode Code, const TStrings& Params);
+  bool PutReportCode(TEscapeCode Code, const TStrings& Params);
   // The screen model.
   void Print(char32_t ch);
   void LineFeed();
