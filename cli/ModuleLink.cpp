@@ -203,21 +203,25 @@ TModuleImage TModuleLink::LoadAll() {
   return image;
 }
 
+// An address asked for by its kind: the record's bytes, checked.
+std::string TModuleLink::LoadAddress(std::uint8_t kind, std::size_t marker, const char* name) {
+  const std::string what = std::string(name) + " address request (" + HexByte(FrameReply) + " " + HexByte(kind) + ")";
+  const std::string answer = Exchange(AddressRequest(kind), AddressAnswerSize(kind), true, what.c_str());
+  CheckAddressAnswer(answer, kind, AddressAnswerRecord(kind), marker, what.c_str());
+  return answer.substr(AddressAnswerHeader, AddressAnswerRecord(kind));
+}
+
 TNetRecord TModuleLink::LoadNet() {
-  const std::string what = "network address request (" + HexByte(FrameReply) + " " + HexByte(FrameNetAddress) + ")";
-  const std::string answer = Exchange(AddressRequest(FrameNetAddress), AddressAnswerSize(FrameNetAddress), true, what.c_str());
-  CheckAddressAnswer(answer, FrameNetAddress, AddressAnswerRecord(FrameNetAddress), NetMarkerOffset, what.c_str());
+  const std::string bytes = LoadAddress(FrameNetAddress, NetMarkerOffset, "network");
   TNetRecord record{};
-  std::copy_n(answer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameNetAddress), record.begin());
+  std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const std::string what = "MAC address request (" + HexByte(FrameReply) + " " + HexByte(FrameMacAddress) + ")";
-  const std::string answer = Exchange(AddressRequest(FrameMacAddress), AddressAnswerSize(FrameMacAddress), true, what.c_str());
-  CheckAddressAnswer(answer, FrameMacAddress, AddressAnswerRecord(FrameMacAddress), MacMarkerOffset, what.c_str());
+  const std::string bytes = LoadAddress(FrameMacAddress, MacMarkerOffset, "MAC");
   TMacRecord record{};
-  std::copy_n(answer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameMacAddress), record.begin());
+  std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
 }
 

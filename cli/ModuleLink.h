@@ -81,6 +81,7 @@ public:
   bool Paced() const { return FPaced; }
 
 private:
+  std::string LoadAddress(std::uint8_t kind, std::size_t marker, const char* name);
   using TClock = std::chrono::steady_clock;
   // Writes command and returns its answer: at least one byte, or exactly
   // want bytes when exact.
