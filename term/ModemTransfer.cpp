@@ -15,9 +15,9 @@ namespace {
 constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CPMEOF = 0x1A;
 constexpr char StartCrc = 'C';
 
-std::string LastPart(const std::string& path) { return std::filesystem::path(path).filename().string(); }
-
 }  // namespace
+
+std::string LastPart(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 std::string ModemCancelSequence() { return std::string(8, char(CAN)) + std::string(8, '\b'); }
 

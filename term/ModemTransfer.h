@@ -24,6 +24,8 @@ std::string Counted(std::size_t count, const std::string& thing);
 std::string ModemCancelSequence();
 // CRC-16/XMODEM of data.
 std::uint16_t ModemCrc(const std::uint8_t* data, std::size_t count);
+// A path's last part, the file's own name.
+std::string LastPart(const std::string& path);
 // Where a file the sender names goes in folder: the name's last part only,
 // without control characters (a sender chooses no folder), and never over
 // a file that is there (".1", ".2" ... are added).

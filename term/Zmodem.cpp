@@ -48,8 +48,6 @@ std::uint16_t Crc16(std::uint16_t crc, std::uint8_t c) {
   return std::uint16_t((crc << 8) ^ table[((crc >> 8) ^ c) & 0xFF]);
 }
 
-std::string LastPart(const std::string& path) { return std::filesystem::path(path).filename().string(); }
-
 std::string Quoted(const std::string& path) { return "\"" + LastPart(path) + "\""; }
 
 }  // namespace
@@ -787,11 +785,14 @@ void TZmodemSender::Tick() {
       if (!Retry()) return Abort("The receiver did not confirm the end of " + Quoted(FFileName) + tries);
       SendHeader(BinaryHeader(ZEOF, std::uint32_t(FDone)));
       return Wait(BlockTimeoutMs);
-    case sFinSent:
+    case sFinSent: {
       // Every file was confirmed; a receiver that empties its input as it
       // exits loses the answer, and what is sent now lands in a far shell.
-      return Finish(FSkipped.empty(), Outcome().substr(0, Outcome().size() - 1) +
-                                          " (the receiver did not answer the end of the session: every file's end was confirmed).");
+      std::string said = Outcome();
+      said.pop_back();  // its full stop
+      return Finish(FSkipped.empty(),
+                    said + " (the receiver did not answer the end of the session: every file's end was confirmed).");
+    }
     case sStreaming:
       return;
   }

@@ -37,7 +37,6 @@ inline void WriteAll(const fs::path& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-
 class TransferTest : public testing::Test {
 protected:
   void SetUp() override {
