@@ -1,24 +1,29 @@
 #include "ConfigFile.h"
 
+#include "ChannelFields.h"
 #include "SysUtils.h"
 
 #include <sstream>
 
 namespace {
 
+// A channel field's line: an edit box's text, a list's index, a check box.
+TConfigKind LineKind(TChannelFieldKind kind) {
+  switch (kind) {
+    case cfList: return ckIndex;
+    case cfCheck: return ckCheck;
+    case cfText:
+    case cfFloat:
+    case cfCurrentMin: return ckText;
+  }
+  return ckText;
+}
+
 std::vector<TConfigLine> MakeLayout() {
-  static const TConfigLine ChannelBlock[] = {
-      {"Edit_Name_Ch", ckText},      {"ComboBox_Used_Ch", ckIndex}, {"CheckBox_Inp_Type", ckCheck},
-      {"CheckBox_SS_Ch", ckCheck},   {"ComboBox_Unit_Ch", ckIndex}, {"ComboBox_VChk_Ch", ckIndex},
-      {"Edit_Damger_Ch", ckText},    {"Edit_Alert_Ch", ckText},     {"ComboBox_Relay_Ch", ckIndex},
-      {"ComboBox_Atype_Ch", ckIndex}, {"Edit_Dtyme_Ch", ckText},    {"ComboBox_Ttype_Ch", ckIndex},
-      {"Edit_Ttyme_Ch", ckText},     {"Edit_Max_Ch", ckText},       {"Edit_Min_Ch", ckText},
-      {"Edit_Scale_Ch", ckText},     {"Edit_Offset_Ch", ckText},    {"Edit_Curr_Max_Ch", ckText},
-      {"Edit_Curr_Min_Ch", ckText},
-  };
   std::vector<TConfigLine> layout;
   for (int channel = 1; channel <= 4; ++channel)
-    for (const TConfigLine& line : ChannelBlock) layout.push_back({line.Control + std::to_string(channel), line.Kind});
+    for (const TChannelField& field : ChannelFields())
+      layout.push_back({field.Control + std::to_string(channel), LineKind(field.Kind)});
   const TConfigLine Rest[] = {
       {"ComboBox_Used_Temp", ckIndex},     {"ComboBox_Used_Rpm", ckIndex},     {"ComboBox_Cnt_Rpm", ckIndex},
       {"Edit_Speed_H1", ckText},           {"Edit_Speed_L1", ckText},          {"ComboBox_EvCnt", ckIndex},
@@ -30,6 +35,7 @@ std::vector<TConfigLine> MakeLayout() {
       {"Edit_Mac6", ckText},
   };
   layout.insert(layout.end(), std::begin(Rest), std::end(Rest));
+  static_assert(std::size(Rest) == 22);  // see ConfigOptionalFrom
   return layout;
 }
 
@@ -38,6 +44,13 @@ std::vector<TConfigLine> MakeLayout() {
 const std::vector<TConfigLine>& ConfigLayout() {
   static const std::vector<TConfigLine> layout = MakeLayout();
   return layout;
+}
+
+std::size_t ConfigLineOf(const std::string& control) {
+  const auto& layout = ConfigLayout();
+  for (std::size_t i = 0; i < layout.size(); ++i)
+    if (layout[i].Control == control) return i;
+  throw Exception("The configuration file has no line for " + control);
 }
 
 bool ReadConfigLine(std::istream& in, TLineClass lineClass, std::string& line) {

@@ -3,6 +3,8 @@
 // supplies the values and takes them back by control name.
 #pragma once
 
+#include "ChannelFields.h"
+
 #include <functional>
 #include <istream>
 #include <ostream>
@@ -20,11 +22,15 @@ struct TConfigLine {
   TConfigKind Kind;
 };
 
-// The 98 lines in file order.
+// The 98 lines in file order: each channel's block, AUX (6 lines), SYSTEM
+// (6), the IP address (4) and the MAC address (6).
 const std::vector<TConfigLine>& ConfigLayout();
 
+// The 0-based line of a control.
+std::size_t ConfigLineOf(const std::string& control);
+
 // Lines from here on (0-based 88, the IP and MAC boxes) may be missing.
-constexpr int ConfigOptionalFrom = 88;
+constexpr int ConfigOptionalFrom = 4 * ChannelFieldCount + 12;
 
 // Longest value a line of each class holds when read back.
 constexpr int NumberLineLength = 4;

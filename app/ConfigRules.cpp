@@ -1,5 +1,6 @@
 #include "ConfigRules.h"
 
+#include "ChannelFields.h"
 #include "SysUtils.h"
 #include "Unit1Items.h"
 
@@ -13,9 +14,10 @@ namespace {
 enum TTextRule { trText, trFloat, trCurrentMin, trByte, trHexByte };
 
 TTextRule RuleOf(const std::string& control) {
+  if (const TChannelField* field = ChannelFieldOf(control))
+    return field->Kind == cfText ? trText : field->Kind == cfCurrentMin ? trCurrentMin : trFloat;
   const auto starts = [&](const char* prefix) { return control.rfind(prefix, 0) == 0; };
-  if (starts("Edit_Name_Ch") || control == "Edit_Serial_Nu_Ch1") return trText;
-  if (starts("Edit_Curr_Min_Ch")) return trCurrentMin;
+  if (control == "Edit_Serial_Nu_Ch1") return trText;
   if (control == "Edit_Node1" || starts("Edit_Src_Ip")) return trByte;
   if (starts("Edit_Mac")) return trHexByte;
   return trFloat;

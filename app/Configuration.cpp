@@ -1,5 +1,6 @@
 #include "Configuration.h"
 
+#include "ChannelFields.h"
 #include "SysUtils.h"
 #include "Unit1Items.h"
 
@@ -57,29 +58,17 @@ int TConfiguration::Index(const std::string& control) const { return ShownIndex(
 
 TChannelControls TConfiguration::Channel(int ch) const {
   const std::string d = Digit(ch);
-  const auto text = [&](const char* prefix) { return At(prefix + d).Text; };
-  const auto number = [&](const char* prefix) { return At(prefix + d).Number; };
-  const auto index = [&](const char* prefix) { return Index(prefix + d); };
   TChannelControls c;
-  c.Name = text("Edit_Name_Ch");
-  c.Used = index("ComboBox_Used_Ch");
-  c.InpType = number("CheckBox_Inp_Type") != 0;
-  c.SpeedSync = number("CheckBox_SS_Ch") != 0;
-  c.Unit = index("ComboBox_Unit_Ch");
-  c.VChk = index("ComboBox_VChk_Ch");
-  c.Danger = text("Edit_Damger_Ch");
-  c.Alert = text("Edit_Alert_Ch");
-  c.Relay = index("ComboBox_Relay_Ch");
-  c.Atype = index("ComboBox_Atype_Ch");
-  c.Dtyme = text("Edit_Dtyme_Ch");
-  c.Ttype = index("ComboBox_Ttype_Ch");
-  c.Ttyme = text("Edit_Ttyme_Ch");
-  c.Max = text("Edit_Max_Ch");
-  c.Min = text("Edit_Min_Ch");
-  c.Scale = text("Edit_Scale_Ch");
-  c.Offset = text("Edit_Offset_Ch");
-  c.CurrMax = text("Edit_Curr_Max_Ch");
-  c.CurrMin = text("Edit_Curr_Min_Ch");
+  for (const TChannelField& f : ChannelFields()) {
+    const std::string control = f.Control + d;
+    switch (f.Kind) {
+      case cfList: IndexOf(c, f) = Index(control); break;
+      case cfCheck: FlagOf(c, f) = At(control).Number != 0; break;
+      case cfText:
+      case cfFloat:
+      case cfCurrentMin: TextOf(c, f) = At(control).Text; break;
+    }
+  }
   return c;
 }
 
@@ -140,9 +129,9 @@ TModuleImage TConfiguration::Over(const TModuleImage& module, bool addresses) co
   TModuleImage m = module;
   for (int ch = 1; ch <= 4; ++ch) {
     TChannelRecord base;
-    std::copy_n(module.Image.begin() + LoadChannelOffset + 96 * (ch - 1), base.size(), base.begin());
+    std::copy_n(module.Image.begin() + LoadChannelOffsetOf(ch - 1), base.size(), base.begin());
     const TChannelRecord r = ChannelRecord(ch, base);
-    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * (ch - 1));
+    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffsetOf(ch - 1));
   }
   TAuxRecord aux;
   std::copy_n(module.Image.begin() + LoadAuxOffset, aux.size(), aux.begin());
@@ -164,7 +153,7 @@ TModuleImage TConfiguration::ToModule(bool serial) const {
   TModuleImage m;
   for (int ch = 1; ch <= 4; ++ch) {
     const TChannelRecord r = ChannelRecord(ch);
-    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffset + 96 * (ch - 1));
+    std::copy(r.begin(), r.end(), m.Image.begin() + LoadChannelOffsetOf(ch - 1));
   }
   const TAuxRecord aux = AuxRecord();
   std::copy(aux.begin(), aux.end(), m.Image.begin() + LoadAuxOffset);
@@ -184,26 +173,16 @@ TConfiguration TConfiguration::FromModule(const TModuleImage& m) {
   const auto check = [&](const std::string& control, bool value) { config.Values[control].Number = value ? 1 : 0; };
   for (int ch = 1; ch <= 4; ++ch) {
     const std::string d = Digit(ch);
-    const TChannelControls c = DecodeChannelRecord(m.Image.data() + LoadChannelOffset + 96 * (ch - 1), true);
-    text("Edit_Name_Ch" + d, c.Name);
-    index("ComboBox_Used_Ch" + d, c.Used);
-    check("CheckBox_Inp_Type" + d, c.InpType);
-    check("CheckBox_SS_Ch" + d, c.SpeedSync);
-    index("ComboBox_Unit_Ch" + d, c.Unit);
-    index("ComboBox_VChk_Ch" + d, c.VChk);
-    text("Edit_Damger_Ch" + d, c.Danger);
-    text("Edit_Alert_Ch" + d, c.Alert);
-    index("ComboBox_Relay_Ch" + d, c.Relay);
-    index("ComboBox_Atype_Ch" + d, c.Atype);
-    text("Edit_Dtyme_Ch" + d, c.Dtyme);
-    index("ComboBox_Ttype_Ch" + d, c.Ttype);
-    text("Edit_Ttyme_Ch" + d, c.Ttyme);
-    text("Edit_Max_Ch" + d, c.Max);
-    text("Edit_Min_Ch" + d, c.Min);
-    text("Edit_Scale_Ch" + d, c.Scale);
-    text("Edit_Offset_Ch" + d, c.Offset);
-    text("Edit_Curr_Max_Ch" + d, c.CurrMax);
-    text("Edit_Curr_Min_Ch" + d, c.CurrMin);
+    const TChannelControls c = DecodeChannelRecord(m.Image.data() + LoadChannelOffsetOf(ch - 1), true);
+    for (const TChannelField& f : ChannelFields()) {
+      switch (f.Kind) {
+        case cfList: index(f.Control + d, IndexOf(c, f)); break;
+        case cfCheck: check(f.Control + d, FlagOf(c, f)); break;
+        case cfText:
+        case cfFloat:
+        case cfCurrentMin: text(f.Control + d, TextOf(c, f)); break;
+      }
+    }
   }
   const TAuxControls aux = DecodeAuxRecord(m.Image.data() + LoadAuxOffset, true);
   index("ComboBox_Used_Temp", aux.UsedTemp);

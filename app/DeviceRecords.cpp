@@ -1,5 +1,6 @@
 #include "DeviceRecords.h"
 
+#include "ChannelFields.h"
 #include "SysUtils.h"
 
 #include <algorithm>
@@ -45,54 +46,37 @@ std::uint8_t IndexByte(int index) { return static_cast<std::uint8_t>(index & 0xF
 
 void EncodeChannelRecord(TChannelControls& c, TChannelRecord& record) {
   std::uint8_t* r = record.data();
-  PutText(r, c.Name);
-  r[10] = IndexByte(c.Used);
-  r[11] = c.InpType ? 1 : 0;
-  r[15] = c.SpeedSync ? 1 : 0;
-  r[13] = IndexByte(c.Unit);
-  r[14] = IndexByte(c.VChk);
-  PutFloat(r, 20, c.Danger);
-  PutFloat(r, 32, c.Alert);
-  r[44] = IndexByte(c.Relay);
-  r[45] = IndexByte(c.Atype);
-  PutFloat(r, 48, c.Dtyme);
-  r[46] = IndexByte(c.Ttype);
-  PutFloat(r, 52, c.Ttyme);
-  PutFloat(r, 60, c.Max);
-  PutFloat(r, 64, c.Min);
-  PutFloat(r, 68, c.Scale);
-  PutFloat(r, 72, c.Offset);
-  PutFloat(r, 76, c.CurrMax);
-  PutFloat(r, 80, c.CurrMin);
-  const float currMin = GetFloat(r, 80);
-  if (currMin > 100.0f || currMin < -100.0f) {
-    PutFloatValue(r, 80, 0.0f);
-    c.CurrMin = "0";
+  for (const TChannelField& f : ChannelFields()) {
+    switch (f.Kind) {
+      case cfText: PutText(r + f.Offset, TextOf(c, f)); break;
+      case cfList: r[f.Offset] = IndexByte(IndexOf(c, f)); break;
+      case cfCheck: r[f.Offset] = FlagOf(c, f) ? 1 : 0; break;
+      case cfFloat: PutFloat(r, f.Offset, TextOf(c, f)); break;
+      case cfCurrentMin: {
+        PutFloat(r, f.Offset, TextOf(c, f));
+        const float value = GetFloat(r, f.Offset);
+        if (value > 100.0f || value < -100.0f) {
+          PutFloatValue(r, f.Offset, 0.0f);
+          TextOf(c, f) = "0";
+        }
+        break;
+      }
+    }
   }
   r[ChannelMarkerOffset] = RecordEndMarker;
 }
 
 TChannelControls DecodeChannelRecord(const std::uint8_t* r, bool exact) {
   TChannelControls c;
-  c.Name = GetText(r);
-  c.Used = IndexFromByte(r[10]);
-  c.InpType = r[11] != 0;
-  c.SpeedSync = r[15] != 0;
-  c.Unit = IndexFromByte(r[13]);
-  c.VChk = IndexFromByte(r[14]);
-  c.Danger = GetFloatText(r, 20, exact);
-  c.Alert = GetFloatText(r, 32, exact);
-  c.Relay = IndexFromByte(r[44]);
-  c.Atype = IndexFromByte(r[45]);
-  c.Dtyme = GetFloatText(r, 48, exact);
-  c.Ttype = IndexFromByte(r[46]);
-  c.Ttyme = GetFloatText(r, 52, exact);
-  c.Max = GetFloatText(r, 60, exact);
-  c.Min = GetFloatText(r, 64, exact);
-  c.Offset = GetFloatText(r, 72, exact);
-  c.Scale = GetFloatText(r, 68, exact);
-  c.CurrMax = GetFloatText(r, 76, exact);
-  c.CurrMin = GetFloatText(r, 80, exact);
+  for (const TChannelField& f : ChannelFields()) {
+    switch (f.Kind) {
+      case cfText: TextOf(c, f) = GetText(r + f.Offset); break;
+      case cfList: IndexOf(c, f) = IndexFromByte(r[f.Offset]); break;
+      case cfCheck: FlagOf(c, f) = r[f.Offset] != 0; break;
+      case cfFloat:
+      case cfCurrentMin: TextOf(c, f) = GetFloatText(r, f.Offset, exact); break;
+    }
+  }
   return c;
 }
 

@@ -33,10 +33,14 @@ constexpr int TextFieldSize = 10;
 
 // Offsets of the records inside the load image.
 constexpr int LoadSystemOffset = 0;
-constexpr int LoadChannelOffset = 36;  // channel c at 36 + 96 c
+constexpr int LoadChannelOffset = 36;
 constexpr int LoadAuxOffset = 420;
+constexpr int ChannelRecordSize = int(std::tuple_size_v<TChannelRecord>);
+// Where the image holds the record of channel index (0 to 3).
+constexpr int LoadChannelOffsetOf(int index) { return LoadChannelOffset + ChannelRecordSize * index; }
 
-// One channel's controls. Indices are item indices (-1: no selection).
+// One channel's controls, a member for each row of ChannelFields() (which
+// says where the record holds it). Indices are item indices (-1: no selection).
 struct TChannelControls {
   std::string Name;
   int Used = -1;

@@ -1,8 +1,10 @@
 #include "RecordFields.h"
 
+#include "ChannelFields.h"
 #include "SysUtils.h"
 #include "Unit1Items.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,15 +20,20 @@ struct TField {
   const char* Control;  // the control's name (a channel's without its digit); empty for no control
 };
 
-const TField ChannelFields[] = {
-    {0, 10, fkText, "Edit_Name_Ch"},       {10, 1, fkIndex, "ComboBox_Used_Ch"},   {11, 1, fkFlag, "CheckBox_Inp_Type"},
-    {13, 1, fkIndex, "ComboBox_Unit_Ch"},  {14, 1, fkIndex, "ComboBox_VChk_Ch"},   {15, 1, fkFlag, "CheckBox_SS_Ch"},
-    {20, 4, fkFloat, "Edit_Damger_Ch"},    {32, 4, fkFloat, "Edit_Alert_Ch"},      {44, 1, fkIndex, "ComboBox_Relay_Ch"},
-    {45, 1, fkIndex, "ComboBox_Atype_Ch"}, {46, 1, fkIndex, "ComboBox_Ttype_Ch"},  {48, 4, fkFloat, "Edit_Dtyme_Ch"},
-    {52, 4, fkFloat, "Edit_Ttyme_Ch"},     {60, 4, fkFloat, "Edit_Max_Ch"},        {64, 4, fkFloat, "Edit_Min_Ch"},
-    {68, 4, fkFloat, "Edit_Scale_Ch"},     {72, 4, fkFloat, "Edit_Offset_Ch"},     {76, 4, fkFloat, "Edit_Curr_Max_Ch"},
-    {80, 4, fkFloat, "Edit_Curr_Min_Ch"},
-};
+// The channel record's fields in the record's order, as differences are listed.
+const std::vector<TField>& ChannelRecordFields() {
+  static const std::vector<TField> fields = [] {
+    std::vector<TField> out;
+    for (const TChannelField& f : ChannelFields()) {
+      const TFieldKind kind = f.Kind == cfText ? fkText : f.Kind == cfList ? fkIndex : f.Kind == cfCheck ? fkFlag : fkFloat;
+      out.push_back({f.Offset, FieldSize(f.Kind), kind, f.Control});
+    }
+    std::stable_sort(out.begin(), out.end(), [](const TField& a, const TField& b) { return a.Offset < b.Offset; });
+    return out;
+  }();
+  return fields;
+}
+
 const TField AuxFields[] = {
     {0, 1, fkIndexPlusOne, "ComboBox_Cnt_Rpm"}, {4, 4, fkFloat, "Edit_Speed_L1"},   {16, 4, fkFloat, "Edit_Speed_H1"},
     {28, 4, fkTempKind, ""},                     {36, 1, fkIndex, "ComboBox_Used_Rpm"}, {37, 1, fkIndex, "ComboBox_Used_Temp"},
@@ -141,8 +148,8 @@ std::vector<TDifference> RecordDifferences(const TModuleImage& expected, const T
       case rgCh2:
       case rgCh3:
       case rgCh4: {
-        const int at = LoadChannelOffset + 96 * int(group);
-        Compare(name, std::to_string(int(group) + 1), {expected.Image.data() + at, module.Image.data() + at, 96, ChannelFields, std::size(ChannelFields)}, out);
+        const int at = LoadChannelOffsetOf(int(group));
+        Compare(name, std::to_string(int(group) + 1), {expected.Image.data() + at, module.Image.data() + at, ChannelRecordSize, ChannelRecordFields().data(), ChannelRecordFields().size()}, out);
         break;
       }
       case rgAux:

@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include "ChannelFields.h"
 #include "Forms.h"
 #include "SysUtils.h"
 #include "Unit1Items.h"
@@ -52,7 +53,7 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
   };
   QString html = "<html><body style='font-family: sans-serif; font-size: 9pt'>";
   html += "<h2>HRVX3300 commissioning report</h2><table cellpadding=2>";
-  html += Row("Module serial number", {shown(87)});
+  html += Row("Module serial number", {shown(ConfigLineOf("Edit_Serial_Nu_Ch1"))});
   html += Row("Date and time", {source.When.toString("yyyy-MM-dd hh:mm:ss")});
   if (!source.Port.empty()) html += Row("Port", {QString::fromStdString(source.Port).toHtmlEscaped()});
   if (!source.File.empty()) html += Row("File", {QString::fromStdString(source.File).toHtmlEscaped()});
@@ -61,11 +62,10 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
   // The four channels side by side, one row a setting, as in the window.
   html += "<h3>Channels</h3><table border=1 cellspacing=0 cellpadding=2 width=100%>";
   html += Row("", {"CH1", "CH2", "CH3", "CH4"}, true);
-  const std::vector<std::string>& captions = ChannelRowCaptions();
-  for (std::size_t row = 0; row < 19; ++row) {
+  for (const TChannelField& field : ChannelFields()) {
     QStringList cells;
-    for (std::size_t channel = 0; channel < 4; ++channel) cells << shown(channel * 19 + row);
-    html += Row(QString::fromStdString(captions[row]).toHtmlEscaped(), cells);
+    for (int channel = 1; channel <= 4; ++channel) cells << shown(ConfigLineOf(field.Control + std::to_string(channel)));
+    html += Row(QString(field.Caption).toHtmlEscaped(), cells);
   }
   html += "</table>";
 
@@ -76,14 +76,14 @@ QString ReportHtml(const TShownValue& value, const TReportSource& source) {
     html += "</table></td>";
   };
   html += "<table cellspacing=0 cellpadding=0><tr>";
-  group("AUX", 76, 81);
+  group("AUX", ConfigLineOf("ComboBox_Used_Temp"), ConfigLineOf("ComboBox_EvCnt"));
   html += "<td width=24></td>";
-  group("SYSTEM", 82, 87);
+  group("SYSTEM", ConfigLineOf("Edit_Node1"), ConfigLineOf("Edit_Serial_Nu_Ch1"));
   html += "</tr></table>";
   // The addresses are optional in a file; what is missing shows empty.
   QStringList ip, mac;
-  for (std::size_t line = 88; line < 92; ++line) ip << shown(line);
-  for (std::size_t line = 92; line < 98; ++line) mac << shown(line);
+  for (int k = 1; k <= 4; ++k) ip << shown(ConfigLineOf("Edit_Src_Ip" + std::to_string(k)));
+  for (int k = 1; k <= 6; ++k) mac << shown(ConfigLineOf("Edit_Mac" + std::to_string(k)));
   html += "<h3>Network</h3><table border=1 cellspacing=0 cellpadding=2>";
   html += Row("IP address", {ip.join('.')});
   html += Row("MAC address", {mac.join(':')});

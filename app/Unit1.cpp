@@ -552,50 +552,36 @@ void TForm1::Timer2Timer(QObject*) {
 
 // ------------------------------------------------------------ records
 
+QWidget* TForm1::ChannelControl(const TChannelField& field, int c) const {
+  return Lookup<QWidget>(this, field.Control, c + 1);
+}
+
 TChannelControls TForm1::ChannelControls(int c) const {
   TChannelControls v;
-  v.Name = ToBytes(Edit_Name_Ch[c]->text());
-  v.Used = ComboBox_Used_Ch[c]->currentIndex();
-  v.InpType = CheckBox_Inp_Type[c]->isChecked();
-  v.SpeedSync = CheckBox_SS_Ch[c]->isChecked();
-  v.Unit = ComboBox_Unit_Ch[c]->currentIndex();
-  v.VChk = ComboBox_VChk_Ch[c]->currentIndex();
-  v.Danger = SentNumber(Edit_Damger_Ch[c]);
-  v.Alert = SentNumber(Edit_Alert_Ch[c]);
-  v.Relay = ComboBox_Relay_Ch[c]->currentIndex();
-  v.Atype = ComboBox_Atype_Ch[c]->currentIndex();
-  v.Dtyme = SentNumber(Edit_Dtyme_Ch[c]);
-  v.Ttype = ComboBox_Ttype_Ch[c]->currentIndex();
-  v.Ttyme = SentNumber(Edit_Ttyme_Ch[c]);
-  v.Max = SentNumber(Edit_Max_Ch[c]);
-  v.Min = SentNumber(Edit_Min_Ch[c]);
-  v.Scale = SentNumber(Edit_Scale_Ch[c]);
-  v.Offset = SentNumber(Edit_Offset_Ch[c]);
-  v.CurrMax = SentNumber(Edit_Curr_Max_Ch[c]);
-  v.CurrMin = SentNumber(Edit_Curr_Min_Ch[c]);
+  for (const TChannelField& f : ChannelFields()) {
+    QWidget* control = ChannelControl(f, c);
+    switch (f.Kind) {
+      case cfText: TextOf(v, f) = ToBytes(static_cast<TEdit*>(control)->text()); break;
+      case cfList: IndexOf(v, f) = static_cast<TComboBox*>(control)->currentIndex(); break;
+      case cfCheck: FlagOf(v, f) = static_cast<TCheckBox*>(control)->isChecked(); break;
+      case cfFloat:
+      case cfCurrentMin: TextOf(v, f) = SentNumber(static_cast<TEdit*>(control)); break;
+    }
+  }
   return v;
 }
 
 void TForm1::ShowChannel(int c, const TChannelControls& v) {
-  Edit_Name_Ch[c]->setText(FromBytes(v.Name));
-  SetIndex(ComboBox_Used_Ch[c], v.Used);
-  CheckBox_Inp_Type[c]->setChecked(v.InpType);
-  CheckBox_SS_Ch[c]->setChecked(v.SpeedSync);
-  SetIndex(ComboBox_Unit_Ch[c], v.Unit);
-  SetIndex(ComboBox_VChk_Ch[c], v.VChk);
-  Edit_Damger_Ch[c]->setText(FromBytes(v.Danger));
-  Edit_Alert_Ch[c]->setText(FromBytes(v.Alert));
-  SetIndex(ComboBox_Relay_Ch[c], v.Relay);
-  SetIndex(ComboBox_Atype_Ch[c], v.Atype);
-  Edit_Dtyme_Ch[c]->setText(FromBytes(v.Dtyme));
-  SetIndex(ComboBox_Ttype_Ch[c], v.Ttype);
-  Edit_Ttyme_Ch[c]->setText(FromBytes(v.Ttyme));
-  Edit_Max_Ch[c]->setText(FromBytes(v.Max));
-  Edit_Min_Ch[c]->setText(FromBytes(v.Min));
-  Edit_Offset_Ch[c]->setText(FromBytes(v.Offset));
-  Edit_Scale_Ch[c]->setText(FromBytes(v.Scale));
-  Edit_Curr_Max_Ch[c]->setText(FromBytes(v.CurrMax));
-  Edit_Curr_Min_Ch[c]->setText(FromBytes(v.CurrMin));
+  for (const TChannelField& f : ChannelFields()) {
+    QWidget* control = ChannelControl(f, c);
+    switch (f.Kind) {
+      case cfList: SetIndex(static_cast<TComboBox*>(control), IndexOf(v, f)); break;
+      case cfCheck: static_cast<TCheckBox*>(control)->setChecked(FlagOf(v, f)); break;
+      case cfText:
+      case cfFloat:
+      case cfCurrentMin: static_cast<TEdit*>(control)->setText(FromBytes(TextOf(v, f))); break;
+    }
+  }
 }
 
 void TForm1::load_disp() {
@@ -604,19 +590,11 @@ void TForm1::load_disp() {
   LoadedFloats.clear();
   const auto remember = [this](TEdit* edit, const std::string& exact) { LoadedFloats[edit] = {edit->text(), exact}; };
   for (int c = 0; c < 4; ++c) {
-    const std::uint8_t* record = LoadImage.data() + LoadChannelOffset + 96 * c;
+    const std::uint8_t* record = LoadImage.data() + LoadChannelOffsetOf(c);
     ShowChannel(c, DecodeChannelRecord(record));
     const TChannelControls exact = DecodeChannelRecord(record, true);
-    remember(Edit_Damger_Ch[c], exact.Danger);
-    remember(Edit_Alert_Ch[c], exact.Alert);
-    remember(Edit_Dtyme_Ch[c], exact.Dtyme);
-    remember(Edit_Ttyme_Ch[c], exact.Ttyme);
-    remember(Edit_Max_Ch[c], exact.Max);
-    remember(Edit_Min_Ch[c], exact.Min);
-    remember(Edit_Scale_Ch[c], exact.Scale);
-    remember(Edit_Offset_Ch[c], exact.Offset);
-    remember(Edit_Curr_Max_Ch[c], exact.CurrMax);
-    remember(Edit_Curr_Min_Ch[c], exact.CurrMin);
+    for (const TChannelField& f : ChannelFields())
+      if (f.Kind == cfFloat || f.Kind == cfCurrentMin) remember(static_cast<TEdit*>(ChannelControl(f, c)), TextOf(exact, f));
   }
   const TAuxControls aux = DecodeAuxRecord(LoadImage.data() + LoadAuxOffset);
   SetIndex(ComboBox_Used_Temp, aux.UsedTemp);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CPort.h"
+#include "ChannelFields.h"
 #include "Controls.h"
 #include "Configuration.h"
 #include "DeviceRecords.h"
@@ -84,7 +85,10 @@ public:
   void StoreSettings();
 
   // The control tables: entries 0 to 3 are channels 1 to 4; the send-button
-  // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM).
+  // table also holds Button_Send5 (AUX) and Button_Send6 (SYSTEM). They are
+  // for the handlers that treat one control apart; a channel is gathered and
+  // shown field by field through ChannelFields(), so a new field needs no
+  // table here.
   template <class T>
   using TControlTable = std::array<T*, 40>;
   TControlTable<TEdit> Edit_Name_Ch{};
@@ -192,6 +196,7 @@ private:
   bool StartTransaction(const std::string& command, TTransCode code);
   void ShowChannel(int c, const TChannelControls& values);
   TChannelControls ChannelControls(int c) const;
+  QWidget* ChannelControl(const TChannelField& field, int c) const;
   void ShowNetAddress();
   void ShowMacAddress();
   void SendRecord(const std::uint8_t* bytes, std::size_t size);

@@ -1,5 +1,6 @@
 // The form description of the main window: every control with its form name,
 // caption or default text, list items, colours and place.
+#include "ChannelFields.h"
 #include "Unit1.h"
 #include "Unit1Items.h"
 #include "Version.h"
@@ -28,16 +29,22 @@ const QColor Red(192, 0, 0);
 const QColor Lime(0, 128, 0);
 const QColor Fuchsia(160, 0, 160);
 
-// The colours of the channel rows' captions, top to bottom.
-const QColor RowColors[] = {Blue, {}, Lime, Blue, {}, {}, Red, Lime, {}, Blue, {}, Blue, {}, Fuchsia, {}, Fuchsia, {}, Fuchsia, {}};
+QColor ColorOf(const TChannelField& field) {
+  switch (field.Color) {
+    case rcPlain: break;
+    case rcBlue: return Blue;
+    case rcRed: return Red;
+    case rcLime: return Lime;
+    case rcFuchsia: return Fuchsia;
+  }
+  return {};
+}
 
 // "Ver " and the major and minor numbers of the program's one version.
 QString VersionCaption() {
   const QString version = HRVX3300_VERSION;
   return "Ver " + version.section('.', 0, 1);
 }
-
-QString RowCaption(int row) { return QString::fromStdString(ChannelRowCaptions()[std::size_t(row)]); }
 
 // The items of a list, by its form name.
 QStringList Items(const QString& control) {
@@ -144,32 +151,33 @@ void LimitTyping(TEdit* edit) {
 // One channel column: the controls of channel n (1 to 4) in row order.
 void NewChannelColumn(QWidget* panel, int n, int left) {
   const QString d = QString::number(n);
-  const QString ch = "CH" + d + " ";
   auto* group = NewGroup(panel, qPrintable("GroupBox" + d), " CH" + d, QRect(left, 12, 105, 581));
-  const auto caption = [](int row) { return RowCaption(row); };
-  const auto full = [](int row, int x = 6, int w = 93) { return QRect(x, RowY(row), w, RowHeight); };
-
-  LimitTyping(NewEdit(group, "Edit_Name_Ch" + d, "Test ch" + d, full(0), ch + caption(0), Blue));
-  NewList(group, "ComboBox_Used_Ch" + d, Items("ComboBox_Used_Ch" + d), "Used", full(1), ch + caption(1));
-  NewCheck(group, "CheckBox_Inp_Type" + d, "4~20mA IN", full(2), ch + caption(2), Lime);
-  NewCheck(group, "CheckBox_SS_Ch" + d, "Speed Sync", full(3), ch + caption(3), Blue);
-  SetTag(NewList(group, "ComboBox_Unit_Ch" + d, Items("ComboBox_Unit_Ch" + d), "mm/s R", full(4), ch + caption(4)), n - 1);
-  NewList(group, "ComboBox_VChk_Ch" + d, Items("ComboBox_VChk_Ch" + d), "Check", full(5), ch + caption(5));
-  NewLabel(group, "T1", QRect(4, RowY(6) + 3, 18, RowHeight - 4), Red);
-  NewEdit(group, "Edit_Damger_Ch" + d, "8.0", full(6, 24, 75), ch + caption(6), Red);
-  NewLabel(group, "T1", QRect(4, RowY(7) + 3, 18, RowHeight - 4), Lime);
-  NewEdit(group, "Edit_Alert_Ch" + d, "5.0", full(7, 24, 75), ch + caption(7), Lime);
-  NewList(group, "ComboBox_Relay_Ch" + d, Items("ComboBox_Relay_Ch" + d), "NE", full(8), ch + caption(8));
-  NewList(group, "ComboBox_Atype_Ch" + d, Items("ComboBox_Atype_Ch" + d), "NonLatch", full(9), ch + caption(9), Blue);
-  NewEdit(group, "Edit_Dtyme_Ch" + d, "0.0", full(10), ch + caption(10));
-  NewList(group, "ComboBox_Ttype_Ch" + d, Items("ComboBox_Ttype_Ch" + d), "NonLatch", full(11), ch + caption(11), Blue);
-  NewEdit(group, "Edit_Ttyme_Ch" + d, "0.0", full(12), ch + caption(12));
-  NewEdit(group, "Edit_Max_Ch" + d, "25.0", full(13), ch + caption(13), Fuchsia);
-  NewEdit(group, "Edit_Min_Ch" + d, "0.0", full(14), ch + caption(14));
-  NewEdit(group, "Edit_Scale_Ch" + d, "15.0", full(15), ch + caption(15), Fuchsia);
-  NewEdit(group, "Edit_Offset_Ch" + d, "0.0", full(16), ch + caption(16));
-  NewEdit(group, "Edit_Curr_Max_Ch" + d, "20.0", full(17), ch + caption(17), Fuchsia);
-  NewEdit(group, "Edit_Curr_Min_Ch" + d, "4.0", full(18), ch + caption(18));
+  int row = 0;
+  for (const TChannelField& field : ChannelFields()) {
+    const QString name = field.Control + d;
+    const QString accessible = "CH" + d + " " + field.Caption;
+    const QColor color = ColorOf(field);
+    QRect place(6, RowY(row), 93, RowHeight);
+    switch (field.Kind) {
+      case cfText: LimitTyping(NewEdit(group, name, field.Default + d, place, accessible, color)); break;
+      case cfList: {
+        auto* list = NewList(group, name, Items(name), field.Default, place, accessible, color);
+        if (name.startsWith("ComboBox_Unit_Ch")) SetTag(list, n - 1);  // its handler finds the channel by it
+        break;
+      }
+      case cfCheck: NewCheck(group, name, field.Default, place, accessible, color); break;
+      case cfFloat:
+      case cfCurrentMin:
+        // The alarm levels carry a mark in their colour.
+        if (field.Color == rcRed || field.Color == rcLime) {
+          NewLabel(group, "T1", QRect(4, RowY(row) + 3, 18, RowHeight - 4), color);
+          place = QRect(24, RowY(row), 75, RowHeight);
+        }
+        NewEdit(group, name, field.Default, place, accessible, color);
+        break;
+    }
+    ++row;
+  }
   const QString send = "Send Set Ch" + d;
   auto* button = NewSpeedButton(group, "Button_Send" + d, "Send Set Ch&" + d, QRect(6, 520, 93, 48), send, VerdanaFont(11, true));
   SetTag(button, n - 1);
@@ -190,8 +198,9 @@ void TForm1::CreateForm() {
 
   // Row captions and the version.
   auto* captions = NewGroup(Panel1, "GroupBox8", QString(), QRect(8, 12, 161, 581));
-  for (int row = 0; row < 19; ++row)
-    NewLabel(captions, RowCaption(row), QRect(8, RowY(row) + 2, 150, RowHeight - 2), RowColors[row]);
+  int row = 0;
+  for (const TChannelField& field : ChannelFields())
+    NewLabel(captions, field.Caption, QRect(8, RowY(row++) + 2, 150, RowHeight - 2), ColorOf(field));
   auto* version = new TPanel(captions);
   version->setObjectName("Panel2");
   version->setFrameShape(QFrame::Panel);

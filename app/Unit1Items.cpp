@@ -1,5 +1,7 @@
 #include "Unit1Items.h"
 
+#include "ChannelFields.h"
+
 #include <map>
 
 namespace {
@@ -26,26 +28,6 @@ const std::map<std::string, std::string>& OtherCaptions() {
   return captions;
 }
 
-// The channel controls' name prefixes in row order.
-const char* const ChannelControls[] = {
-    "Edit_Name_Ch",   "ComboBox_Used_Ch", "CheckBox_Inp_Type", "CheckBox_SS_Ch",  "ComboBox_Unit_Ch",
-    "ComboBox_VChk_Ch", "Edit_Damger_Ch", "Edit_Alert_Ch",     "ComboBox_Relay_Ch", "ComboBox_Atype_Ch",
-    "Edit_Dtyme_Ch",  "ComboBox_Ttype_Ch", "Edit_Ttyme_Ch",    "Edit_Max_Ch",     "Edit_Min_Ch",
-    "Edit_Scale_Ch",  "Edit_Offset_Ch",   "Edit_Curr_Max_Ch",  "Edit_Curr_Min_Ch",
-};
-
-// The channel prefix and the digit of a channel control, or false.
-bool SplitChannel(const std::string& control, std::string& prefix, int& channel) {
-  if (control.empty()) return false;
-  const char last = control.back();
-  if (last < '1' || last > '4') return false;
-  prefix = control.substr(0, control.size() - 1);
-  channel = last - '0';
-  for (const char* name : ChannelControls)
-    if (prefix == name) return true;
-  return false;
-}
-
 std::string Simplified(const std::string& text) {
   std::string out;
   for (char c : text)
@@ -57,25 +39,15 @@ std::string Simplified(const std::string& text) {
 }  // namespace
 
 const std::vector<std::string>& ChannelRowCaptions() {
-  static const std::vector<std::string> captions = {
-      "Point Name",           "Used/Not Used",         "Input Type",            "Sync Type",
-      "Engineering Unit",     "Voltage Check",         "Alarm Setting Danger",  "Alarm Setting Alert",
-      "Relay Type(NE/NDE)",   "Alarm Operating Type",  "Alarm Delay Time(Sec)", "Alert Operating Type",
-      "Alert Delay Time(Sec)", "Signal Full Scale  Max", "Signal Full Scale  Min", "View Scale  Max",
-      "View Scale  Min",      "Scale(4~20mA)Max",      "Scale(4~20mA)Min",
-  };
+  static const std::vector<std::string> captions = [] {
+    std::vector<std::string> rows;
+    for (const TChannelField& field : ChannelFields()) rows.push_back(field.Caption);
+    return rows;
+  }();
   return captions;
 }
 
 const std::vector<std::string>& ListItems(const std::string& control) {
-  static const std::vector<std::string> Used = {"Used", "Not Used"};
-  static const std::vector<std::string> Units = {
-      "mm/s R", "in/s R",  "g R",      "m/s2 R",  "mm/s P",   "in/s P",   "g P",      "m/s2 P",   "mm/s PP",  "in/s PP",
-      "g PP",   "m/s2 PP", "in/s2",    "um",      "mm",       "mils",     "C(PT100)", "C(10mV)",  "Bar",      "Kg_cm2",
-      "mV",     "V",       "gE",       "mm/s(DC)", "in/s(DC)", "g(DC)",   "m/s2(DC)", "C(DC)"};
-  static const std::vector<std::string> Check = {"Check", "No Check"};
-  static const std::vector<std::string> Relay = {"NE", "NDE"};
-  static const std::vector<std::string> Operating = {"NonLatch", "Latch", "ByPass"};
   static const std::vector<std::string> Pulses = {"1", "2", "3", "4", "5", "6", "7", "8"};
   static const std::vector<std::string> Events = {"1", "2", "3", "4", "5"};
   static const std::vector<std::string> Baud = {"b9600", "b4800", "b2400", "b1200"};
@@ -84,27 +56,19 @@ const std::vector<std::string>& ListItems(const std::string& control) {
   static const std::vector<std::string> Parity = {"NON", "ODD", "EVEN"};
   static const std::vector<std::string> None;
   static const std::map<std::string, const std::vector<std::string>*> Lists = {
-      {"ComboBox_Used_Ch", &Used},          {"ComboBox_Unit_Ch", &Units},       {"ComboBox_VChk_Ch", &Check},
-      {"ComboBox_Relay_Ch", &Relay},        {"ComboBox_Atype_Ch", &Operating},  {"ComboBox_Ttype_Ch", &Operating},
-      {"ComboBox_Used_Temp", &Used},        {"ComboBox_Used_Rpm", &Used},       {"ComboBox_Cnt_Rpm", &Pulses},
+      {"ComboBox_Used_Temp", &UsedItems()}, {"ComboBox_Used_Rpm", &UsedItems()}, {"ComboBox_Cnt_Rpm", &Pulses},
       {"ComboBox_EvCnt", &Events},          {"ComboBox_Com_Baud_S1", &Baud},    {"ComboBox_Com_Data_S1", &Data},
       {"ComboBox_Com_Stop_S1", &Stop},      {"ComboBox_Com_Parity_S1", &Parity},
   };
-  std::string prefix;
-  int channel = 0;
-  const std::string key = SplitChannel(control, prefix, channel) ? prefix : control;
-  const auto it = Lists.find(key);
+  if (const TChannelField* field = ChannelFieldOf(control)) return field->Items ? *field->Items : None;
+  const auto it = Lists.find(control);
   return it == Lists.end() ? None : *it->second;
 }
 
 std::string ControlCaption(const std::string& control) {
-  std::string prefix;
   int channel = 0;
-  if (SplitChannel(control, prefix, channel)) {
-    for (std::size_t row = 0; row < std::size(ChannelControls); ++row)
-      if (prefix == ChannelControls[row])
-        return "CH" + std::to_string(channel) + " " + Simplified(ChannelRowCaptions()[row]);
-  }
+  if (const TChannelField* field = ChannelFieldOf(control, &channel))
+    return "CH" + std::to_string(channel) + " " + Simplified(field->Caption);
   const auto it = OtherCaptions().find(control);
   return it == OtherCaptions().end() ? control : it->second;
 }

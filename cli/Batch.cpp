@@ -156,7 +156,7 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
     r.Written.push_back(group);
   };
   for (int ch = 1; ch <= 4; ++ch)
-    send(TRecordGroup(rgCh1 + ch - 1), [&] { link.SendChannel(ch, Slice<96>(expected.Image, LoadChannelOffset + 96 * (ch - 1))); });
+    send(TRecordGroup(rgCh1 + ch - 1), [&] { link.SendChannel(ch, Slice<ChannelRecordSize>(expected.Image, LoadChannelOffsetOf(ch - 1))); });
   send(rgAux, [&] { link.SendAux(Slice<40>(expected.Image, LoadAuxOffset)); });
   TSystemRecord system = Slice<36>(expected.Image, LoadSystemOffset);
   system[0] = 0;  // no serial number: the module keeps its own

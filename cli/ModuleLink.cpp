@@ -38,10 +38,10 @@ void CheckImageMarkers(const std::string& answer) {
     int At;
   };
   const TMarker markers[] = {{"SYSTEM", LoadSystemOffset + SystemMarkerOffset},
-                             {"CH1", LoadChannelOffset + ChannelMarkerOffset},
-                             {"CH2", LoadChannelOffset + 96 + ChannelMarkerOffset},
-                             {"CH3", LoadChannelOffset + 192 + ChannelMarkerOffset},
-                             {"CH4", LoadChannelOffset + 288 + ChannelMarkerOffset},
+                             {"CH1", LoadChannelOffsetOf(0) + ChannelMarkerOffset},
+                             {"CH2", LoadChannelOffsetOf(1) + ChannelMarkerOffset},
+                             {"CH3", LoadChannelOffsetOf(2) + ChannelMarkerOffset},
+                             {"CH4", LoadChannelOffsetOf(3) + ChannelMarkerOffset},
                              {"AUX", LoadAuxOffset + AuxMarkerOffset}};
   for (const TMarker& m : markers) {
     const std::uint8_t b = std::uint8_t(answer[std::size_t(m.At)]);

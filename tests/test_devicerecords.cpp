@@ -1,3 +1,4 @@
+#include "ChannelFields.h"
 #include "DeviceRecords.h"
 #include "Protocol.h"
 #include "SysUtils.h"
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -48,6 +50,37 @@ std::string Hex(const std::string& bytes) {
 }
 
 }  // namespace
+
+// A new row in the channel table must hold bytes of its own before the
+// marker and a member of its own of the kind's type.
+TEST(ChannelFields, EachFieldHasItsOwnBytesMemberAndControl) {
+  std::vector<int> owner(ChannelRecordSize, -1);
+  std::set<std::string> controls;
+  std::set<std::size_t> members;
+  for (std::size_t i = 0; i < ChannelFields().size(); ++i) {
+    const TChannelField& f = ChannelFields()[i];
+    SCOPED_TRACE(f.Control);
+    EXPECT_TRUE(controls.insert(f.Control).second) << "the control is in the table twice";
+    ASSERT_LE(f.Offset + FieldSize(f.Kind), ChannelMarkerOffset);
+    for (int b = f.Offset; b < f.Offset + FieldSize(f.Kind); ++b) {
+      EXPECT_EQ(owner[std::size_t(b)], -1) << "byte " << b << " is also held by row " << owner[std::size_t(b)];
+      owner[std::size_t(b)] = int(i);
+    }
+    const std::size_t expected = f.Kind == cfList ? 1 : f.Kind == cfCheck ? 2 : 0;
+    EXPECT_EQ(f.Value.index(), expected) << "the member's type is not the kind's";
+    TChannelControls c;
+    const auto* member = f.Kind == cfList ? static_cast<const void*>(&IndexOf(c, f))
+                         : f.Kind == cfCheck ? static_cast<const void*>(&FlagOf(c, f))
+                                             : static_cast<const void*>(&TextOf(c, f));
+    EXPECT_TRUE(members.insert(std::size_t(static_cast<const char*>(member) - reinterpret_cast<const char*>(&c))).second)
+        << "the member is another row's";
+    EXPECT_EQ(f.Items != nullptr, f.Kind == cfList);
+    if (f.Items) {
+      EXPECT_FALSE(f.Items->empty());
+    }
+  }
+  EXPECT_EQ(controls.size(), std::size_t(ChannelFieldCount));
+}
 
 TEST(ChannelRecord, DefaultChannelGivesTheDocumentedBytes) {
   TChannelRecord r{};

@@ -3,6 +3,7 @@
 // without hardware. It keeps a configuration, answers the load command with
 // the 464-byte image, takes the records that follow the send commands, and
 // logs every exchange in hex on stderr.
+#include "ChannelFields.h"
 #include "Configuration.h"
 #include "Protocol.h"
 #include "SimLine.h"
@@ -206,7 +207,7 @@ private:
         std::fprintf(stderr, "   channel %d out of range, record dropped\n", channel);
         return;
       }
-      std::uint8_t* stored = Module.Image.data() + LoadChannelOffset + (size - 1) * std::size_t(channel - 1);
+      std::uint8_t* stored = Module.Image.data() + LoadChannelOffsetOf(channel - 1);
       std::copy(record.begin() + 1, record.end(), stored);
       if (Options.Round) RoundFloats(stored);
     } else if (command == mcSystem && record[0] == 0) {
@@ -230,11 +231,12 @@ private:
 
   // A module that keeps its values to one decimal.
   static void RoundFloats(std::uint8_t* channel) {
-    for (int offset : {20, 32, 48, 52, 60, 64, 68, 72, 76, 80}) {
+    for (const TChannelField& field : ChannelFields()) {
+      if (field.Kind != cfFloat && field.Kind != cfCurrentMin) continue;
       float value;
-      std::memcpy(&value, channel + offset, sizeof value);
+      std::memcpy(&value, channel + field.Offset, sizeof value);
       value = float(std::round(double(value) * 10) / 10);
-      std::memcpy(channel + offset, &value, sizeof value);
+      std::memcpy(channel + field.Offset, &value, sizeof value);
     }
   }
 
