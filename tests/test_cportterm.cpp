@@ -1,4 +1,5 @@
 // The escape-code parsers and the terminal's screen and data path, headless.
+#include "CPortEscVT102.h"
 #include "CPortTerm.h"
 #include "CPortTrmSet.h"
 #include "FakeComDevice.h"
@@ -18,6 +19,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <random>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -131,6 +133,35 @@ TEST(EscapeParsers, EveryEncodedKindIsDetectedAgain) {
   EXPECT_EQ(Parse(vt100, vt100.EscCodeToStr(ecCursorMove, &params)).Params, params);
   EXPECT_EQ(Parse(vt52, vt52.EscCodeToStr(ecCursorMove, &params)).Params, params);
   EXPECT_EQ(Parse(vt100, vt100.EscCodeToStr(ecAttributes, &params)).Params, TStrings{});  // sent without them
+}
+
+// The list of kinds, the extended parser's decisions and its encoder agree:
+// what it sends for a kind it reads back as that kind, each name is its own,
+// and no final byte means two kinds.
+TEST(EscapeParsers, TheExtendedParserReadsBackEveryKindItSends) {
+  TEscapeCodesVT102 vt102;
+  // Answers a terminal sends and never reads: only the VT100 parser knows them.
+  const std::set<TEscapeCode> answers = {ecIdentResponse, ecReportDeviceOK, ecReportDeviceFailure};
+  std::set<std::string> names;
+  for (int k = ecCursorUp; k < ExtendedEscapeCodeCount; ++k) {
+    const TEscapeCode code = TEscapeCode(k);
+    EXPECT_TRUE(names.insert(EscapeCodeName(code)).second) << EscapeCodeName(code);
+    for (const TStrings& params : {TStrings{}, TStrings{"5", "10"}}) {
+      const std::string bytes = vt102.EscCodeToStr(code, &params);
+      if (bytes.empty() || answers.count(code)) continue;
+      const TParsed parsed = Parse(vt102, bytes);
+      EXPECT_EQ(parsed.Code, code) << EscapeCodeName(code) << " from " << bytes.substr(1);
+      EXPECT_EQ(parsed.Text, "");
+    }
+  }
+  EXPECT_EQ(names.size(), std::size_t(ExtendedEscapeCodeCount - ecCursorUp));
+  // Where the bytes carry parameters, they come back.
+  const TStrings region{"3", "20"};
+  EXPECT_EQ(Parse(vt102, vt102.EscCodeToStr(ecScrollRegion, &region)).Params, region);
+  EXPECT_EQ(Parse(vt102, vt102.EscCodeToStr(ecCharsetG0, nullptr)).Params, TStrings{"B"});
+  EXPECT_EQ(Parse(vt102, "\x1b[7e").Code, ecCursorDown);  // a second final byte of the list
+  TEscapeCodesVT100 vt100;
+  EXPECT_EQ(Parse(vt100, "\x1b[7e").Code, ecUnknown);  // which the VT100 parser does not take
 }
 
 TEST(EscapeParsers, TheDetectionRulesAndTheirQuirks) {

@@ -1,6 +1,5 @@
 #include "CPortEsc.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -10,12 +9,6 @@ constexpr char ESC = 27;
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 std::string Esc(const char* text) { return std::string(1, ESC) + text; }
-
-std::string EscFormat(const char* format, int a, int b = 0) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, a, b);
-  return Esc(text);
-}
 
 }  // namespace
 
@@ -194,39 +187,12 @@ void TEscapeCodesVT100::SplitParameters(TStrings& params) const {
 }
 
 bool TEscapeCodesVT100::QuickBracketed(const char* text, std::size_t count, std::size_t& taken) {
-  // Digits and ";" only, split as SplitParameters does: a ";" ends a
-  // parameter that has something in it, and else stays in it.
-  TStrings& p = Parameters;
-  p.clear();
-  const std::size_t end = std::min(count, std::size_t(1 + TStrings::ShortText));
-  std::uint32_t start = 0;
-  unsigned value = 0;
-  bool number = true;
-  std::size_t j = 1;
-  for (; j < end; ++j) {
-    const char c = text[j];
-    const unsigned digit = unsigned(c - '0');
-    if (digit <= 9) {
-      value = value < 100000000 ? value * 10 + digit : 999999999;
-    } else if (c != ';') {
-      break;
-    } else if (std::uint32_t(j - 1) > start) {
-      if (p.FCount == TStrings::FewItems) return false;
-      p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number};
-      start = std::uint32_t(j);
-      value = 0;
-      number = true;
-    } else {
-      number = false;  // a ";" that starts a parameter stays in it
-    }
-  }
-  if (j == end || !BracketFinal[std::uint8_t(text[j])] || p.FCount == TStrings::FewItems) return false;
-  if (std::uint32_t(j - 1) > start) p.FFew[p.FCount++] = {start, std::uint32_t(j - 1) - start, int(value), number};
-  std::memcpy(p.FShortText, text + 1, j - 1);
-  p.FTextSize = std::uint32_t(j - 1);
-  SequenceText.append(text, j + 1);
-  taken = j + 1;
-  LastCode = DecideBracketed(text[j]);
+  // Digits and ";" only, split as SplitParameters does.
+  const std::size_t size = Parameters.ScanParameters<false, false>(text + 1, count - 1);
+  if (size == TStrings::npos || !BracketFinal[std::uint8_t(text[size + 1])]) return false;
+  SequenceText.append(text, size + 2);
+  taken = size + 2;
+  LastCode = DecideBracketed(text[size + 1]);
   Collecting = false;
   return true;
 }
@@ -239,15 +205,8 @@ TEscapeCode TEscapeCodesVT100::DetectBracketed() {
 }
 
 TEscapeCode TEscapeCodesVT100::DecideBracketed(char final) {
-  switch (final) {  // the moves first: they need no more
-    case 'A': return ecCursorUp;
-    case 'B': return ecCursorDown;
-    case 'C': return ecCursorRight;
-    case 'D': return ecCursorLeft;
-    case 'H': return ecCursorHome;
-    case 'f': return ecCursorMove;
-    default: break;
-  }
+  static constexpr std::array<TEscapeCode, 256> FinalCodes = CsiFinalCodes(false);
+  if (const TEscapeCode code = FinalCodes[std::uint8_t(final)]) return code;  // the moves and the rest that need no more
   const char first = Parameters.empty() ? 0 : Parameters[0][0];
   // J, K, g and n use their parameter up in deciding.
   const auto decided = [this](TEscapeCode code) {
@@ -270,63 +229,33 @@ TEscapeCode TEscapeCodesVT100::DecideBracketed(char final) {
       if (Parameters.empty() || (Parameters.size() == 1 && Parameters[0] == "0")) return ecIdentify;
       if (Parameters.size() == 2 && Parameters[0] == "?1") return ecIdentResponse;
       return ecUnknown;
-    case 'R': return ecReportCursorPos;
-    case 'h': return ecSetMode;
-    case 'l': return ecResetMode;
-    case 'm': return ecAttributes;
-    case 's': return ecSaveCaret;
-    case 'u': return ecRestoreCaret;
     default: return ecUnknown;
   }
 }
 
 std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TStrings* Params) {
-  const int p1 = GetParam(1, Params), p2 = GetParam(2, Params);
-  switch (Code) {
-    case ecCursorUp: return Esc("[A");
-    case ecCursorDown: return Esc("[B");
-    case ecCursorLeft: return Esc("[D");
-    case ecCursorRight: return Esc("[C");
-    case ecCursorHome: return Esc("[H");
-    case ecCursorMove: return EscFormat("[%d;%df", p1, p2);
-    case ecAppCursorLeft: return Esc("OD");
-    case ecAppCursorRight: return Esc("OC");
-    case ecAppCursorUp: return Esc("OA");
-    case ecAppCursorDown: return Esc("OB");
-    case ecEraseLineFrom: return Esc("[K");
-    case ecEraseScreenFrom: return Esc("[J");
-    case ecEraseLine: return Esc("[2K");
-    case ecEraseScreen: return Esc("[2J");
-    case ecSetTab: return Esc("H");
-    case ecClearTab: return Esc("[g");
-    case ecClearAllTabs: return Esc("[3g");
-    case ecIdentify: return Esc("[c");
-    case ecIdentResponse: return EscFormat("[?1;%dc", p1);
-    case ecQueryDevice: return Esc("[5n");
-    case ecReportDeviceOK: return Esc("[0n");
-    case ecReportDeviceFailure: return Esc("[3n");
-    case ecQueryCursorPos: return Esc("[6n");
-    case ecReportCursorPos: return EscFormat("[%d;%dR", p1, p2);
-    case ecAttributes: return Esc("[m");
-    case ecSetMode: return Esc("[h");
-    case ecResetMode: return Esc("[l");
-    case ecReset: return Esc("c");
-    case ecSaveCaretAndAttr: return Esc("7");
-    case ecRestoreCaretAndAttr: return Esc("8");
-    case ecSaveCaret: return Esc("[s");
-    case ecRestoreCaret: return Esc("[u");
-    case ecTest: return Esc("#8");
-    default: return {};
+  return Code < EscapeCodeCount ? EscapeCodeBytes(Code, Params) : std::string();
+}
+
+std::string EscapeCodeBytes(TEscapeCode code, const TStrings* params) {
+#define COMPORT_ESCAPE_CODE(code, bytes, final, other) bytes,
+  static const char* const Bytes[] = {COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE)};
+#undef COMPORT_ESCAPE_CODE
+  if (code < 0 || code >= ExtendedEscapeCodeCount || !*Bytes[code]) return {};
+  std::string out(1, ESC);
+  for (const char* b = Bytes[code]; *b; ++b) {
+    if (b[0] == '%' && (b[1] == '1' || b[1] == '2')) {
+      out += std::to_string(TEscapeCodes::GetParam(*++b - '0', params));
+    } else {
+      out += *b;
+    }
   }
+  return out;
 }
 
 const char* EscapeCodeName(TEscapeCode code) {
-  static const char* const Names[] = {
-      "ecUnknown", "ecNotCompleted", "ecCursorUp", "ecCursorDown", "ecCursorLeft", "ecCursorRight", "ecCursorHome",
-      "ecCursorMove", "ecReverseLineFeed", "ecAppCursorLeft", "ecAppCursorRight", "ecAppCursorUp", "ecAppCursorDown",
-      "ecEraseLineFrom", "ecEraseScreenFrom", "ecEraseLine", "ecEraseScreen", "ecSetTab", "ecClearTab",
-      "ecClearAllTabs", "ecIdentify", "ecIdentResponse", "ecQueryDevice", "ecReportDeviceOK",
-      "ecReportDeviceFailure", "ecQueryCursorPos", "ecReportCursorPos", "ecAttributes", "ecSetMode", "ecResetMode",
-      "ecReset", "ecSaveCaretAndAttr", "ecRestoreCaretAndAttr", "ecSaveCaret", "ecRestoreCaret", "ecTest"};
-  return code >= 0 && code < EscapeCodeCount ? Names[code] : "ecExtended";
+#define COMPORT_ESCAPE_CODE(code, bytes, final, other) #code,
+  static const char* const Names[] = {COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE)};
+#undef COMPORT_ESCAPE_CODE
+  return code >= 0 && code < ExtendedEscapeCodeCount ? Names[code] : "ecExtended";
 }

@@ -3,7 +3,10 @@
 // into the bytes to send. No widgets here.
 #pragma once
 
+#include "CPortEscCodes.h"
+
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -15,16 +18,43 @@
 
 enum TEscapeResult { erChar, erCode, erNothing };
 
-// The kinds of control sequences, shared by the terminal and its parsers.
+// The kinds of control sequences, shared by the terminal and its parsers,
+// from the list in CPortEscCodes.h.
 enum TEscapeCode : int {
-  ecUnknown, ecNotCompleted, ecCursorUp, ecCursorDown, ecCursorLeft, ecCursorRight, ecCursorHome,
-  ecCursorMove, ecReverseLineFeed, ecAppCursorLeft, ecAppCursorRight, ecAppCursorUp, ecAppCursorDown,
-  ecEraseLineFrom, ecEraseScreenFrom, ecEraseLine, ecEraseScreen, ecSetTab, ecClearTab, ecClearAllTabs,
-  ecIdentify, ecIdentResponse, ecQueryDevice, ecReportDeviceOK, ecReportDeviceFailure, ecQueryCursorPos,
-  ecReportCursorPos, ecAttributes, ecSetMode, ecResetMode, ecReset, ecSaveCaretAndAttr, ecRestoreCaretAndAttr,
-  ecSaveCaret, ecRestoreCaret, ecTest
+#define COMPORT_ESCAPE_CODE(code, bytes, final, other) code,
+  COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE)
+#undef COMPORT_ESCAPE_CODE
 };
+// The kinds of the VT52 and VT100 parsers; the VT102 parser's go on to
+// ExtendedEscapeCodeCount.
 constexpr int EscapeCodeCount = ecTest + 1;
+#define COMPORT_ESCAPE_CODE(...) +1
+constexpr int ExtendedEscapeCodeCount = 0 COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE);
+#undef COMPORT_ESCAPE_CODE
+
+// The kind each final byte of a control sequence means whatever the
+// parameters (ecUnknown: none), for the VT100 parser or, extended, the
+// VT102 parser. Two kinds claiming one byte do not compile.
+constexpr std::array<TEscapeCode, 256> CsiFinalCodes(bool extended) {
+  struct TEntry {
+    TEscapeCode Code;
+    char Final, Other;
+  };
+#define COMPORT_ESCAPE_CODE(code, bytes, final, other) {code, final, other},
+  constexpr TEntry entries[] = {COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE)};
+#undef COMPORT_ESCAPE_CODE
+  std::array<TEscapeCode, 256> codes{};
+  const auto claim = [&codes](char final, TEscapeCode code) {
+    if (codes[std::uint8_t(final)] != ecUnknown) throw "two kinds claim one final byte";
+    codes[std::uint8_t(final)] = code;
+  };
+  for (const TEntry& e : entries) {
+    if (!extended && e.Code >= EscapeCodeCount) continue;
+    if (e.Final) claim(e.Final, e.Code);
+    if (extended && e.Other) claim(e.Other, e.Code);
+  }
+  return codes;
+}
 
 // A list of strings, kept in one buffer: a short list (every sequence's)
 // lives inside the object, so that building and emptying one allocates
@@ -86,7 +116,7 @@ public:
       FShortText[i] = c;
       const unsigned digit = unsigned(c - '0');
       if (digit <= 9) {
-        value = value < 100000000 ? value * 10 + digit : 999999999;
+        value = AddDigit(value, digit);
         digits = true;
       } else if (c == separator) {
         Push({start, i - start, negative ? -int(value) : int(value), number && digits});
@@ -102,6 +132,50 @@ public:
     }
     Push({start, size - start, negative ? -int(value) : int(value), number && digits});
   }
+  // Reads the parameters of a control sequence from text (the bytes after
+  // its "["), each piece read as a number on the way, and says where the
+  // first byte that is no parameter byte stands; npos when text ends first
+  // or the pieces outgrow the inline store (the sequence then goes the long
+  // way). Digits and ";" are parameter bytes, and with AnyParameterByte the
+  // rest of 0x30-0x3F too (a piece holding one is no number). A ";" ends
+  // its piece; with EmptyPieces a piece may be empty, else a ";" that would
+  // end an empty piece stays in the next one.
+  static constexpr std::size_t npos = std::size_t(-1);
+  template <bool AnyParameterByte, bool EmptyPieces>
+  std::size_t ScanParameters(const char* text, std::size_t count) {
+    clear();
+    const std::size_t end = std::min<std::size_t>(count, ShortText);
+    std::uint32_t pieces = 0, start = 0;  // (kept here, not in the members, while the loop runs)
+    unsigned value = 0;
+    bool number = true;
+    std::size_t i = 0;
+    for (; i < end; ++i) {
+      const char c = text[i];
+      const unsigned digit = unsigned(c - '0');
+      if (digit <= 9) {
+        value = AddDigit(value, digit);
+      } else if (c == ';' && (EmptyPieces || i > start)) {
+        if (pieces == FewItems - 1) return npos;  // the last piece must fit too
+        const std::uint32_t at = std::uint32_t(i);
+        FFew[pieces++] = {start, at - start, int(value), number && at > start};
+        start = at + 1;
+        value = 0;
+        number = true;
+      } else if (c == ';' || (AnyParameterByte && unsigned(c - 0x30) <= 0x0F)) {
+        number = false;
+      } else {
+        break;
+      }
+    }
+    if (i == end) return npos;
+    const std::uint32_t size = std::uint32_t(i);
+    if (size > start || (EmptyPieces && size > 0)) FFew[pieces++] = {start, size - start, int(value), number && size > start};
+    FCount = pieces;
+    if (size > 0) std::memcpy(FShortText, text, size);
+    FTextSize = size;
+    return i;
+  }
+
   void clear() {
     FCount = 0;
     FTextSize = 0;
@@ -115,8 +189,6 @@ public:
   }
 
 private:
-  friend class TEscapeCodesVT100;  // the parsers build their lists while they scan a sequence
-  friend class TEscapeCodesVT102;
   struct TItem {
     std::uint32_t Offset;
     std::uint32_t Length;
@@ -136,7 +208,10 @@ private:
     FMany.push_back(item);
     ++FCount;
   }
-  static bool IsDigit(char c) { return unsigned(c - '0') <= 9; }
+  // A number read digit by digit stops at 999999999, more than any grid holds.
+  static constexpr unsigned AddDigit(unsigned value, unsigned digit) {
+    return value < 100000000 ? value * 10 + digit : 999999999;
+  }
   void AppendText(std::string_view s) {
     const std::uint32_t size = FTextSize + std::uint32_t(s.size());
     if (size <= ShortText) {
@@ -157,7 +232,7 @@ private:
     for (; i < s.size(); ++i) {
       const unsigned digit = unsigned(s[i] - '0');
       if (digit > 9) return item;
-      value = value < 100000000 ? value * 10 + int(digit) : 999999999;
+      value = int(AddDigit(unsigned(value), digit));
     }
     item.IsNumber = true;
     item.Value = s[0] == '-' ? -value : value;
@@ -269,3 +344,7 @@ protected:
 
 // The name of a sequence kind ("ecCursorUp"), for messages and tests.
 const char* EscapeCodeName(TEscapeCode code);
+
+// The bytes the list gives for a kind, its parameters filled in from
+// params; empty for a kind it does not write.
+std::string EscapeCodeBytes(TEscapeCode code, const TStrings* params);

@@ -1,6 +1,5 @@
 #include "CPortEscVT102.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -8,12 +7,6 @@ namespace {
 constexpr char ESC = 27;
 
 std::string Esc(const std::string& text) { return std::string(1, ESC) + text; }
-
-std::string Csi(int n, char final) {
-  char text[32];
-  std::snprintf(text, sizeof text, "[%d%c", n, final);
-  return Esc(text);
-}
 
 bool IsParameterByte(std::uint8_t c) { return c >= 0x30 && c <= 0x3F; }
 bool IsIntermediate(std::uint8_t c) { return c >= 0x20 && c <= 0x2F; }
@@ -140,41 +133,10 @@ TEscapeResult TEscapeCodesVT102::ContinueSequence(const char* text, std::size_t 
 }
 
 bool TEscapeCodesVT102::QuickCsi(const char* text, std::size_t count, std::size_t& taken) {
-  // Parameter bytes, then a final byte, all within the inline store; each
-  // parameter is read as a number on the way (a marker or a colon makes its
-  // piece none).
-  TStrings& p = Parameters;
-  p.clear();
-  const std::size_t end = std::min(count, std::size_t(1 + TStrings::ShortText));
-  std::uint32_t start = 0;
-  unsigned value = 0;
-  bool number = true;
-  std::size_t j = 1;
-  for (; j < end; ++j) {
-    const char c = text[j];
-    const unsigned digit = unsigned(c - '0');
-    if (digit <= 9) {
-      value = value < 100000000 ? value * 10 + digit : 999999999;
-    } else if (c == ';') {
-      if (p.FCount == TStrings::FewItems - 1) return false;
-      const std::uint32_t at = std::uint32_t(j - 1);
-      p.FFew[p.FCount++] = {start, at - start, int(value), number && at > start};
-      start = at + 1;
-      value = 0;
-      number = true;
-    } else if (IsParameterByte(std::uint8_t(c))) {
-      number = false;
-    } else {
-      break;
-    }
-  }
-  if (j == end || !IsFinal(std::uint8_t(text[j]))) return false;
-  if (j > 1) {
-    const std::uint32_t size = std::uint32_t(j - 1);
-    p.FFew[p.FCount++] = {start, size - start, int(value), number && size > start};
-    std::memcpy(p.FShortText, text + 1, size);
-    p.FTextSize = size;
-  }
+  // Parameter bytes, then a final byte, all within the inline store.
+  const std::size_t size = Parameters.ScanParameters<true, true>(text + 1, count - 1);
+  if (size == TStrings::npos || !IsFinal(std::uint8_t(text[size + 1]))) return false;
+  const std::size_t j = size + 1;  // the final byte
   SequenceText.clear();  // (append stays inline where assign does not)
   SequenceText.append(text, j + 1);
   FLength = j + 1;
@@ -241,19 +203,12 @@ TEscapeCode TEscapeCodesVT102::DetectCsi() {
 }
 
 TEscapeCode TEscapeCodesVT102::DecideCsi(char final, char marker) {
+  static constexpr std::array<TEscapeCode, 256> FinalCodes = CsiFinalCodes(true);
   FMarker = marker >= '<' && marker <= '?' ? marker : 0;
-  if (!FMarker && FIntermediates.empty()) {
-    // The moves first: they are most of what full-screen programs send.
-    switch (final) {
-      case 'H': return ecCursorHome;
-      case 'm': return ecAttributes;
-      case 'A': return ecCursorUp;
-      case 'B': return ecCursorDown;
-      case 'C': return ecCursorRight;
-      case 'D': return ecCursorLeft;
-      default: break;
-    }
-  }
+  // The moves, attributes and the rest that need no more come first: they
+  // are most of what full-screen programs send.
+  if (!FMarker && FIntermediates.empty())
+    if (const TEscapeCode code = FinalCodes[std::uint8_t(final)]) return code;
   if (!FIntermediates.empty()) {
     if (FIntermediates == "!" && final == 'p') return ecSoftReset;
     return ecUnknown;  // cursor style (SP q), conformance levels ...
@@ -291,31 +246,6 @@ TEscapeCode TEscapeCodesVT102::DecideCsi(char final, char marker) {
       Parameters.clear();
       return code;
     }
-    case 'A': return ecCursorUp;
-    case 'B':
-    case 'e': return ecCursorDown;
-    case 'C':
-    case 'a': return ecCursorRight;
-    case 'D': return ecCursorLeft;
-    case 'H': return ecCursorHome;
-    case 'f': return ecCursorMove;
-    case 'r': return ecScrollRegion;
-    case 'L': return ecInsertLines;
-    case 'M': return ecDeleteLines;
-    case '@': return ecInsertChars;
-    case 'P': return ecDeleteChars;
-    case 'X': return ecEraseChars;
-    case 'G':
-    case '`': return ecCursorColumn;
-    case 'd': return ecCursorRow;
-    case 'E': return ecCursorNextLine;
-    case 'F': return ecCursorPrevLine;
-    case 'S': return ecScrollUp;
-    case 'T': return ecScrollDown;
-    case 'b': return ecRepeat;
-    case 'I': return ecTabForward;
-    case 'Z': return ecTabBackward;
-    case 'x': return ecRequestParameters;
     case 'g': {
       const TEscapeCode code = head == 0 || head == '0' ? ecClearTab : head == '3' ? ecClearAllTabs : ecUnknown;
       Parameters.clear();
@@ -327,12 +257,6 @@ TEscapeCode TEscapeCodesVT102::DecideCsi(char final, char marker) {
       return code;
     }
     case 'c': return head == 0 || head == '0' ? ecIdentify : ecUnknown;
-    case 'R': return ecReportCursorPos;
-    case 'h': return ecSetMode;
-    case 'l': return ecResetMode;
-    case 'm': return ecAttributes;
-    case 's': return ecSaveCaret;
-    case 'u': return ecRestoreCaret;
     default: return ecUnknown;  // window operations (t), ...
   }
 }
@@ -349,56 +273,17 @@ TEscapeCode TEscapeCodesVT102::DetectString() {
 }
 
 std::string TEscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const TStrings* Params) {
-  const int p1 = GetParam(1, Params), p2 = GetParam(2, Params);
-  switch (int(Code)) {
-    case ecIndex: return Esc("D");
-    case ecNextLine: return Esc("E");
-    case ecReverseIndex: return Esc("M");
-    case ecScrollRegion: {
-      char text[32];
-      std::snprintf(text, sizeof text, "[%d;%dr", p1, p2);
-      return Esc(text);
-    }
-    case ecInsertLines: return Csi(p1, 'L');
-    case ecDeleteLines: return Csi(p1, 'M');
-    case ecInsertChars: return Csi(p1, '@');
-    case ecDeleteChars: return Csi(p1, 'P');
-    case ecEraseChars: return Csi(p1, 'X');
-    case ecEraseLineTo: return Esc("[1K");
-    case ecEraseScreenTo: return Esc("[1J");
-    case ecCursorColumn: return Csi(p1, 'G');
-    case ecCursorRow: return Csi(p1, 'd');
-    case ecCursorNextLine: return Csi(p1, 'E');
-    case ecCursorPrevLine: return Csi(p1, 'F');
-    case ecCharsetG0: return Esc("(") + (Params && !Params->empty() ? std::string((*Params)[0]) : "B");
-    case ecCharsetG1: return Esc(")") + (Params && !Params->empty() ? std::string((*Params)[0]) : "B");
-    case ecKeypadApplication: return Esc("=");
-    case ecKeypadNumeric: return Esc(">");
-    case ecScrollUp: return Csi(p1, 'S');
-    case ecScrollDown: return Csi(p1, 'T');
+  const auto first = [Params](const char* fallback) {
+    return Params && !Params->empty() ? std::string((*Params)[0]) : std::string(fallback);
+  };
+  switch (Code) {
+    case ecCharsetG0: return Esc("(") + first("B");
+    case ecCharsetG1: return Esc(")") + first("B");
     case ecOsc: {
-      const std::string number = Params && !Params->empty() ? std::string((*Params)[0]) : "0";
       const std::string text = Params && Params->size() > 1 ? std::string((*Params)[1]) : "";
-      return Esc("]" + number + ";" + text) + Esc("\\");
+      return Esc("]" + first("0") + ";" + text) + Esc("\\");
     }
-    case ecIdentifySecondary: return Esc("[>c");
-    case ecRequestParameters: return Csi(Params && !Params->empty() ? Params->Number(0, 0) : 0, 'x');
-    case ecRepeat: return Csi(p1, 'b');
-    case ecTabForward: return Csi(p1, 'I');
-    case ecTabBackward: return Csi(p1, 'Z');
-    case ecSoftReset: return Esc("[!p");
-    default: return TEscapeCodesVT100::EscCodeToStr(Code, Params);
+    case ecRequestParameters: return Esc("[" + std::to_string(Params && !Params->empty() ? Params->Number(0, 0) : 0) + "x");
+    default: return EscapeCodeBytes(Code, Params);
   }
-}
-
-const char* ExtendedEscapeCodeName(TEscapeCode code) {
-  static const char* const Names[] = {
-      "ecIndex",        "ecNextLine",      "ecReverseIndex",   "ecScrollRegion",   "ecInsertLines",
-      "ecDeleteLines",  "ecInsertChars",   "ecDeleteChars",    "ecEraseChars",     "ecEraseLineTo",
-      "ecEraseScreenTo", "ecCursorColumn", "ecCursorRow",      "ecCursorNextLine", "ecCursorPrevLine",
-      "ecCharsetG0",    "ecCharsetG1",     "ecKeypadApplication", "ecKeypadNumeric", "ecScrollUp",
-      "ecScrollDown",   "ecOsc",           "ecControlString",  "ecIdentifySecondary", "ecRequestParameters",
-      "ecRepeat",       "ecTabForward",    "ecTabBackward",    "ecSoftReset"};
-  if (code >= EscapeCodeCount && code < ExtendedEscapeCodeCount) return Names[code - EscapeCodeCount];
-  return EscapeCodeName(code);
 }

@@ -10,41 +10,8 @@
 
 #include "CPortEsc.h"
 
-// The kinds it adds, numbered after the 36 of TEscapeCode.
-inline constexpr TEscapeCode ecIndex = TEscapeCode(EscapeCodeCount + 0);         // ESC D
-inline constexpr TEscapeCode ecNextLine = TEscapeCode(EscapeCodeCount + 1);      // ESC E
-inline constexpr TEscapeCode ecReverseIndex = TEscapeCode(EscapeCodeCount + 2);  // ESC M
-inline constexpr TEscapeCode ecScrollRegion = TEscapeCode(EscapeCodeCount + 3);  // CSI t;b r
-inline constexpr TEscapeCode ecInsertLines = TEscapeCode(EscapeCodeCount + 4);   // CSI n L
-inline constexpr TEscapeCode ecDeleteLines = TEscapeCode(EscapeCodeCount + 5);   // CSI n M
-inline constexpr TEscapeCode ecInsertChars = TEscapeCode(EscapeCodeCount + 6);   // CSI n @
-inline constexpr TEscapeCode ecDeleteChars = TEscapeCode(EscapeCodeCount + 7);   // CSI n P
-inline constexpr TEscapeCode ecEraseChars = TEscapeCode(EscapeCodeCount + 8);    // CSI n X
-inline constexpr TEscapeCode ecEraseLineTo = TEscapeCode(EscapeCodeCount + 9);   // CSI 1 K
-inline constexpr TEscapeCode ecEraseScreenTo = TEscapeCode(EscapeCodeCount + 10);  // CSI 1 J
-inline constexpr TEscapeCode ecCursorColumn = TEscapeCode(EscapeCodeCount + 11);   // CSI n G, CSI n `
-inline constexpr TEscapeCode ecCursorRow = TEscapeCode(EscapeCodeCount + 12);      // CSI n d
-inline constexpr TEscapeCode ecCursorNextLine = TEscapeCode(EscapeCodeCount + 13);  // CSI n E
-inline constexpr TEscapeCode ecCursorPrevLine = TEscapeCode(EscapeCodeCount + 14);  // CSI n F
-inline constexpr TEscapeCode ecCharsetG0 = TEscapeCode(EscapeCodeCount + 15);       // ESC ( c; the set in Parameters
-inline constexpr TEscapeCode ecCharsetG1 = TEscapeCode(EscapeCodeCount + 16);       // ESC ) c
-inline constexpr TEscapeCode ecKeypadApplication = TEscapeCode(EscapeCodeCount + 17);  // ESC =
-inline constexpr TEscapeCode ecKeypadNumeric = TEscapeCode(EscapeCodeCount + 18);      // ESC >
-inline constexpr TEscapeCode ecScrollUp = TEscapeCode(EscapeCodeCount + 19);           // CSI n S
-inline constexpr TEscapeCode ecScrollDown = TEscapeCode(EscapeCodeCount + 20);         // CSI n T
-// An operating-system command (ESC ] n ; text BEL or ST): the number and
-// the text in Parameters.
-inline constexpr TEscapeCode ecOsc = TEscapeCode(EscapeCodeCount + 21);
-// A device-control, application, privacy or start-of-string string, taken
-// whole and done nothing with.
-inline constexpr TEscapeCode ecControlString = TEscapeCode(EscapeCodeCount + 22);
-inline constexpr TEscapeCode ecIdentifySecondary = TEscapeCode(EscapeCodeCount + 23);  // CSI > c
-inline constexpr TEscapeCode ecRequestParameters = TEscapeCode(EscapeCodeCount + 24);  // CSI n x (DECREQTPARM)
-inline constexpr TEscapeCode ecRepeat = TEscapeCode(EscapeCodeCount + 25);             // CSI n b
-inline constexpr TEscapeCode ecTabForward = TEscapeCode(EscapeCodeCount + 26);         // CSI n I
-inline constexpr TEscapeCode ecTabBackward = TEscapeCode(EscapeCodeCount + 27);        // CSI n Z
-inline constexpr TEscapeCode ecSoftReset = TEscapeCode(EscapeCodeCount + 28);          // CSI ! p
-inline constexpr int ExtendedEscapeCodeCount = EscapeCodeCount + 29;
+// The kinds it adds follow the 36 of the VT100 parser in TEscapeCode (the
+// list in CPortEscCodes.h).
 
 class TEscapeCodesVT102 final : public TEscapeCodesVT100 {
 public:
@@ -106,6 +73,3 @@ private:
   char FMarker = 0;
   std::string FIntermediates;
 };
-
-// The name of an extended kind ("ecScrollRegion"), or of a specified one.
-const char* ExtendedEscapeCodeName(TEscapeCode code);
