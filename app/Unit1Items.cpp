@@ -38,15 +38,6 @@ std::string Simplified(const std::string& text) {
 
 }  // namespace
 
-const std::vector<std::string>& ChannelRowCaptions() {
-  static const std::vector<std::string> captions = [] {
-    std::vector<std::string> rows;
-    for (const TChannelField& field : ChannelFields()) rows.push_back(field.Caption);
-    return rows;
-  }();
-  return captions;
-}
-
 const std::vector<std::string>& ListItems(const std::string& control) {
   static const std::vector<std::string> Pulses = {"1", "2", "3", "4", "5", "6", "7", "8"};
   static const std::vector<std::string> Events = {"1", "2", "3", "4", "5"};

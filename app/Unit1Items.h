@@ -1,14 +1,12 @@
 // The texts of the main window's controls that are needed without the
 // window: each list's items and each configuration control's caption, as
-// the form shows them. The form is built from these; the command line and
-// the simulator use them to show and check configurations.
+// the form shows them (the channel rows' from ChannelFields()). The form is
+// built from these; the command line and the simulator use them to show
+// and check configurations.
 #pragma once
 
 #include <string>
 #include <vector>
-
-// The captions of the channel rows, top to bottom ("Point Name" ...).
-const std::vector<std::string>& ChannelRowCaptions();
 
 // The items of a list, by the control's form name ("ComboBox_Unit_Ch3");
 // empty for a control that is no list.
