@@ -147,15 +147,8 @@ TEscapeCode TEscapeCodesVT100::DetectCode() {
 TEscapeCode TEscapeCodesVT100::DetectShort() {
   const std::string& s = SequenceText;
   if (s.size() == 1) {
-    switch (s[0]) {
-      case '#':
-      case 'O': return ecNotCompleted;
-      case '7': return ecSaveCaretAndAttr;
-      case '8': return ecRestoreCaretAndAttr;
-      case 'H': return ecSetTab;
-      case 'c': return ecReset;
-      default: return ecUnknown;
-    }
+    static constexpr std::array<TEscapeCode, 256> Codes = FinalCodes(sfEscape, false);
+    return s[0] == '#' || s[0] == 'O' ? ecNotCompleted : Codes[std::uint8_t(s[0])];
   }
   if (s == "#8") return ecTest;
   if (s[0] == 'O') {
@@ -205,8 +198,8 @@ TEscapeCode TEscapeCodesVT100::DetectBracketed() {
 }
 
 TEscapeCode TEscapeCodesVT100::DecideBracketed(char final) {
-  static constexpr std::array<TEscapeCode, 256> FinalCodes = CsiFinalCodes(false);
-  if (const TEscapeCode code = FinalCodes[std::uint8_t(final)]) return code;  // the moves and the rest that need no more
+  static constexpr std::array<TEscapeCode, 256> Codes = FinalCodes(sfControl, false);
+  if (const TEscapeCode code = Codes[std::uint8_t(final)]) return code;  // the moves and the rest that need no more
   const char first = Parameters.empty() ? 0 : Parameters[0][0];
   // J, K, g and n use their parameter up in deciding.
   const auto decided = [this](TEscapeCode code) {

@@ -32,15 +32,19 @@ constexpr int EscapeCodeCount = ecTest + 1;
 constexpr int ExtendedEscapeCodeCount = 0 COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE);
 #undef COMPORT_ESCAPE_CODE
 
-// The kind each final byte of a control sequence means whatever the
-// parameters (ecUnknown: none), for the VT100 parser or, extended, the
-// VT102 parser. Two kinds claiming one byte do not compile.
-constexpr std::array<TEscapeCode, 256> CsiFinalCodes(bool extended) {
+// The kind each final byte means whatever the parameters (ecUnknown:
+// none), from the list: of a control sequence (ESC [ ... final), or of an
+// escape sequence of that byte alone (ESC final: the kinds the list sends
+// as one byte), for the VT100 parser or, extended, the VT102 parser. Two
+// kinds claiming one byte do not compile.
+enum TSequenceForm { sfControl, sfEscape };
+constexpr std::array<TEscapeCode, 256> FinalCodes(TSequenceForm form, bool extended) {
   struct TEntry {
     TEscapeCode Code;
+    const char* Bytes;
     char Final, Other;
   };
-#define COMPORT_ESCAPE_CODE(code, bytes, final, other) {code, final, other},
+#define COMPORT_ESCAPE_CODE(code, bytes, final, other) {code, bytes, final, other},
   constexpr TEntry entries[] = {COMPORT_ESCAPE_CODES(COMPORT_ESCAPE_CODE)};
 #undef COMPORT_ESCAPE_CODE
   std::array<TEscapeCode, 256> codes{};
@@ -50,6 +54,10 @@ constexpr std::array<TEscapeCode, 256> CsiFinalCodes(bool extended) {
   };
   for (const TEntry& e : entries) {
     if (!extended && e.Code >= EscapeCodeCount) continue;
+    if (form == sfEscape) {
+      if (e.Bytes[0] && !e.Bytes[1]) claim(e.Bytes[0], e.Code);
+      continue;
+    }
     if (e.Final) claim(e.Final, e.Code);
     if (extended && e.Other) claim(e.Other, e.Code);
   }

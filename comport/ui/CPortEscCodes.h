@@ -3,11 +3,13 @@
 // and %2 stand for the first two parameters as GetParam reads them), and
 // the final byte of a control sequence (ESC [ ... final) that means it
 // whatever its parameters, with a second such byte that only the VT102
-// parser takes (0: none, the kind is decided otherwise).
+// parser takes (0: none, the kind is decided otherwise). A kind sent as
+// one byte after ESC is what that byte means after ESC.
 //
 // The 36 kinds the VT52 and VT100 parsers share come first, in their fixed
 // order; the VT102 parser's own follow. A new kind is a line here, and a
-// case where the parser decides it when no final byte alone does.
+// case in the parser only where parameters, a marker or a longer form
+// decide it; the VT52 parser keeps its own bytes.
 #pragma once
 
 // X(kind, bytes sent, final byte, VT102's other final byte)

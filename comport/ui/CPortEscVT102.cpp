@@ -151,19 +151,8 @@ TEscapeCode TEscapeCodesVT102::DetectEscape() {
   Parameters.clear();
   const std::string& s = SequenceText;
   if (s.size() == 1) {
-    switch (s[0]) {
-      case 'D': return ecIndex;
-      case 'E': return ecNextLine;
-      case 'M': return ecReverseIndex;
-      case '=': return ecKeypadApplication;
-      case '>': return ecKeypadNumeric;
-      case '7': return ecSaveCaretAndAttr;
-      case '8': return ecRestoreCaretAndAttr;
-      case 'H': return ecSetTab;
-      case 'c': return ecReset;
-      case 'Z': return ecIdentify;
-      default: return ecUnknown;
-    }
+    static constexpr std::array<TEscapeCode, 256> Codes = FinalCodes(sfEscape, true);
+    return s[0] == 'Z' ? ecIdentify : Codes[std::uint8_t(s[0])];  // ESC Z (DECID) asks as ESC [ c does
   }
   if (s.size() == 2) {
     switch (s[0]) {
@@ -203,12 +192,12 @@ TEscapeCode TEscapeCodesVT102::DetectCsi() {
 }
 
 TEscapeCode TEscapeCodesVT102::DecideCsi(char final, char marker) {
-  static constexpr std::array<TEscapeCode, 256> FinalCodes = CsiFinalCodes(true);
+  static constexpr std::array<TEscapeCode, 256> Codes = FinalCodes(sfControl, true);
   FMarker = marker >= '<' && marker <= '?' ? marker : 0;
   // The moves, attributes and the rest that need no more come first: they
   // are most of what full-screen programs send.
   if (!FMarker && FIntermediates.empty())
-    if (const TEscapeCode code = FinalCodes[std::uint8_t(final)]) return code;
+    if (const TEscapeCode code = Codes[std::uint8_t(final)]) return code;
   if (!FIntermediates.empty()) {
     if (FIntermediates == "!" && final == 'p') return ecSoftReset;
     return ecUnknown;  // cursor style (SP q), conformance levels ...
