@@ -35,7 +35,8 @@ std::vector<TConfigLine> MakeLayout() {
       {"Edit_Mac6", ckText},
   };
   layout.insert(layout.end(), std::begin(Rest), std::end(Rest));
-  static_assert(std::size(Rest) == 22);  // see ConfigOptionalFrom
+  // AUX and SYSTEM (12 lines, which ConfigOptionalFrom counts), then the addresses (10).
+  static_assert(std::size(Rest) == 22);
   return layout;
 }
 

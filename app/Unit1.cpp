@@ -98,6 +98,8 @@ TForm1::TForm1(QWidget* owner)
     Edit_Offset_Ch[n] = Lookup<TEdit>(this, "Edit_Offset_Ch", d);
     Edit_Curr_Max_Ch[n] = Lookup<TEdit>(this, "Edit_Curr_Max_Ch", d);
     Edit_Curr_Min_Ch[n] = Lookup<TEdit>(this, "Edit_Curr_Min_Ch", d);
+    for (const TChannelField& field : ChannelFields())
+      ChannelColumns[std::size_t(n)][std::size_t(&field - ChannelFields().data())] = Lookup<QWidget>(this, field.Control, d);
     ComboBox_Used_Ch[n]->setCurrentIndex(0);
     ComboBox_VChk_Ch[n]->setCurrentIndex(0);
     ComboBox_Relay_Ch[n]->setCurrentIndex(0);
@@ -551,10 +553,6 @@ void TForm1::Timer2Timer(QObject*) {
 }
 
 // ------------------------------------------------------------ records
-
-QWidget* TForm1::ChannelControl(const TChannelField& field, int c) const {
-  return Lookup<QWidget>(this, field.Control, c + 1);
-}
 
 TChannelControls TForm1::ChannelControls(int c) const {
   TChannelControls v;

@@ -196,7 +196,11 @@ private:
   bool StartTransaction(const std::string& command, TTransCode code);
   void ShowChannel(int c, const TChannelControls& values);
   TChannelControls ChannelControls(int c) const;
-  QWidget* ChannelControl(const TChannelField& field, int c) const;
+  // The control of a field in channel c (0 to 3), found once at creation.
+  QWidget* ChannelControl(const TChannelField& field, int c) const {
+    return ChannelColumns[std::size_t(c)][std::size_t(&field - ChannelFields().data())];
+  }
+  std::array<std::array<QWidget*, ChannelFieldCount>, 4> ChannelColumns{};
   void ShowNetAddress();
   void ShowMacAddress();
   void SendRecord(const std::uint8_t* bytes, std::size_t size);

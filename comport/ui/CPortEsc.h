@@ -153,7 +153,9 @@ public:
   std::size_t ScanParameters(const char* text, std::size_t count) {
     clear();
     const std::size_t end = std::min<std::size_t>(count, ShortText);
-    std::uint32_t pieces = 0, start = 0;  // (kept here, not in the members, while the loop runs)
+    // Counted in locals and stored once: text may alias the members, which
+    // would otherwise go back to memory with every piece.
+    std::uint32_t pieces = 0, start = 0;
     unsigned value = 0;
     bool number = true;
     std::size_t i = 0;
