@@ -39,8 +39,9 @@ constexpr std::size_t CommandRecordSize(TModuleCommand command) {
 
 // The address frames. One is sent as FrameStart, its length, its kind,
 // the record and the low 8 bits of the record's sum (AddressFrame); one is
-// asked for with FrameReply and its kind, and the module answers
-// FrameReply, the kind and the length, then the record's first
+// asked for with FrameReply and its kind, and the module answers three
+// bytes of its own (they are not read: FrameReply, the kind and the length,
+// or the set frame's header, or anything else), then the record's first
 // AddressAnswerRecord(kind) bytes.
 constexpr std::uint8_t FrameStart = 0x02;
 constexpr std::uint8_t FrameReply = 0x06;

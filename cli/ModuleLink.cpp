@@ -52,24 +52,6 @@ void CheckImageMarkers(const std::string& answer) {
   }
 }
 
-// An address answer: three header bytes that name the request's command and
-// the record's length (the module puts them as 06 CMD LEN; 02 LEN CMD, the
-// frame the program sends, is taken too), then the record, whose end marker
-// is at marker. Stray bytes of the right count are no address.
-void CheckAddressAnswer(const std::string& answer, std::uint8_t command, std::size_t length, std::size_t marker,
-                        const char* what) {
-  const auto b = [&](std::size_t i) { return std::uint8_t(answer[i]); };
-  const bool header = (b(0) == FrameReply && b(1) == command && b(2) == length) ||
-                      (b(0) == FrameStart && b(1) == length && b(2) == command);
-  std::string why;
-  if (!header)
-    why = "its header is " + HexByte(b(0)) + " " + HexByte(b(1)) + " " + HexByte(b(2)) + ", not " + HexByte(FrameReply) + " " + HexByte(command) +
-          " " + HexByte(std::uint8_t(length));
-  else if (b(3 + marker) != RecordEndMarker)
-    why = "the record has no end marker (byte " + std::to_string(3 + marker) + " is " + HexByte(b(3 + marker)) + ")";
-  if (!why.empty()) throw EBatch(bsModule, std::string("the answer to the ") + what + " is no address: " + why);
-}
-
 // Rounded up: a wait with any time left asks for at least a millisecond.
 int MsUntil(steady_clock::time_point t) {
   return int(std::max<long long>(0, ceil<milliseconds>(t - steady_clock::now()).count()));
@@ -203,23 +185,24 @@ TModuleImage TModuleLink::LoadAll() {
   return image;
 }
 
-// An address asked for by its kind: the record's bytes, checked.
-std::string TModuleLink::LoadAddress(std::uint8_t kind, std::size_t marker, const char* name) {
+// An address asked for by its kind: the record's bytes. The answer's first
+// bytes and what the record holds are the module's own: an answer is taken
+// by its length, which must be exact.
+std::string TModuleLink::LoadAddress(std::uint8_t kind, const char* name) {
   const std::string what = std::string(name) + " address request (" + HexByte(FrameReply) + " " + HexByte(kind) + ")";
   const std::string answer = Exchange(AddressRequest(kind), AddressAnswerSize(kind), true, what.c_str());
-  CheckAddressAnswer(answer, kind, AddressAnswerRecord(kind), marker, what.c_str());
   return answer.substr(AddressAnswerHeader, AddressAnswerRecord(kind));
 }
 
 TNetRecord TModuleLink::LoadNet() {
-  const std::string bytes = LoadAddress(FrameNetAddress, NetMarkerOffset, "network");
+  const std::string bytes = LoadAddress(FrameNetAddress, "network");
   TNetRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const std::string bytes = LoadAddress(FrameMacAddress, MacMarkerOffset, "MAC");
+  const std::string bytes = LoadAddress(FrameMacAddress, "MAC");
   TMacRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;

@@ -5,9 +5,10 @@
 //    adapter holds bytes back, so stray bytes (a late acknowledgement, a
 //    longer answer than the protocol's) are discarded instead of taken as
 //    the next answer;
-//  - an answer whose length the protocol fixes and that has another, or
-//    whose frame does not fit (the address answers' header, each record's
-//    end marker), is an error, never data;
+//  - an answer whose length the protocol fixes and that has another, or a
+//    load image without its records' end markers, is an error, never data;
+//    what the protocol leaves to the module (the first three bytes of an
+//    address answer, what its records hold) is taken as it comes;
 //  - a module that acknowledges records late or needs a moment after one
 //    gets the window's pacing (a command every 500 ms) and one more try;
 //    one that answers at once goes at the speed of the line.
@@ -81,7 +82,7 @@ public:
   bool Paced() const { return FPaced; }
 
 private:
-  std::string LoadAddress(std::uint8_t kind, std::size_t marker, const char* name);
+  std::string LoadAddress(std::uint8_t kind, const char* name);
   using TClock = std::chrono::steady_clock;
   // Writes command and returns its answer: at least one byte, or exactly
   // want bytes when exact.

@@ -195,15 +195,37 @@ TEST_F(BatchTest, StrayBytesAreNeverTakenForAnAnswer) {
     EXPECT_NE(Err.str().find("Load Error: the module answered more than 464 (474) bytes"), std::string::npos) << Err.str();
     EXPECT_FALSE(fs::exists(File("trail.dat")));
   }
-  // Ten bytes that are no MAC answer are refused by their frame.
+}
+
+// The first three bytes of an address answer and what its records hold are
+// the module's business: whatever they are, the module is read, written
+// with its addresses and compared. Only the length is the protocol's.
+TEST_F(BatchTest, AddressAnswersAreTakenByTheirLengthAlone) {
+  const std::string base = Base();
+  Edit(base, File("addressed.dat"), {{92, "41"}, {98, "EF"}});  // IP 4, MAC A6
+  for (const char* header : {"reply", "frame", "random"}) {
+    TSimulator sim({"--addr-header", header});
+    ASSERT_EQ(Run({"--port", sim.Path, "--read", File("read.dat")}), bsSuccess) << header << Err.str();
+    EXPECT_EQ(Slurp(File("read.dat")), Slurp(base)) << header;
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("addressed.dat"), "--with-address"}), bsSuccess) << header << Err.str();
+    EXPECT_NE(Out.str().find("wrote " + File("addressed.dat") + " and verified it"), std::string::npos) << header << Out.str();
+    EXPECT_EQ(Run({"--port", sim.Path, "--compare", File("addressed.dat")}), bsSuccess) << header << Out.str();
+    EXPECT_NE(Out.str().find(" MAC 00:1A:2B:3C:4D:EF]: the module equals "), std::string::npos) << header << Out.str();
+  }
+  // A module whose addresses were never set holds no end marker there.
   {
-    TSimulator sim({"--stray-mac"});
-    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("stray.dat")}), bsModule);
-    EXPECT_NE(Err.str().find(sim.Path + " [SN 20261208]: error: the answer to the MAC address request (06 91) is no address: its header is 06 06 06, "
-                             "not 06 91 07\n"),
+    TSimulator sim({"--never-set", "--addr-header", "random"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--compare", base}), bsSuccess) << Err.str() << Out.str();
+  }
+  // An answer longer than its length is refused, and nothing is saved.
+  {
+    TSimulator sim({"--long-mac", "3"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("long.dat")}), bsModule);
+    EXPECT_NE(Err.str().find(sim.Path + " [SN 20261208]: error: the module answered the MAC address request (06 91) with more "
+                             "than 10 (13) bytes\n"),
               std::string::npos)
         << Err.str();
-    EXPECT_FALSE(fs::exists(File("stray.dat")));
+    EXPECT_FALSE(fs::exists(File("long.dat")));
   }
 }
 

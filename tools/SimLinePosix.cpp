@@ -1,5 +1,6 @@
 #include "SimLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,10 +32,16 @@ public:
   }
 
   int ReadByte(int timeoutMs) override {
+    // A signal (SIGUSR1 asking for the state) does not cut a wait short:
+    // a record being read would lose its byte.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd p{Fd, POLLIN, 0};
-    const int n = poll(&p, 1, timeoutMs);
+    int n;
+    while ((n = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR)
+      timeoutMs = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 deadline - std::chrono::steady_clock::now()).count()));
     if (n == 0) return -1;
-    if (n < 0) return errno == EINTR ? -1 : -2;
+    if (n < 0) return -2;
     unsigned char b;
     const ssize_t r = read(Fd, &b, 1);
     if (r == 1) return b;

@@ -48,7 +48,19 @@ const char* const Usage =
     "  --busy MS         ignore commands that come within MS ms of a record\n"
     "  --round           keep the channels' values rounded to one decimal\n"
     "  --forget          acknowledge every record and keep none\n"
-    "  --stray-mac       answer the MAC address request with 10 stray bytes\n"
+    "  --long-mac N      answer the MAC address request with N bytes more than 10\n"
+    "  --addr-header H   the first three bytes of an address answer: reply\n"
+    "                    (06, the command, the record's length: the default),\n"
+    "                    frame (02, the set frame's length, the command) or\n"
+    "                    random (three random bytes)\n"
+    "  --never-set       the address records hold neither the end marker nor\n"
+    "                    the 7s that Set puts there\n"
+    "  --noise P         flip one random bit of each byte sent or received with\n"
+    "                    probability P (0 to 1), as a noisy line does\n"
+    "  --seed N          start the noise and the random bytes from N, to repeat\n"
+    "                    a run (the seed used is logged)\n"
+    "  --state FILE      on SIGUSR1, write what the module holds to FILE: the\n"
+    "                    load image, the network and the MAC record (497 bytes)\n"
     "  --trail N         send N stray bytes 10 ms after the load answer, as an\n"
     "                    adapter's latency timer delivers a long answer's end\n"
     "  --millivolt       the temperature input is of the 10 mV/degree kind\n"
@@ -58,12 +70,24 @@ const char* const Usage =
     "  --help            show this text\n"
     "  --version         show the version\n";
 
+enum TAddressHeader { ahReply, ahFrame, ahRandom };
+
 struct TOptions {
-  std::string Device, Link, Config, Serial;
+  std::string Device, Link, Config, Serial, State;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
-       Forget = false, StrayMac = false;
-  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0;
+       Forget = false, NeverSet = false;
+  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0;
+  TAddressHeader AddressHeader = ahReply;
+  double Noise = 0;
+  unsigned Seed = 0;
+  bool SeedGiven = false;
 };
+
+#ifndef _WIN32
+// SIGUSR1 asks for the module's state (--state); the loop writes it.
+volatile std::sig_atomic_t StateAsked = 0;
+extern "C" void OnStateAsked(int) { StateAsked = 1; }
+#endif
 
 bool Quiet = false;
 
@@ -130,14 +154,16 @@ TModuleImage DefaultModule() {
 
 class TSimulator {
 public:
-  TSimulator(TSimLine& line, TModuleImage module, const TOptions& options) : Line(line), Module(module), Options(options) {}
+  TSimulator(TSimLine& line, TModuleImage module, const TOptions& options)
+      : Line(line), Module(module), Options(options), Random(options.Seed), Noise(options.Seed ^ 0x9E3779B9u) {}
 
   int Run() {
     int commands = 0;
     for (;;) {
       // Waits in slices: a signal that came just before the wait (a checking
       // build may hold it back until the wait ends) is acted on within one.
-      int c = ReadByte(1000);
+      int c = ReadByte(100);
+      WriteStateIfAsked();
       if (c == -2) return 0;  // the line has gone
       if (c < 0) continue;
       if (Options.ExitAfter >= 0 && commands >= Options.ExitAfter) {
@@ -155,7 +181,34 @@ public:
 
 private:
   // A byte within timeoutMs; -1 on time-out, -2 when the line is gone.
-  int ReadByte(int timeoutMs) { return Line.ReadByte(timeoutMs); }
+  int ReadByte(int timeoutMs) {
+    const int c = Line.ReadByte(timeoutMs);
+    return c < 0 ? c : Noisy(std::uint8_t(c));
+  }
+
+  // With --noise, one random bit of the byte flipped now and then.
+  std::uint8_t Noisy(std::uint8_t byte) {
+    if (Options.Noise <= 0) return byte;
+    if (std::uniform_real_distribution<double>(0, 1)(Noise) >= Options.Noise) return byte;
+    ++Flipped;
+    return std::uint8_t(byte ^ (1u << std::uniform_int_distribution<int>(0, 7)(Noise)));
+  }
+
+  void WriteStateIfAsked() {
+#ifndef _WIN32
+    if (!StateAsked) return;
+    StateAsked = 0;
+    // Written beside the file and renamed, so a reader never sees half of it.
+    const std::string temporary = Options.State + ".part";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool written = f && std::fwrite(Module.Image.data(), 1, Module.Image.size(), f) == Module.Image.size() &&
+                   std::fwrite(Module.Net.data(), 1, Module.Net.size(), f) == Module.Net.size() &&
+                   std::fwrite(Module.Mac.data(), 1, Module.Mac.size(), f) == Module.Mac.size();
+    if (f && std::fclose(f) != 0) written = false;
+    if (!written || std::rename(temporary.c_str(), Options.State.c_str()) != 0)
+      std::fprintf(stderr, "hrvx3300-sim: %s: %s\n", Options.State.c_str(), std::strerror(errno));
+#endif
+  }
 
   // The next count bytes, each within a second of the one before.
   bool ReadBytes(std::size_t count, std::string& bytes) {
@@ -185,7 +238,9 @@ private:
     }
     if (Options.Slow) std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Pace(out.size());
-    Log("->", out, what);
+    const int before = Flipped;
+    for (char& c : out) c = char(Noisy(std::uint8_t(c)));
+    Log("->", out, Flipped > before ? (std::string(what) + ", " + std::to_string(Flipped - before) + " flipped").c_str() : what);
     Line.Write(out);
   }
 
@@ -240,6 +295,21 @@ private:
     }
   }
 
+  // The answer to an address request: three bytes of the module's own
+  // choosing, then the record's first bytes.
+  std::string AddressAnswer(std::uint8_t kind, const std::uint8_t* record) {
+    const std::size_t size = AddressAnswerRecord(kind);
+    std::string header;
+    switch (Options.AddressHeader) {
+      case ahReply: header = {char(FrameReply), char(kind), char(size)}; break;
+      case ahFrame: header = {char(FrameStart), char(kind == FrameNetAddress ? 24 : 9), char(kind)}; break;
+      case ahRandom:
+        for (int i = 0; i < 3; ++i) header += char(std::uniform_int_distribution<int>(0, 255)(Random));
+        break;
+    }
+    return header + std::string(reinterpret_cast<const char*>(record), size);
+  }
+
   void Handle(std::uint8_t command) {
     Log("<-", std::string(1, char(command)), "command");
     std::string bytes;
@@ -284,16 +354,11 @@ private:
       }
       case FrameReply: {
         const int kind = ReadByte(1000);
-        const auto answer = [](std::uint8_t kind, const std::uint8_t* record) {
-          const std::size_t size = AddressAnswerRecord(kind);
-          return std::string{char(FrameReply), char(kind), char(size)} + std::string(reinterpret_cast<const char*>(record), size);
-        };
         if (kind == FrameNetAddress)
-          Answer(answer(FrameNetAddress, Module.Net.data()), "network address");
-        else if (kind == FrameMacAddress && Options.StrayMac)
-          Answer(std::string(AddressAnswerSize(FrameMacAddress), char(FrameReply)), "stray bytes");
+          Answer(AddressAnswer(FrameNetAddress, Module.Net.data()), "network address");
         else if (kind == FrameMacAddress)
-          Answer(answer(FrameMacAddress, Module.Mac.data()), "MAC address");
+          Answer(AddressAnswer(FrameMacAddress, Module.Mac.data()) + std::string(std::size_t(Options.LongMac), char(ModuleAck)),
+                 "MAC address");
         break;
       }
       default: std::fprintf(stderr, "   unknown command ignored\n"); break;
@@ -304,7 +369,9 @@ private:
   TSimLine& Line;
   TModuleImage Module;
   TOptions Options;
-  std::mt19937 Random{12345};
+  std::mt19937 Random;  // garbage and random headers
+  std::mt19937 Noise;   // the line's flipped bits
+  int Flipped = 0;
   Clock::time_point LastRecord{};
 };
 
@@ -320,6 +387,18 @@ int Number(const std::string& option, const std::string& text) {
     std::exit(2);
   }
   return int(value);
+}
+
+// A probability from 0 to 1, or the program ends with a usage error.
+double Probability(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno != 0 || !(value >= 0 && value <= 1)) {
+    std::fprintf(stderr, "hrvx3300-sim: %s takes a probability from 0 to 1, not \"%s\"\n%s", option.c_str(), text.c_str(), Usage);
+    std::exit(2);
+  }
+  return value;
 }
 
 // Ended by a signal (Ctrl-C, kill, a closed terminal), the simulator takes
@@ -375,7 +454,22 @@ int main(int argc, char** argv) {
     else if (a == "--busy") o.BusyMs = Number(a, value());
     else if (a == "--round") o.Round = true;
     else if (a == "--forget") o.Forget = true;
-    else if (a == "--stray-mac") o.StrayMac = true;
+    else if (a == "--long-mac") o.LongMac = Number(a, value());
+    else if (a == "--never-set") o.NeverSet = true;
+    else if (a == "--addr-header") {
+      const std::string h = value();
+      if (h == "reply") o.AddressHeader = ahReply;
+      else if (h == "frame") o.AddressHeader = ahFrame;
+      else if (h == "random") o.AddressHeader = ahRandom;
+      else {
+        std::fprintf(stderr, "hrvx3300-sim: --addr-header takes reply, frame or random, not \"%s\"\n%s", h.c_str(), Usage);
+        return 2;
+      }
+    } else if (a == "--noise") o.Noise = Probability(a, value());
+    else if (a == "--seed") {
+      o.Seed = unsigned(Number(a, value()));
+      o.SeedGiven = true;
+    } else if (a == "--state") o.State = value();
     else if (a == "--trail") o.Trail = Number(a, value());
     else if (a == "--millivolt") o.Millivolt = true;
     else if (a == "--serial") o.Serial = value();
@@ -386,6 +480,21 @@ int main(int argc, char** argv) {
     }
   }
   Quiet = o.Quiet;
+  if (!o.SeedGiven) o.Seed = std::random_device{}();
+  if (o.Noise > 0 || o.AddressHeader == ahRandom || o.Garbage) std::fprintf(stderr, "seed %u\n", o.Seed);
+#ifdef _WIN32
+  if (!o.State.empty()) {
+    std::fprintf(stderr, "hrvx3300-sim: --state needs SIGUSR1, which Windows has not\n");
+    return 2;
+  }
+#else
+  if (!o.State.empty()) {
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = OnStateAsked;  // no SA_RESTART: the wait for a byte ends
+    sigaction(SIGUSR1, &sa, nullptr);
+  }
+#endif
 
   TModuleImage module = DefaultModule();
   if (!o.Config.empty()) {
@@ -404,6 +513,11 @@ int main(int argc, char** argv) {
   if (o.Millivolt) {
     const float millivolt = 0.0f;  // the AUX record's temperature input kind
     std::memcpy(module.Image.data() + LoadAuxOffset + 28, &millivolt, sizeof millivolt);
+  }
+  if (o.NeverSet) {
+    module.Net[NetMarkerOffset] = 0;
+    std::fill_n(module.Net.begin() + 8, 4, 0);
+    module.Mac[MacMarkerOffset] = 0;
   }
   if (!o.Serial.empty()) {
     std::fill_n(module.Image.begin() + LoadSystemOffset, TextFieldSize, 0);
