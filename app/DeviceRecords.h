@@ -35,6 +35,8 @@ constexpr int TextFieldSize = 10;
 constexpr int LoadSystemOffset = 0;
 constexpr int LoadChannelOffset = 36;
 constexpr int LoadAuxOffset = 420;
+// The image's bytes the records fill; the last four may hold anything.
+constexpr int LoadImageUsedSize = LoadAuxOffset + int(std::tuple_size_v<TAuxRecord>);
 constexpr int ChannelRecordSize = int(std::tuple_size_v<TChannelRecord>);
 // Where the image holds the record of channel index (0 to 3).
 constexpr int LoadChannelOffsetOf(int index) { return LoadChannelOffset + ChannelRecordSize * index; }

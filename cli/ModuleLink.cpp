@@ -1,11 +1,14 @@
 #include "ModuleLink.h"
 
 #include "CPortTexts.h"
+#include "ConfirmedAnswer.h"
 #include "Protocol.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,7 +35,7 @@ std::string HexByte(std::uint8_t b) {
 }
 
 // The end marker every settings record of the load image carries.
-void CheckImageMarkers(const std::string& answer) {
+void CheckImageMarkers(const TLoadImage& image) {
   struct TMarker {
     const char* Record;
     int At;
@@ -44,7 +47,7 @@ void CheckImageMarkers(const std::string& answer) {
                              {"CH4", LoadChannelOffsetOf(3) + ChannelMarkerOffset},
                              {"AUX", LoadAuxOffset + AuxMarkerOffset}};
   for (const TMarker& m : markers) {
-    const std::uint8_t b = std::uint8_t(answer[std::size_t(m.At)]);
+    const std::uint8_t b = image[std::size_t(m.At)];
     if (b != RecordEndMarker)
       throw EBatch(bsModule, std::string("Load Error: the answer is no load image: its ") + m.Record +
                                  " record has no end marker (byte " + std::to_string(m.At) + " is " + HexByte(b) +
@@ -110,24 +113,39 @@ std::string TModuleLink::ReadSome(std::size_t most, int waitMs) {
 }
 
 void TModuleLink::Settle() {
+  // The answer just taken was followed by quiet: a look at what came since
+  // is enough.
+  bool quiet = std::exchange(FQuietAfterAnswer, false);
   if (FPaced && FRecordSent) {
     const auto until = FLastRecord + milliseconds(PacingMs);
     while (steady_clock::now() < until) {
       CheckInterrupted();
       const std::string late = ReadSome(4096, std::min(SliceMs, MsUntil(until)));
-      if (!late.empty() && FOptions.Log) FOptions.Log("<-", late, "late answer, discarded");
+      if (late.empty()) continue;
+      quiet = false;
+      if (FOptions.Log) FOptions.Log("<-", late, "late answer, discarded");
     }
   }
+  // After a command without an answer, an answer may still be on its way:
+  // it is waited out, not taken for the next one's.
+  const int quietMs = std::exchange(FAnswerMayCome, false) ? std::max(FQuietMs, FOptions.AnswerMs) : FQuietMs;
+  int waitMs = quiet && quietMs == FQuietMs ? 1 : quietMs;
   const auto limit = steady_clock::now() + milliseconds(NoiseLimitMs);
   for (;;) {
     CheckInterrupted();
-    const std::string stray = ReadSome(4096, FQuietMs);
-    if (stray.empty()) return;
+    const std::string stray = ReadSome(4096, std::min(SliceMs, waitMs));
+    if (stray.empty()) {
+      waitMs -= std::min(SliceMs, waitMs);
+      if (waitMs <= 0) return;
+      continue;
+    }
     if (FOptions.Log) FOptions.Log("<-", stray, "stray bytes, discarded");
+    if (quietMs > FQuietMs) FCameLate = true;
     // Bytes after a record: the module acknowledges records late.
     if (FRecordSent) FPaced = true;
     if (steady_clock::now() > limit)
       throw EBatch(bsPort, "the line never went quiet: bytes kept coming for " + std::to_string(NoiseLimitMs / 1000) + " s");
+    waitMs = quietMs;
   }
 }
 
@@ -142,35 +160,93 @@ std::string TModuleLink::Await(std::size_t want, bool exact) {
     answer += ReadSome(want - answer.size(), std::min(SliceMs, left));
   }
   // An answer of fixed length must end there.
-  if (exact && answer.size() == want) answer += ReadSome(4096, FQuietMs);
+  if (exact && answer.size() == want) {
+    const std::string more = ReadSome(4096, FQuietMs);
+    FQuietAfterAnswer = more.empty();
+    answer += more;
+  }
   return answer;
 }
 
-std::string TModuleLink::Exchange(const std::string& command, std::size_t want, bool exact, const char* what) {
-  for (int attempt = 0;; ++attempt) {
-    Settle();
-    Write(command, what);
-    const std::string answer = Await(want, exact);
-    if (!answer.empty() && FOptions.Log) FOptions.Log("<-", answer, "answer");
-    if (exact ? answer.size() == want : !answer.empty()) return answer;
-    // A module that acknowledges records late or needs a moment after one
-    // gets the window's pacing, and the command once more.
-    if (attempt == 0 && FRecordSent && !FPaced) {
-      FPaced = true;
+std::string TModuleLink::Ask(const std::string& command, std::size_t want, bool exact, const char* what) {
+  Settle();
+  Write(command, what);
+  const std::string answer = Await(want, exact);
+  if (!answer.empty() && FOptions.Log) FOptions.Log("<-", answer, "answer");
+  if (answer.empty()) {
+    FAnswerMayCome = true;
+    // A module that needs a moment after a record gets the window's pacing.
+    if (FRecordSent) FPaced = true;
+  }
+  return answer;
+}
+
+EBatch TModuleLink::NotReady(const char* what) {
+  return EBatch(bsPort, "Not Ready: no answer to the " + std::string(what) + " within " + std::to_string(FOptions.AnswerMs) +
+                            " ms" + (FCameLate ? " (bytes came later: a slow module or link needs a longer --timeout)" : ""));
+}
+
+void TModuleLink::GoAhead(const std::string& command, const char* what) {
+  // No answer may be a command the line garbled, or a module that needs a
+  // moment after a record: it is asked once more.
+  FCameLate = false;
+  for (int attempt = 0; attempt < 2; ++attempt)
+    if (!Ask(command, 1, false, what).empty()) return;
+  throw NotReady(what);
+}
+
+std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
+                                       const char* what, const char* plural, const char* kind) {
+  FCameLate = false;
+  std::vector<std::string> answers;  // their bytes from..to, of those of the right length
+  std::vector<std::size_t> lengths;  // of the others
+  int asked = 0, unanswered = 0;
+  while (asked < MostAnswers) {
+    ++asked;
+    const std::string answer = Ask(command, want, true, what);
+    if (answer.empty()) {
+      // Twice no answer in a row is a module that does not answer (or a
+      // line that has gone quiet), not a garbled answer.
+      if (++unanswered < 2) continue;
+      if (answers.empty() && lengths.empty()) throw NotReady(what);
+      throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), plural) + "; then the module did not answer");
+    }
+    unanswered = 0;
+    if (answer.size() != want) {
+      // The same wrong length twice is the module's answer, not the line's.
+      if (std::find(lengths.begin(), lengths.end(), answer.size()) != lengths.end()) throw WrongLength(command, what, answer.size(), want);
+      lengths.push_back(answer.size());
       continue;
     }
-    if (answer.empty())
-      throw EBatch(bsPort, "Not Ready: no answer to the " + std::string(what) + " within " +
-                               std::to_string(FOptions.AnswerMs) + " ms");
-    const std::string got = answer.size() < want ? std::to_string(answer.size()) + " of " + std::to_string(want)
-                                                 : "more than " + std::to_string(want) + " (" + std::to_string(answer.size()) + ")";
-    if (command == CommandBytes(mcLoad)) throw EBatch(bsModule, "Load Error: the module answered " + got + " bytes");
-    throw EBatch(bsModule, "the module answered the " + std::string(what) + " with " + got + " bytes");
+    answers.push_back(answer.substr(from, to - from));
+    std::string confirmed;
+    if (ConfirmAnswers(answers, confirmed)) {
+      // A clean line confirms with two answers; the rest was asked again.
+      if (asked > 2) CountAskedAgain(kind, asked - 2);
+      return confirmed;
+    }
   }
+  throw EBatch(bsPort, UnconfirmedText(asked, plural));
+}
+
+EBatch TModuleLink::WrongLength(const std::string& command, const char* what, std::size_t got, std::size_t want) {
+  const std::string count = got < want ? std::to_string(got) + " of " + std::to_string(want)
+                                       : "more than " + std::to_string(want) + " (" + std::to_string(got) + ")";
+  if (command == CommandBytes(mcLoad)) return EBatch(bsModule, "Load Error: the module answered " + count + " bytes");
+  return EBatch(bsModule, "the module answered the " + std::string(what) + " with " + count + " bytes");
+}
+
+void TModuleLink::CountAskedAgain(const std::string& kind, int answers) {
+  for (auto& [name, count] : FAskedAgain)
+    if (name == kind) {
+      count += answers;
+      return;
+    }
+  FAskedAgain.emplace_back(kind, answers);
 }
 
 void TModuleLink::Send(TModuleCommand command, const std::uint8_t* record, std::size_t size, const char* what) {
-  Exchange(CommandBytes(command), 1, false, what);  // any answer is the go-ahead
+  GoAhead(CommandBytes(command), what);  // any answer is the go-ahead
   Write(std::string(reinterpret_cast<const char*>(record), size), "record");
   FRecordSent = true;
   FLastRecord = steady_clock::now();
@@ -179,30 +255,32 @@ void TModuleLink::Send(TModuleCommand command, const std::uint8_t* record, std::
 TModuleImage TModuleLink::LoadAll() {
   TModuleImage image;
   const std::string what = "load command (" + HexByte(mcLoad) + ")";
-  const std::string answer = Exchange(CommandBytes(mcLoad), image.Image.size(), true, what.c_str());
-  CheckImageMarkers(answer);
-  std::copy(answer.begin(), answer.end(), image.Image.begin());
+  const std::string bytes = ConfirmedRead(CommandBytes(mcLoad), image.Image.size(), 0, LoadImageUsedSize, what.c_str(),
+                                          "load images", "load");
+  std::copy(bytes.begin(), bytes.end(), image.Image.begin());  // the unused end stays zero
+  CheckImageMarkers(image.Image);
   return image;
 }
 
 // An address asked for by its kind: the record's bytes. The answer's first
 // bytes and what the record holds are the module's own: an answer is taken
 // by its length, which must be exact.
-std::string TModuleLink::LoadAddress(std::uint8_t kind, const char* name) {
+std::string TModuleLink::LoadAddress(std::uint8_t kind, const char* name, const char* group) {
   const std::string what = std::string(name) + " address request (" + HexByte(FrameReply) + " " + HexByte(kind) + ")";
-  const std::string answer = Exchange(AddressRequest(kind), AddressAnswerSize(kind), true, what.c_str());
-  return answer.substr(AddressAnswerHeader, AddressAnswerRecord(kind));
+  const std::string plural = std::string(name) + " address answers";
+  return ConfirmedRead(AddressRequest(kind), AddressAnswerSize(kind), AddressAnswerHeader, AddressAnswerSize(kind),
+                       what.c_str(), plural.c_str(), group);
 }
 
 TNetRecord TModuleLink::LoadNet() {
-  const std::string bytes = LoadAddress(FrameNetAddress, "network");
+  const std::string bytes = LoadAddress(FrameNetAddress, "network", "IP");
   TNetRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const std::string bytes = LoadAddress(FrameMacAddress, "MAC");
+  const std::string bytes = LoadAddress(FrameMacAddress, "MAC", "MAC");
   TMacRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
@@ -229,13 +307,13 @@ void TModuleLink::SendClock(const TClockRecord& record) {
 }
 
 void TModuleLink::SetNetAddress(const TNetRecord& record) {
-  Exchange(AddressFrame(FrameNetAddress, record.data(), int(record.size())), 1, false, "network address frame");
+  GoAhead(AddressFrame(FrameNetAddress, record.data(), int(record.size())), "network address frame");
   FRecordSent = true;
   FLastRecord = steady_clock::now();
 }
 
 void TModuleLink::SetMacAddress(const TMacRecord& record) {
-  Exchange(AddressFrame(FrameMacAddress, record.data(), int(record.size())), 1, false, "MAC address frame");
+  GoAhead(AddressFrame(FrameMacAddress, record.data(), int(record.size())), "MAC address frame");
   FRecordSent = true;
   FLastRecord = steady_clock::now();
 }

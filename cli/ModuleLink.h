@@ -24,6 +24,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Exit statuses a script can trust.
 enum : int {
@@ -81,12 +83,27 @@ public:
   // Whether the module has been given the window's pacing.
   bool Paced() const { return FPaced; }
 
+  // The answers a read asked for again, beyond the two that confirm one on a
+  // clean line, by what was read ("load", "MAC", "IP"), in the order met.
+  const std::vector<std::pair<std::string, int>>& AskedAgain() const { return FAskedAgain; }
+
 private:
-  std::string LoadAddress(std::uint8_t kind, const char* name);
   using TClock = std::chrono::steady_clock;
-  // Writes command and returns its answer: at least one byte, or exactly
-  // want bytes when exact.
-  std::string Exchange(const std::string& command, std::size_t want, bool exact, const char* what);
+  std::string LoadAddress(std::uint8_t kind, const char* name, const char* group);
+  // Writes command once and returns what came: at least one byte, or
+  // exactly want bytes when exact (and what followed them at once), or
+  // nothing within the answer window.
+  std::string Ask(const std::string& command, std::size_t want, bool exact, const char* what);
+  // Writes command until any answer comes, twice at most.
+  void GoAhead(const std::string& command, const char* what);
+  // Asks with command until the answers of want bytes agree on their bytes
+  // from..to (ConfirmAnswers), and returns those. An answer of another
+  // length is asked again; the same wrong length twice is the module's.
+  std::string ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
+                            const char* what, const char* plural, const char* kind);
+  EBatch NotReady(const char* what);
+  static EBatch WrongLength(const std::string& command, const char* what, std::size_t got, std::size_t want);
+  void CountAskedAgain(const std::string& kind, int answers);
   void Send(TModuleCommand command, const std::uint8_t* record, std::size_t size, const char* what);
   // Waits until the line has been quiet (and, when paced, until the pacing
   // allows the next command), discarding what comes.
@@ -106,4 +123,8 @@ private:
   bool FPaced = false;
   bool FRecordSent = false;
   TClock::time_point FLastRecord{};  // when the last record went out
+  bool FQuietAfterAnswer = false;    // the last answer was followed by quiet
+  bool FAnswerMayCome = false;       // the last command had no answer
+  bool FCameLate = false;            // bytes came after a command had none
+  std::vector<std::pair<std::string, int>> FAskedAgain;
 };

@@ -53,6 +53,8 @@ const char* const Usage =
     "                    (06, the command, the record's length: the default),\n"
     "                    frame (02, the set frame's length, the command) or\n"
     "                    random (three random bytes)\n"
+    "  --random-tail     fill the load image's four unused bytes anew in every\n"
+    "                    answer\n"
     "  --never-set       the address records hold neither the end marker nor\n"
     "                    the 7s that Set puts there\n"
     "  --noise P         flip one random bit of each byte sent or received with\n"
@@ -75,7 +77,7 @@ enum TAddressHeader { ahReply, ahFrame, ahRandom };
 struct TOptions {
   std::string Device, Link, Config, Serial, State;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
-       Forget = false, NeverSet = false;
+       Forget = false, NeverSet = false, RandomTail = false;
   int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0;
   TAddressHeader AddressHeader = ahReply;
   double Noise = 0;
@@ -317,6 +319,8 @@ private:
       case mcLoad: {
         const std::size_t size = Options.Short ? 100 : Module.Image.size();
         std::string image(reinterpret_cast<const char*>(Module.Image.data()), size);
+        if (Options.RandomTail && size == Module.Image.size())
+          for (std::size_t i = LoadImageUsedSize; i < size; ++i) image[i] = char(std::uniform_int_distribution<int>(0, 255)(Random));
         if (Options.Long > 0) image += std::string(std::size_t(Options.Long), char(ModuleAck));
         Answer(image, "load image");
         if (Options.Trail > 0) {
@@ -456,6 +460,7 @@ int main(int argc, char** argv) {
     else if (a == "--forget") o.Forget = true;
     else if (a == "--long-mac") o.LongMac = Number(a, value());
     else if (a == "--never-set") o.NeverSet = true;
+    else if (a == "--random-tail") o.RandomTail = true;
     else if (a == "--addr-header") {
       const std::string h = value();
       if (h == "reply") o.AddressHeader = ahReply;
@@ -481,7 +486,7 @@ int main(int argc, char** argv) {
   }
   Quiet = o.Quiet;
   if (!o.SeedGiven) o.Seed = std::random_device{}();
-  if (o.Noise > 0 || o.AddressHeader == ahRandom || o.Garbage) std::fprintf(stderr, "seed %u\n", o.Seed);
+  if (o.Noise > 0 || o.AddressHeader == ahRandom || o.Garbage || o.RandomTail) std::fprintf(stderr, "seed %u\n", o.Seed);
 #ifdef _WIN32
   if (!o.State.empty()) {
     std::fprintf(stderr, "hrvx3300-sim: --state needs SIGUSR1, which Windows has not\n");
