@@ -16,6 +16,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -146,36 +147,90 @@ struct TReporter {
   }
 };
 
+// How many times in all a group is sent when it keeps coming back different.
+constexpr int MostSends = 3;
+
+// "CH2 was sent twice (the first record came back different)"; groups
+// that came back different every time "... and came back different each time".
+std::string SentAgainText(const std::vector<std::pair<TRecordGroup, int>>& sends, const std::vector<TRecordGroup>& differing) {
+  std::string text;
+  for (const bool stillDiffer : {false, true})
+    for (int count = 2; count <= MostSends; ++count) {
+      std::vector<std::string> names;
+      for (const auto& [group, sent] : sends)
+        if (sent == count && (std::find(differing.begin(), differing.end(), group) != differing.end()) == stillDiffer)
+          names.push_back(GroupName(group));
+      if (names.empty()) continue;
+      std::string list = names.back();
+      if (names.size() > 1) {
+        list = names.front();
+        for (std::size_t i = 1; i + 1 < names.size(); ++i) list += ", " + names[i];
+        list += " and " + names.back();
+      }
+      const char* times = count == 2 ? "twice" : "three times";
+      text += "; " + list + (names.size() == 1 ? " was" : " were") + " sent " + times +
+              (stillDiffer ? std::string(" and came back different each time")
+                           : count == 2 ? names.size() == 1 ? " (the first record came back different)" : " (the first records came back different)"
+                                        : " (the first two records came back different)");
+    }
+  return text;
+}
+
 void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink& link, const TModuleImage& module,
                  TPortResult& r) {
   // Each record over the module's own: what the file does not hold stays.
   const TModuleImage expected = file.Over(module, o.WithAddress);
-  const auto send = [&](TRecordGroup group, const std::function<void()>& call) {
+  std::vector<std::pair<TRecordGroup, int>> sends;
+  // A serial number the line changed on the way is sent back as it was; the
+  // first time none is sent, and the module keeps its own.
+  bool sendSerial = false;
+  const auto send = [&](TRecordGroup group) {
     r.Step = GroupName(group);
-    call();
+    switch (group) {
+      case rgCh1:
+      case rgCh2:
+      case rgCh3:
+      case rgCh4: {
+        const int ch = int(group - rgCh1) + 1;
+        link.SendChannel(ch, Slice<ChannelRecordSize>(expected.Image, LoadChannelOffsetOf(ch - 1)));
+        break;
+      }
+      case rgAux: link.SendAux(Slice<40>(expected.Image, LoadAuxOffset)); break;
+      case rgSystem: {
+        TSystemRecord system = Slice<36>(expected.Image, LoadSystemOffset);
+        if (!sendSerial) system[0] = 0;  // no serial number: the module keeps its own
+        link.SendSystem(system);
+        break;
+      }
+      case rgClock: {
+        TClockRecord clock{};
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &now);
+#else
+        localtime_r(&now, &local);
+#endif
+        EncodeClockRecord(local, clock);
+        link.SendClock(clock);
+        break;
+      }
+      case rgNet: link.SetNetAddress(expected.Net); break;
+      case rgMac: link.SetMacAddress(expected.Mac); break;
+    }
+    const auto sent = std::find_if(sends.begin(), sends.end(), [&](const auto& s) { return s.first == group; });
+    if (sent != sends.end()) {
+      ++sent->second;
+      return;
+    }
+    sends.emplace_back(group, 1);
     r.Written.push_back(group);
   };
-  for (int ch = 1; ch <= 4; ++ch)
-    send(TRecordGroup(rgCh1 + ch - 1), [&] { link.SendChannel(ch, Slice<ChannelRecordSize>(expected.Image, LoadChannelOffsetOf(ch - 1))); });
-  send(rgAux, [&] { link.SendAux(Slice<40>(expected.Image, LoadAuxOffset)); });
-  TSystemRecord system = Slice<36>(expected.Image, LoadSystemOffset);
-  system[0] = 0;  // no serial number: the module keeps its own
-  send(rgSystem, [&] { link.SendSystem(system); });
-  if (o.SetClock) {
-    TClockRecord clock{};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    EncodeClockRecord(local, clock);
-    send(rgClock, [&] { link.SendClock(clock); });
-  }
+  for (TRecordGroup group : {rgCh1, rgCh2, rgCh3, rgCh4, rgAux, rgSystem}) send(group);
+  if (o.SetClock) send(rgClock);
   if (o.WithAddress) {
-    send(rgNet, [&] { link.SetNetAddress(expected.Net); });
-    send(rgMac, [&] { link.SetMacAddress(expected.Mac); });
+    send(rgNet);
+    send(rgMac);
   }
   const std::string name = Utf8Text(o.File);
   // What went out but is not read back is said so, never called verified.
@@ -186,27 +241,41 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
     r.Summary = name + " written, not verified" + clock;
     return;
   }
-  // Every byte sent, as the module reads it back.
-  r.Step = "verify";
-  TModuleImage back = link.LoadAll();
-  if (o.WithAddress) {
-    back.Net = link.LoadNet();
-    back.Mac = link.LoadMac();
-  }
+  // Every byte sent, as the module reads it back; what came back different
+  // (a record the line changed on the way) is sent again and read again.
   std::vector<TRecordGroup> check;
   for (TRecordGroup g : r.Written)
     if (g != rgClock) check.push_back(g);
-  r.Differences = RecordDifferences(expected, back, check);
+  std::vector<TRecordGroup> differing;
+  for (int round = 1;; ++round) {
+    r.Step = "verify";
+    TModuleImage back = link.LoadAll();
+    if (o.WithAddress) {
+      back.Net = link.LoadNet();
+      back.Mac = link.LoadMac();
+    }
+    r.Differences = RecordDifferences(expected, back, check);
+    differing.clear();
+    for (TRecordGroup g : check)
+      if (!RecordDifferences(expected, back, {g}).empty()) differing.push_back(g);
+    if (differing.empty() || round == MostSends) break;
+    sendSerial = !std::equal(back.Image.begin() + LoadSystemOffset, back.Image.begin() + LoadSystemOffset + TextFieldSize,
+                             expected.Image.begin() + LoadSystemOffset);
+    for (TRecordGroup g : differing) send(g);
+  }
+  for (const auto& [group, sent] : sends)
+    if (sent > 1) r.Retries.emplace_back(GroupName(group), sent - 1);
+  const std::string again = SentAgainText(sends, differing);
   r.Verified = r.Differences.empty();
   if (o.SetClock) r.Unchecked = {rgClock};
   if (r.Verified) {
-    r.Summary = "wrote " + name + " and verified it" + clock;
+    r.Summary = "wrote " + name + " and verified it" + again + clock;
     return;
   }
   r.Status = bsModule;
   r.Result = "differs";
   r.Summary = "wrote " + name + ", but the module differs in " + std::to_string(r.Differences.size()) +
-              (r.Differences.size() == 1 ? " field" : " fields");
+              (r.Differences.size() == 1 ? " field" : " fields") + again;
 }
 
 // One module: the action, with what it found.
@@ -219,9 +288,10 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
       reporter.Log(r.Port, direction, bytes, what);
     };
   r.Result = "ok";
+  std::optional<TModuleLink> opened;
   try {
     r.Step = "open";
-    TModuleLink link(r.Port, line);
+    TModuleLink& link = opened.emplace(r.Port, line);
     r.Step = "load";
     TModuleImage module = link.LoadAll();
     r.Serial = SerialOf(module);
@@ -285,6 +355,13 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
     r.Result = "error";
     r.Error = e.what();
   }
+  // The answers a noisy line made the reads ask for again, also when the
+  // run failed.
+  if (opened)
+    for (const auto& [read, answers] : opened->AskedAgain()) {
+      r.Retries.emplace_back(read, answers);
+      r.AnswersAskedAgain += answers;
+    }
   r.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
   reporter.Report(r);
 }

@@ -125,7 +125,11 @@ void ReportText(const TBatchOptions& o, const TPortResult& r, std::ostream& out,
   if (r.Interrupted) return;  // the run's end says what each module holds
   const bool differs = !r.Differences.empty();
   if (o.Quiet && r.Status == bsSuccess) return;
-  out << who << ": " << Printable(r.Summary) << " in " << Seconds(r.Seconds) << " s\n";
+  const int again = r.AnswersAskedAgain;
+  const std::string asked = again == 0 ? std::string()
+                            : "; " + std::to_string(again) + (again == 1 ? " answer" : " answers") +
+                                  " asked for again (the line garbles them)";
+  out << who << ": " << Printable(r.Summary) << asked << " in " << Seconds(r.Seconds) << " s\n";
   const char* expected = o.Action == baWrite ? "sent" : "file";
   if (differs)
     for (const TDifference& d : r.Differences)
@@ -189,6 +193,9 @@ std::string JsonRecord(const TBatchOptions& o, const TPortResult& r) {
     invalid.push_back({{"line", v.Line}, {"field", v.Caption}, {"value", Utf8Text(v.Value)}, {"reason", v.Reason}});
   record["invalid"] = invalid;
   record["error"] = r.Error.empty() ? json(nullptr) : json(Utf8Text(r.Error));
+  json retries = json::object();
+  for (const auto& [what, count] : r.Retries) retries[what] = count;
+  record["retries"] = retries;
   record["seconds"] = std::round(r.Seconds * 100) / 100;
   // ASCII out: a module's U+0085 or U+2028 is no line end to a reader.
   return record.dump(-1, ' ', true, json::error_handler_t::replace) + "\n";

@@ -8,6 +8,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TPortResult {
@@ -25,6 +26,12 @@ struct TPortResult {
   std::vector<TDifference> Differences;
   std::vector<TInvalidValue> Invalid;  // the file's values the module cannot hold
   std::string Error;
+  // What the line's faults made the run try again: each group sent more
+  // than once, by how many times more; each read ("load", "MAC load",
+  // "IP load"), by
+  // the answers asked for beyond the two a clean line needs.
+  std::vector<std::pair<std::string, int>> Retries;
+  int AnswersAskedAgain = 0;
   bool Interrupted = false;
   double Seconds = 0;
 };

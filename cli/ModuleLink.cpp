@@ -273,14 +273,14 @@ std::string TModuleLink::LoadAddress(std::uint8_t kind, const char* name, const 
 }
 
 TNetRecord TModuleLink::LoadNet() {
-  const std::string bytes = LoadAddress(FrameNetAddress, "network", "IP");
+  const std::string bytes = LoadAddress(FrameNetAddress, "network", "IP load");
   TNetRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;
 }
 
 TMacRecord TModuleLink::LoadMac() {
-  const std::string bytes = LoadAddress(FrameMacAddress, "MAC", "MAC");
+  const std::string bytes = LoadAddress(FrameMacAddress, "MAC", "MAC load");
   TMacRecord record{};
   std::copy(bytes.begin(), bytes.end(), record.begin());
   return record;

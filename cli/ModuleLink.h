@@ -84,7 +84,8 @@ public:
   bool Paced() const { return FPaced; }
 
   // The answers a read asked for again, beyond the two that confirm one on a
-  // clean line, by what was read ("load", "MAC", "IP"), in the order met.
+  // clean line, by what was read ("load", "MAC load", "IP load"), in the
+  // order met.
   const std::vector<std::pair<std::string, int>>& AskedAgain() const { return FAskedAgain; }
 
 private:

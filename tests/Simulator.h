@@ -27,6 +27,9 @@ public:
       options.push_back("--link");
       options.push_back(link);
     }
+    StatePath = LogPath + ".state";
+    options.push_back("--state");
+    options.push_back(StatePath);
     Pid = fork();
     if (Pid == 0) {
       dup2(out[1], 1);
@@ -50,6 +53,7 @@ public:
   ~TSimulator() {
     Stop();
     unlink(LogPath.c_str());
+    unlink(StatePath.c_str());
   }
   void Stop() {
     if (Pid <= 0) return;
@@ -65,8 +69,22 @@ public:
     std::ifstream in(LogPath);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  // What the module holds now (the load image, the network and the MAC
+  // record), written by the simulator when asked; empty if it does not
+  // answer within five seconds.
+  std::string Held() {
+    unlink(StatePath.c_str());
+    if (Pid <= 0 || kill(Pid, SIGUSR1) != 0) return {};
+    for (int i = 0; i < 500; ++i) {
+      std::ifstream in(StatePath, std::ios::binary);
+      if (in) return std::string(std::istreambuf_iterator<char>(in), {});
+      usleep(10000);
+    }
+    return {};
+  }
   std::string Path;
   std::string LogPath;
+  std::string StatePath;
   pid_t Pid = -1;
 };
 

@@ -63,6 +63,23 @@ protected:
   std::ostringstream Out, Err;
 };
 
+// What a simulated module holds, asked of the simulator, not over its line.
+TModuleImage HeldBy(TSimulator& sim) {
+  const std::string held = sim.Held();
+  TModuleImage module;
+  const std::size_t image = module.Image.size(), net = module.Net.size();
+  EXPECT_EQ(held.size(), image + net + module.Mac.size()) << "the simulator did not say what it holds";
+  if (held.size() != image + net + module.Mac.size()) return module;
+  std::copy_n(held.begin(), image, module.Image.begin());
+  std::copy_n(held.begin() + long(image), net, module.Net.begin());
+  std::copy_n(held.begin() + long(image + net), module.Mac.size(), module.Mac.begin());
+  return module;
+}
+
+std::string SerialHeld(const TModuleImage& module) {
+  return std::string(reinterpret_cast<const char*>(module.Image.data() + LoadSystemOffset), 8);
+}
+
 int UsageStatus(const std::vector<std::string>& args) {
   try {
     ParseBatchOptions(args);
@@ -251,6 +268,88 @@ TEST_F(BatchTest, ANoisyLineIsReadRightOrNotAtAll) {
       EXPECT_FALSE(fs::exists(File("garbled.dat")));
     }
   }
+}
+
+// A record that came back different is sent again, twice more at most, and
+// the result says what it took; one that stays different is named.
+TEST_F(BatchTest, WhatComesBackDifferentIsSentAgain) {
+  const std::string base = Base();
+  Edit(base, File("plant.dat"), {{20, "Compressor"}, {26, "10.5"}});
+  const TConfiguration plant = TConfiguration::Load(File("plant.dat"));
+  {
+    TSimulator sim({"--spoil", "2"});  // the CH2 record
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat")}), bsSuccess) << Err.str();
+    EXPECT_NE(Out.str().find("]: wrote " + File("plant.dat") + " and verified it; CH2 was sent twice (the first record came back different) in "),
+              std::string::npos)
+        << Out.str();
+    EXPECT_TRUE(Compare(plant, HeldBy(sim), csSent).empty());
+  }
+  {
+    TSimulator sim({"--spoil", "3"});  // CH3, in JSON
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat"), "--json"}), bsSuccess) << Err.str();
+    EXPECT_NE(Out.str().find("\"verified\":true,"), std::string::npos) << Out.str();
+    EXPECT_NE(Out.str().find("\"retries\":{\"CH3\":1},"), std::string::npos) << Out.str();
+  }
+  // A serial number the line changed is sent back as the module had it
+  // (the first time none is sent, and the module keeps its own).
+  {
+    TSimulator sim({"--spoil", "6", "--serial", "PL0007"});  // the SYSTEM record
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat")}), bsSuccess) << Err.str() << Out.str();
+    EXPECT_NE(Out.str().find("; SYSTEM was sent twice (the first record came back different) in "), std::string::npos) << Out.str();
+    EXPECT_EQ(SerialHeld(HeldBy(sim)), std::string("PL0007\0\0", 8));
+    const std::string log = sim.Log();
+    EXPECT_NE(log.find("<- system record(36) 00 "), std::string::npos) << log;
+    EXPECT_NE(log.find("<- system record(36) 50 4C 30 30 30 37 00 "), std::string::npos) << log;
+  }
+  // A module that keeps none of it: three times, then each field named.
+  {
+    TSimulator sim({"--forget"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat")}), bsModule);
+    EXPECT_NE(Out.str().find("]: wrote " + File("plant.dat") + ", but the module differs in 2 fields; "
+                             "CH2 was sent three times and came back different each time in "),
+              std::string::npos)
+        << Out.str();
+    EXPECT_NE(Out.str().find("]: CH2 Point Name: sent Compressor, module Motor NDE\n"), std::string::npos) << Out.str();
+    const std::string log = sim.Log();
+    std::size_t sent = 0;
+    for (std::size_t at = 0; (at = log.find("channel record(97) 02 ", at)) != std::string::npos; ++at) ++sent;
+    EXPECT_EQ(sent, 3u);
+  }
+}
+
+// A write over a line that flips one bit in 500 bytes: a module said to be
+// written holds the file (asked of the simulator), its addresses among it,
+// and keeps what the file does not hold, its serial number among it; one
+// said not to be does not hold it. Nearly every write gets through (a
+// record the line changes three times over fails honestly).
+TEST_F(BatchTest, ANoisyLineIsWrittenRightOrSaidNotToBe) {
+  const std::string base = Base();
+  Edit(base, File("plant.dat"), {{20, "Compressor"}, {26, "10.5"}, {64, "88.25"}, {92, "41"}, {98, "EF"}});
+  const TConfiguration plant = TConfiguration::Load(File("plant.dat"));
+  int written = 0, sentAgain = 0;
+  for (int seed = 1; seed <= 6; ++seed) {
+    TSimulator sim({"--noise", "0.002", "--seed", std::to_string(seed), "--serial", "PL0042", "--millivolt"});
+    const TModuleImage before = HeldBy(sim);
+    const int status = Run({"--port", sim.Path, "--write", File("plant.dat"), "--with-address"});
+    const TModuleImage held = HeldBy(sim);
+    // The file's values as the module keeps them, and every other byte of
+    // the records as it was.
+    const bool holds = Compare(plant, held, csSentAddresses).empty() &&
+                       RecordDifferences(plant.Over(before, true), held, {rgCh1, rgCh2, rgCh3, rgCh4, rgAux, rgSystem, rgNet, rgMac}).empty();
+    if (status != bsSuccess) {
+      EXPECT_FALSE(holds) << "seed " << seed << ": a write said to fail that did not" << Out.str() << Err.str();
+      continue;
+    }
+    ++written;
+    if (Out.str().find(" was sent twice") != std::string::npos) ++sentAgain;
+    EXPECT_TRUE(holds) << "seed " << seed << ": a false OK" << Out.str();
+    EXPECT_EQ(SerialHeld(held), SerialHeld(before)) << "seed " << seed;
+    EXPECT_TRUE(std::equal(held.Image.begin() + LoadAuxOffset + 28, held.Image.begin() + LoadAuxOffset + 32,
+                           before.Image.begin() + LoadAuxOffset + 28))
+        << "seed " << seed << ": the temperature input's kind";
+  }
+  EXPECT_GE(written, 5);
+  EXPECT_GT(sentAgain, 0) << "no record came back different: the noise did not reach the records";
 }
 
 TEST_F(BatchTest, ValuesArePassedOnExactly) {

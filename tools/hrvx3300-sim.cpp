@@ -48,6 +48,9 @@ const char* const Usage =
     "  --busy MS         ignore commands that come within MS ms of a record\n"
     "  --round           keep the channels' values rounded to one decimal\n"
     "  --forget          acknowledge every record and keep none\n"
+    "  --spoil N         keep the Nth record taken (from 1) with a bit of its\n"
+    "                    first byte changed (of a channel's, the first after\n"
+    "                    its number), as a noisy line would have it\n"
     "  --long-mac N      answer the MAC address request with N bytes more than 10\n"
     "  --addr-header H   the first three bytes of an address answer: reply\n"
     "                    (06, the command, the record's length: the default),\n"
@@ -78,7 +81,7 @@ struct TOptions {
   std::string Device, Link, Config, Serial, State;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
        Forget = false, NeverSet = false, RandomTail = false;
-  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0;
+  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0;
   TAddressHeader AddressHeader = ahReply;
   double Noise = 0;
   unsigned Seed = 0;
@@ -256,6 +259,7 @@ private:
       return;
     }
     Log("<-", record, what);
+    Spoiled(record, command == mcChannel ? 1 : 0);
     Taken(record);
     if (Options.Forget) return;
     if (command == mcChannel) {
@@ -274,6 +278,13 @@ private:
     } else if (command != mcClock) {
       std::copy(record.begin(), record.end(), Module.Image.begin() + offset);
     }
+  }
+
+  // With --spoil, one record is kept with a bit of its byte at changed.
+  void Spoiled(std::string& record, std::size_t at) {
+    if (++Records != Options.Spoil || at >= record.size()) return;
+    record[at] = char(record[at] ^ 0x10);
+    std::fprintf(stderr, "   record %d spoiled\n", Records);
   }
 
   // A record has come: some modules acknowledge it once more, a moment
@@ -346,6 +357,11 @@ private:
           std::fprintf(stderr, "   check byte wrong: frame refused, no answer\n");
           return;
         }
+        if (length > 0) {
+          std::string record = bytes.substr(0, length);
+          Spoiled(record, 0);
+          bytes.replace(0, length, record);
+        }
         if (Options.Forget)
           ;  // acknowledged, and kept nowhere
         else if (kind == FrameNetAddress && length == Module.Net.size())
@@ -376,6 +392,7 @@ private:
   std::mt19937 Random;  // garbage and random headers
   std::mt19937 Noise;   // the line's flipped bits
   int Flipped = 0;
+  int Records = 0;  // taken so far
   Clock::time_point LastRecord{};
 };
 
@@ -458,6 +475,7 @@ int main(int argc, char** argv) {
     else if (a == "--busy") o.BusyMs = Number(a, value());
     else if (a == "--round") o.Round = true;
     else if (a == "--forget") o.Forget = true;
+    else if (a == "--spoil") o.Spoil = Number(a, value());
     else if (a == "--long-mac") o.LongMac = Number(a, value());
     else if (a == "--never-set") o.NeverSet = true;
     else if (a == "--random-tail") o.RandomTail = true;
