@@ -28,6 +28,7 @@ bool ConfirmAnswers(const std::vector<std::string>& answers, std::string& confir
   return true;
 }
 
-std::string UnconfirmedText(int answers, const std::string& plural) {
-  return "the line garbles the module's answers: " + std::to_string(answers) + " " + plural + ", none confirmed";
+std::string UnconfirmedText(int answers, const std::string& plural, bool thenNone) {
+  return "the line garbles the module's answers: " + std::to_string(answers) + " " + plural + ", none confirmed" +
+         (thenNone ? "; then the module did not answer" : "");
 }

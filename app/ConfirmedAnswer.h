@@ -20,5 +20,6 @@ constexpr int MostAnswers = 6;
 // bytes happens once in 70 load images.
 bool ConfirmAnswers(const std::vector<std::string>& answers, std::string& confirmed);
 
-// "the line garbles the module's answers: 6 load images, none confirmed"
-std::string UnconfirmedText(int answers, const std::string& plural);
+// "the line garbles the module's answers: 6 load images, none confirmed",
+// and, when the module then gave none, "; then the module did not answer".
+std::string UnconfirmedText(int answers, const std::string& plural, bool thenNone = false);

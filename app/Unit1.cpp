@@ -4,6 +4,7 @@
 #include "CPortTexts.h"
 #include "ConfigFile.h"
 #include "ConfigRules.h"
+#include "ConfirmedAnswer.h"
 #include "Forms.h"
 #include "Protocol.h"
 #include "Registry.h"
@@ -411,6 +412,12 @@ void TForm1::Timer1Timer(QObject*) {
   const std::size_t length = RecvBuffer.size();
   if (length == 0) {
     NotReady = 1;
+    // A load asked again for a garbled answer: the line is what failed.
+    if (!LoadAnswers.empty()) {
+      ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadPlural(), true)) + " ");
+      LoadAnswers.clear();
+      return;
+    }
     ShowMessage(" Not Ready ");
     return;
   }
@@ -429,41 +436,39 @@ void TForm1::Timer1Timer(QObject*) {
     case tcAux: sendAndReport(AuxRecord.data(), AuxRecord.size()); break;
     case tcClock: sendAndReport(ClockRecord.data(), ClockRecord.size()); break;
     case tcLoad:
+    case tcVerify: {
       // The image needs all its bytes: a short reply is refused, not read past.
       if (length < LoadImage.size()) {
         ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
         break;
       }
-      std::copy_n(RecvBuffer.begin(), LoadImage.size(), LoadImage.begin());
+      std::string used;
+      if (!ConfirmedAnswer(RecvBuffer.substr(0, LoadImageUsedSize), used)) break;
+      TLoadImage module;
+      std::copy(used.begin(), used.end(), module.begin());
+      std::copy(RecvBuffer.begin() + LoadImageUsedSize, RecvBuffer.begin() + long(module.size()), module.begin() + LoadImageUsedSize);
+      if (TransCode == tcVerify) {
+        ShowVerification(module);
+        break;
+      }
+      LoadImage = module;
       load_disp();
       Modified = false;
       ShowMessage(" Load OK ");
       break;
-    case tcVerify:
-      if (length < LoadImage.size()) {
-        ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
-        break;
-      }
-      {
-        TLoadImage module;
-        std::copy_n(RecvBuffer.begin(), module.size(), module.begin());
-        ShowVerification(module);
-      }
-      break;
+    }
     case tcNetLoad:
-      if (length < AddressAnswerSize(FrameNetAddress)) break;
-      std::copy_n(RecvBuffer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameNetAddress), NetRecord.begin());
-      ShowNetAddress();
+    case tcMacLoad: {
+      const std::uint8_t kind = TransCode == tcNetLoad ? FrameNetAddress : FrameMacAddress;
+      if (length < AddressAnswerSize(kind)) break;
+      std::string record;
+      if (!ConfirmedAnswer(RecvBuffer.substr(AddressAnswerHeader, AddressAnswerRecord(kind)), record)) break;
+      std::copy(record.begin(), record.end(), kind == FrameNetAddress ? NetRecord.begin() : MacRecord.begin());
+      kind == FrameNetAddress ? ShowNetAddress() : ShowMacAddress();
       Modified = false;
       ShowMessage(" Load OK ");
       break;
-    case tcMacLoad:
-      if (length < AddressAnswerSize(FrameMacAddress)) break;
-      std::copy_n(RecvBuffer.begin() + AddressAnswerHeader, AddressAnswerRecord(FrameMacAddress), MacRecord.begin());
-      ShowMacAddress();
-      Modified = false;
-      ShowMessage(" Load OK ");
-      break;
+    }
     case tcNetSent:
     case tcMacSent:
       Modified = false;
@@ -472,6 +477,29 @@ void TForm1::Timer1Timer(QObject*) {
     default:
       break;
   }
+}
+
+const char* TForm1::LoadPlural() const {
+  return TransCode == tcNetLoad ? "network address answers" : TransCode == tcMacLoad ? "MAC address answers" : "load images";
+}
+
+bool TForm1::ConfirmedAnswer(const std::string& answer, std::string& confirmed) {
+  LoadAnswers.push_back(answer);
+  if (ConfirmAnswers(LoadAnswers, confirmed)) {
+    LoadAnswers.clear();
+    return true;
+  }
+  if (int(LoadAnswers.size()) >= MostAnswers) {
+    ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadPlural())) + " ");
+    LoadAnswers.clear();
+    return false;
+  }
+  // Asked again, and judged as this answer was.
+  const std::string command = TransCode == tcNetLoad   ? AddressRequest(FrameNetAddress)
+                              : TransCode == tcMacLoad ? AddressRequest(FrameMacAddress)
+                                                       : CommandBytes(mcLoad);
+  StartTransaction(command, TransCode);
+  return false;
 }
 
 void TForm1::Button_All_SendClick(QObject*) {
@@ -490,6 +518,7 @@ void TForm1::Button_VerifyClick(QObject*) {
     ShowMessage("Verify waits until All Send has finished.");
     return;
   }
+  LoadAnswers.clear();
   if (!StartTransaction(CommandBytes(mcLoad), tcVerify)) ShowMessage(" Com Port Not Connect ");
 }
 
@@ -665,6 +694,7 @@ void TForm1::Button1Click(QObject*) {
 }
 
 void TForm1::Button_All_LoadClick(QObject*) {
+  LoadAnswers.clear();
   if (!StartTransaction(CommandBytes(mcLoad), tcLoad)) ShowMessage(" Com Port Not Connect ");
 }
 
@@ -675,7 +705,10 @@ void TForm1::Button_NSetClickClick(QObject*) {
   StartTransaction(AddressFrame(FrameNetAddress, NetRecord.data(), int(NetRecord.size())), tcNetSent);
 }
 
-void TForm1::Button_NLoadClickClick(QObject*) { StartTransaction(AddressRequest(FrameNetAddress), tcNetLoad); }
+void TForm1::Button_NLoadClickClick(QObject*) {
+  LoadAnswers.clear();
+  StartTransaction(AddressRequest(FrameNetAddress), tcNetLoad);
+}
 
 void TForm1::Button_M_SetClickClick(QObject*) {
   const std::string mac[6] = {NumberText(Edit_Mac1->text()), NumberText(Edit_Mac2->text()), NumberText(Edit_Mac3->text()),
@@ -684,7 +717,10 @@ void TForm1::Button_M_SetClickClick(QObject*) {
   StartTransaction(AddressFrame(FrameMacAddress, MacRecord.data(), int(MacRecord.size())), tcMacSent);
 }
 
-void TForm1::Button_M_LoadClick(QObject*) { StartTransaction(AddressRequest(FrameMacAddress), tcMacLoad); }
+void TForm1::Button_M_LoadClick(QObject*) {
+  LoadAnswers.clear();
+  StartTransaction(AddressRequest(FrameMacAddress), tcMacLoad);
+}
 
 void TForm1::ShowNetAddress() {
   const auto texts = DecodeNetAddress(NetRecord);

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TForm1 : public QWidget {
 public:
@@ -194,6 +195,12 @@ private:
   void BindEvents();
   // Writes a command and arms the judging tick; false when the port is closed.
   bool StartTransaction(const std::string& command, TTransCode code);
+  // A load's answer (the bytes it uses) is shown only once others confirm
+  // it: true with the confirmed bytes; else the load was asked again, or,
+  // after MostAnswers answers, refused with a message.
+  bool ConfirmedAnswer(const std::string& answer, std::string& confirmed);
+  std::vector<std::string> LoadAnswers;  // of the load under way
+  const char* LoadPlural() const;        // "load images", "MAC address answers"...
   void ShowChannel(int c, const TChannelControls& values);
   TChannelControls ChannelControls(int c) const;
   // The control of a field in channel c (0 to 3), found once at creation.

@@ -209,7 +209,7 @@ std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t w
       // line that has gone quiet), not a garbled answer.
       if (++unanswered < 2) continue;
       if (answers.empty() && lengths.empty()) throw NotReady(what);
-      throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), plural) + "; then the module did not answer");
+      throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), plural, true));
     }
     unanswered = 0;
     if (answer.size() != want) {

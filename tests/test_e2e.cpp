@@ -266,11 +266,70 @@ TEST_F(EndToEnd, ShortAndGarbledLoadRepliesAreRefused) {
   }
 }
 
+// Every value the window shows, line by line as a .dat file holds them.
+static std::string Shown(const TForm1& form) {
+  std::string lines;
+  for (const auto& [control, value] : form.ShownConfiguration().Values)
+    lines += control + "=" + value.Text + "/" + std::to_string(value.Number) + "\n";
+  return lines;
+}
+
+// On a line that flips one bit in 500 bytes the window shows a load, the
+// addresses and Verify's verdict only once they are confirmed, and then
+// right; on one that flips one in five it shows none, and the boxes keep
+// what they had.
+TEST_F(EndToEnd, ANoisyLineIsShownRightOrNotAtAll) {
+  std::string clean;
+  {
+    TSimulator sim({});
+    TForm1 form;
+    Connect(form, sim.Path);
+    ASSERT_TRUE(Saw(" Load OK "));
+    form.Button_M_Load->click();
+    ASSERT_TRUE(WaitFor([&] { return Recorder.Messages.size() == 2; }, 1500));
+    form.Button_NLoadClick->click();
+    ASSERT_TRUE(WaitFor([&] { return Recorder.Messages.size() == 3; }, 1500));
+    clean = Shown(form);
+  }
+  for (int seed = 1; seed <= 4; ++seed) {
+    Recorder.Messages.clear();
+    TSimulator sim({"--noise", "0.002", "--seed", std::to_string(seed)});
+    TForm1 form;
+    Connect(form, sim.Path);
+    ASSERT_TRUE(Saw(" Load OK ", 3000)) << "seed " << seed << ": " << Recorder.Messages.join("|").toStdString();
+    form.Button_M_Load->click();
+    ASSERT_TRUE(WaitFor([&] { return Recorder.Messages.size() == 2; }, 3000)) << seed;
+    form.Button_NLoadClick->click();
+    ASSERT_TRUE(WaitFor([&] { return Recorder.Messages.size() == 3; }, 3000)) << seed;
+    EXPECT_EQ(Recorder.Messages, (QStringList{" Load OK ", " Load OK ", " Load OK "})) << "seed " << seed;
+    EXPECT_EQ(Shown(form), clean) << "seed " << seed;
+    Recorder.Messages.clear();
+    form.Button_Verify->click();
+    ASSERT_TRUE(WaitFor([&] { return !Recorder.Messages.isEmpty(); }, 3000));
+    EXPECT_EQ(Recorder.Messages[0], " Verify OK: the module holds what the window shows ") << "seed " << seed;
+  }
+  // (Seeds whose first command reaches the module: one the line garbled
+  // away has no answer at all, which is " Not Ready ".)
+  for (int seed = 2; seed <= 3; ++seed) {
+    Recorder.Messages.clear();
+    TSimulator sim({"--noise", "0.2", "--seed", std::to_string(seed)});
+    TForm1 form;
+    const std::string fresh = Shown(form);
+    Connect(form, sim.Path);
+    ASSERT_TRUE(WaitFor([&] { return !Recorder.Messages.isEmpty(); }, 3000)) << seed;
+    QTest::qWait(300);  // no later message either
+    ASSERT_EQ(Recorder.Messages.size(), 1) << "seed " << seed;
+    EXPECT_TRUE(Recorder.Messages[0].startsWith(" Load Error: the line garbles the module's answers: "))
+        << "seed " << seed << ": " << Recorder.Messages[0].toStdString();
+    EXPECT_EQ(Shown(form), fresh) << "seed " << seed;
+  }
+}
+
 TEST_F(EndToEnd, AVanishedModuleEndsInOneClearMessageAndCanComeBack) {
   const std::string link = "/tmp/hrvx3300-e2e-" + std::to_string(getpid());
   TForm1 form;
   {
-    TSimulator sim({"--exit-after", "1"}, link);
+    TSimulator sim({"--exit-after", "2"}, link);  // the two answers of Connect's load
     Connect(form, link);
     ASSERT_TRUE(Saw(" Load OK "));
     Recorder.Messages.clear();
