@@ -79,17 +79,7 @@ std::string PlantFile(const std::string& program, const fs::path& dir) {
   const std::string base = (dir / "base.dat").string(), plant = (dir / "plant.dat").string();
   TSimulator sim({"--quiet"});
   if (RunProgram(program, {"--port", sim.Path, "--read", base}) != 0) return {};
-  std::ifstream in(base, std::ios::binary);
-  std::ofstream out(plant, std::ios::binary);
-  std::string line;
-  const std::vector<std::pair<int, std::string>> changes = {{1, "Plant DE"}, {7, "8.25"}, {26, "10.5"},
-                                                             {64, "88.5"}, {92, "41"},  {98, "EF"}};
-  for (int n = 1; std::getline(in, line); ++n) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    for (const auto& [at, text] : changes)
-      if (at == n) line = text;
-    out << line << "\r\n";
-  }
+  EditDatFile(base, plant, PlantLines());
   return plant;
 }
 

@@ -6,7 +6,29 @@
 #include "Simulator.h"
 
 #include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+
+// A copy of a .dat file with some of its lines (from 1) replaced.
+inline void EditDatFile(const std::string& from, const std::string& to, const std::map<int, std::string>& lines) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary);
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto replaced = lines.find(n);
+    out << (replaced != lines.end() ? replaced->second : line) << "\r\n";
+  }
+}
+
+// What the benchmarks write over the simulator's module: values of a
+// plant's own, its IP and MAC address among them.
+inline const std::map<int, std::string>& PlantLines() {
+  static const std::map<int, std::string> lines = {{1, "Plant DE"}, {7, "8.25"}, {26, "10.5"}, {64, "88.5"}, {92, "41"}, {98, "EF"}};
+  return lines;
+}
 
 // The load image, the network and the MAC record the simulator holds;
 // false when it did not say.

@@ -43,15 +43,7 @@ protected:
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // A copy of a .dat file with some lines (from 1) replaced.
-  void Edit(const std::string& from, const std::string& to, std::map<int, std::string> lines) {
-    std::istringstream in(Slurp(from));
-    std::ofstream out(to, std::ios::binary);
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      out << (lines.count(n) ? lines[n] : line) << "\r\n";
-    }
-  }
+  void Edit(const std::string& from, const std::string& to, const std::map<int, std::string>& lines) { EditDatFile(from, to, lines); }
   // The simulator's default module as a file.
   std::string Base() {
     TSimulator sim({});
