@@ -28,7 +28,7 @@ bool ConfirmAnswers(const std::vector<std::string>& answers, std::string& confir
   return true;
 }
 
-std::string UnconfirmedText(int answers, const std::string& plural, bool thenNone) {
-  return "the line garbles the module's answers: " + std::to_string(answers) + " " + plural + ", none confirmed" +
-         (thenNone ? "; then the module did not answer" : "");
+std::string UnconfirmedText(int answers, const std::string& what, bool thenNone) {
+  return "the line garbles the module's answers: " + std::to_string(answers) + " " + what + (answers == 1 ? ", not" : "s, none") +
+         " confirmed" + (thenNone ? "; then the module did not answer" : "");
 }

@@ -20,6 +20,7 @@ constexpr int MostAnswers = 6;
 // bytes happens once in 70 load images.
 bool ConfirmAnswers(const std::vector<std::string>& answers, std::string& confirmed);
 
-// "the line garbles the module's answers: 6 load images, none confirmed",
-// and, when the module then gave none, "; then the module did not answer".
-std::string UnconfirmedText(int answers, const std::string& plural, bool thenNone = false);
+// "the line garbles the module's answers: 6 load images, none confirmed"
+// (what is an answer's name: "load image"), and, when the module then gave
+// none, "; then the module did not answer".
+std::string UnconfirmedText(int answers, const std::string& what, bool thenNone = false);

@@ -413,8 +413,8 @@ void TForm1::Timer1Timer(QObject*) {
   if (length == 0) {
     NotReady = 1;
     // A load asked again for a garbled answer: the line is what failed.
-    if (!LoadAnswers.empty()) {
-      ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadPlural(), true)) + " ");
+    if (Loading() && !LoadAnswers.empty()) {
+      ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadAnswerName(), true)) + " ");
       LoadAnswers.clear();
       return;
     }
@@ -439,6 +439,7 @@ void TForm1::Timer1Timer(QObject*) {
     case tcVerify: {
       // The image needs all its bytes: a short reply is refused, not read past.
       if (length < LoadImage.size()) {
+        LoadAnswers.clear();
         ShowMessage(QString(" Load Error: the module answered %1 of %2 bytes ").arg(length).arg(LoadImage.size()));
         break;
       }
@@ -460,7 +461,10 @@ void TForm1::Timer1Timer(QObject*) {
     case tcNetLoad:
     case tcMacLoad: {
       const std::uint8_t kind = TransCode == tcNetLoad ? FrameNetAddress : FrameMacAddress;
-      if (length < AddressAnswerSize(kind)) break;
+      if (length < AddressAnswerSize(kind)) {
+        LoadAnswers.clear();
+        break;
+      }
       std::string record;
       if (!ConfirmedAnswer(RecvBuffer.substr(AddressAnswerHeader, AddressAnswerRecord(kind)), record)) break;
       std::copy(record.begin(), record.end(), kind == FrameNetAddress ? NetRecord.begin() : MacRecord.begin());
@@ -479,8 +483,10 @@ void TForm1::Timer1Timer(QObject*) {
   }
 }
 
-const char* TForm1::LoadPlural() const {
-  return TransCode == tcNetLoad ? "network address answers" : TransCode == tcMacLoad ? "MAC address answers" : "load images";
+bool TForm1::Loading() const { return TransCode == tcLoad || TransCode == tcVerify || TransCode == tcNetLoad || TransCode == tcMacLoad; }
+
+const char* TForm1::LoadAnswerName() const {
+  return TransCode == tcNetLoad ? "network address answer" : TransCode == tcMacLoad ? "MAC address answer" : "load image";
 }
 
 bool TForm1::ConfirmedAnswer(const std::string& answer, std::string& confirmed) {
@@ -490,7 +496,7 @@ bool TForm1::ConfirmedAnswer(const std::string& answer, std::string& confirmed) 
     return true;
   }
   if (int(LoadAnswers.size()) >= MostAnswers) {
-    ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadPlural())) + " ");
+    ShowMessage(" Load Error: " + QString::fromStdString(UnconfirmedText(int(LoadAnswers.size()), LoadAnswerName())) + " ");
     LoadAnswers.clear();
     return false;
   }

@@ -70,6 +70,9 @@ public:
 
   // Every byte the module sent since the last command.
   std::string RecvBuffer;
+  // The answers of the load under way (the bytes it uses), until they
+  // confirm one.
+  std::vector<std::string> LoadAnswers;
   // The port reported that its device went away; its close says so.
   bool PortLost = false;
   // Set while the program latches Connect or Dis Con to the port's state.
@@ -199,8 +202,8 @@ private:
   // it: true with the confirmed bytes; else the load was asked again, or,
   // after MostAnswers answers, refused with a message.
   bool ConfirmedAnswer(const std::string& answer, std::string& confirmed);
-  std::vector<std::string> LoadAnswers;  // of the load under way
-  const char* LoadPlural() const;        // "load images", "MAC address answers"...
+  bool Loading() const;                  // the pending transaction reads the module
+  const char* LoadAnswerName() const;    // "load image", "MAC address answer"...
   void ShowChannel(int c, const TChannelControls& values);
   TChannelControls ChannelControls(int c) const;
   // The control of a field in channel c (0 to 3), found once at creation.

@@ -167,11 +167,9 @@ std::string SentAgainText(const std::vector<std::pair<TRecordGroup, int>>& sends
         for (std::size_t i = 1; i + 1 < names.size(); ++i) list += ", " + names[i];
         list += " and " + names.back();
       }
-      const char* times = count == 2 ? "twice" : "three times";
-      text += "; " + list + (names.size() == 1 ? " was" : " were") + " sent " + times +
-              (stillDiffer ? std::string(" and came back different each time")
-                           : count == 2 ? names.size() == 1 ? " (the first record came back different)" : " (the first records came back different)"
-                                        : " (the first two records came back different)");
+      const std::string first = count == 3 ? "the first two records" : names.size() == 1 ? "the first record" : "the first records";
+      text += "; " + list + (names.size() == 1 ? " was" : " were") + " sent " + (count == 2 ? "twice" : "three times") +
+              (stillDiffer ? " and came back different each time" : " (" + first + " came back different)");
     }
   return text;
 }

@@ -196,7 +196,7 @@ void TModuleLink::GoAhead(const std::string& command, const char* what) {
 }
 
 std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
-                                       const char* what, const char* plural, const char* kind) {
+                                       const char* what, const char* name, const char* kind) {
   FCameLate = false;
   std::vector<std::string> answers;  // their bytes from..to, of those of the right length
   std::vector<std::size_t> lengths;  // of the others
@@ -209,7 +209,7 @@ std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t w
       // line that has gone quiet), not a garbled answer.
       if (++unanswered < 2) continue;
       if (answers.empty() && lengths.empty()) throw NotReady(what);
-      throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), plural, true));
+      throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), name, true));
     }
     unanswered = 0;
     if (answer.size() != want) {
@@ -226,7 +226,7 @@ std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t w
       return confirmed;
     }
   }
-  throw EBatch(bsPort, UnconfirmedText(asked, plural));
+  throw EBatch(bsPort, UnconfirmedText(asked, name));
 }
 
 EBatch TModuleLink::WrongLength(const std::string& command, const char* what, std::size_t got, std::size_t want) {
@@ -256,7 +256,7 @@ TModuleImage TModuleLink::LoadAll() {
   TModuleImage image;
   const std::string what = "load command (" + HexByte(mcLoad) + ")";
   const std::string bytes = ConfirmedRead(CommandBytes(mcLoad), image.Image.size(), 0, LoadImageUsedSize, what.c_str(),
-                                          "load images", "load");
+                                          "load image", "load");
   std::copy(bytes.begin(), bytes.end(), image.Image.begin());  // the unused end stays zero
   CheckImageMarkers(image.Image);
   return image;
@@ -267,9 +267,9 @@ TModuleImage TModuleLink::LoadAll() {
 // by its length, which must be exact.
 std::string TModuleLink::LoadAddress(std::uint8_t kind, const char* name, const char* group) {
   const std::string what = std::string(name) + " address request (" + HexByte(FrameReply) + " " + HexByte(kind) + ")";
-  const std::string plural = std::string(name) + " address answers";
+  const std::string answer = std::string(name) + " address answer";
   return ConfirmedRead(AddressRequest(kind), AddressAnswerSize(kind), AddressAnswerHeader, AddressAnswerSize(kind),
-                       what.c_str(), plural.c_str(), group);
+                       what.c_str(), answer.c_str(), group);
 }
 
 TNetRecord TModuleLink::LoadNet() {

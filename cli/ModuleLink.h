@@ -101,7 +101,7 @@ private:
   // from..to (ConfirmAnswers), and returns those. An answer of another
   // length is asked again; the same wrong length twice is the module's.
   std::string ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
-                            const char* what, const char* plural, const char* kind);
+                            const char* what, const char* name, const char* kind);
   EBatch NotReady(const char* what);
   static EBatch WrongLength(const std::string& command, const char* what, std::size_t got, std::size_t want);
   void CountAskedAgain(const std::string& kind, int answers);

@@ -28,7 +28,9 @@ TEST(ConfirmedAnswer, AnAnswerIsBelievedOnceOthersOutvoteEveryDoubtByTwo) {
   EXPECT_TRUE(ConfirmAnswers({zero, high, zero, zero}, confirmed));
   EXPECT_EQ(confirmed, zero);
   EXPECT_FALSE(ConfirmAnswers({zero, high, high, zero}, confirmed));
-  EXPECT_EQ(UnconfirmedText(6, "load images"), "the line garbles the module's answers: 6 load images, none confirmed");
+  EXPECT_EQ(UnconfirmedText(6, "load image"), "the line garbles the module's answers: 6 load images, none confirmed");
+  EXPECT_EQ(UnconfirmedText(1, "MAC address answer", true),
+            "the line garbles the module's answers: 1 MAC address answer, not confirmed; then the module did not answer");
 }
 
 // The load image's used bytes and the two address records, read through a

@@ -402,6 +402,23 @@ TEST_F(Form1Test, CancelledOrUnusableFilesChangeNothing) {
   EXPECT_TRUE(recorder.Messages[1].startsWith("Cannot save \"" + folder + "\": No such file or directory"));
 }
 
+// The judging tick speaks of what it judges: a send that took the place of
+// a load asked again is " Not Ready " when nothing came; the load's own
+// silence after a garbled answer is the line's fault.
+TEST_F(Form1Test, ASilentTickSpeaksOfTheTransactionItJudges) {
+  TMessageRecorder recorder;
+  TForm1 form;
+  form.LoadAnswers = {std::string(LoadImageUsedSize, 'x')};
+  form.TransCode = TForm1::tcChannel;
+  form.Timer1Timer(form.Timer1);
+  form.TransCode = TForm1::tcLoad;
+  form.Timer1Timer(form.Timer1);
+  EXPECT_EQ(recorder.Messages,
+            (QStringList{" Not Ready ", " Load Error: the line garbles the module's answers: 1 load image, not confirmed; then the module did not answer "}));
+  EXPECT_TRUE(form.LoadAnswers.empty());
+  EXPECT_EQ(form.NotReady, 1);
+}
+
 TEST(Form1Texts, TheCommandLineNamesFieldsAndItemsAsTheWindowShowsThem) {
   // The command line describes fields by the captions and list items the
   // window has: both come from one place, and this keeps them together.
