@@ -11,7 +11,8 @@
 // with verification, by this program and (--baseline PATH) by another
 // build of it, their runs alternated:
 //   clean read ms median M spread A..B [baseline median M spread A..B ratio R]
-// build/bench/noise_bench [--rounds N] [--baseline PATH] [--noise P,P]
+// build/bench/noise_bench [--rounds N] [--baseline PATH] [--noise P,P] [--seed N]
+// (the simulators' seeds follow from one, printed first, to repeat a run)
 #include "ModuleTruth.h"
 #include "StopProcess.h"
 
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,7 +85,8 @@ std::string PlantFile(const std::string& program, const fs::path& dir) {
   return plant;
 }
 
-void NoisyRounds(const std::string& program, const fs::path& dir, const std::string& plant, double noise, int rounds) {
+void NoisyRounds(const std::string& program, const fs::path& dir, const std::string& plant, double noise, int rounds,
+                 int firstSeed) {
   TTally read, write;
   const TConfiguration file = TConfiguration::Load(plant);
   const std::string saved = (dir / "read.dat").string();
@@ -92,7 +95,7 @@ void NoisyRounds(const std::string& program, const fs::path& dir, const std::str
   for (int round = 1; round <= rounds; ++round) {
     for (const bool writing : {false, true}) {
       TTally& tally = writing ? write : read;
-      const int seed = int(noise * 1e4) * 1000 + round * 2 + writing;
+      const int seed = firstSeed + round * 2 + writing;
       TSimulator sim({"--quiet", "--noise", level, "--seed", std::to_string(seed)});
       TModuleImage before, held;
       if (!HeldBy(sim, before)) {
@@ -171,18 +174,20 @@ bool CleanTimes(const std::string& program, const std::string& baseline, const f
 
 int main(int argc, char** argv) {
   int rounds = 100;
+  int seed = int(std::random_device{}() % 500000);
   std::string baseline;
   std::vector<double> levels = {0.002, 0.01};
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (a == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
     else if (a == "--baseline") baseline = argv[i + 1];
+    else if (a == "--seed") seed = std::max(0, std::min(500000, std::atoi(argv[i + 1])));
     else if (a == "--noise") {
       levels.clear();
       std::stringstream list(argv[i + 1]);
       for (std::string p; std::getline(list, p, ',');) levels.push_back(std::atof(p.c_str()));
     } else {
-      std::fprintf(stderr, "usage: noise_bench [--rounds N] [--baseline PATH] [--noise P,P]\n");
+      std::fprintf(stderr, "usage: noise_bench [--rounds N] [--baseline PATH] [--noise P,P] [--seed N]\n");
       return 2;
     }
   }
@@ -194,7 +199,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the simulator's module could not be read\n");
     return 1;
   }
-  for (double noise : levels) NoisyRounds(program, dir, plant, noise, rounds);
+  std::printf("seed %d\n", seed);
+  for (std::size_t level = 0; level < levels.size(); ++level)
+    NoisyRounds(program, dir, plant, levels[level], rounds, seed + int(level) * (2 * rounds + 2));
   const bool clean = CleanTimes(program, baseline, dir, plant);
   fs::remove_all(dir);
   return clean ? 0 : 1;

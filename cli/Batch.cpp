@@ -247,7 +247,7 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
   std::vector<TRecordGroup> differing;
   for (int round = 1;; ++round) {
     r.Step = "verify";
-    TModuleImage back = link.LoadAll();
+    TModuleImage back = link.LoadAll(false);
     if (o.WithAddress) {
       back.Net = link.LoadNet();
       back.Mac = link.LoadMac();

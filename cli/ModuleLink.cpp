@@ -252,13 +252,13 @@ void TModuleLink::Send(TModuleCommand command, const std::uint8_t* record, std::
   FLastRecord = steady_clock::now();
 }
 
-TModuleImage TModuleLink::LoadAll() {
+TModuleImage TModuleLink::LoadAll(bool markersChecked) {
   TModuleImage image;
   const std::string what = "load command (" + HexByte(mcLoad) + ")";
   const std::string bytes = ConfirmedRead(CommandBytes(mcLoad), image.Image.size(), 0, LoadImageUsedSize, what.c_str(),
                                           "load image", "load");
   std::copy(bytes.begin(), bytes.end(), image.Image.begin());  // the unused end stays zero
-  CheckImageMarkers(image.Image);
+  if (markersChecked) CheckImageMarkers(image.Image);
   return image;
 }
 

@@ -70,7 +70,10 @@ public:
   TModuleLink(const std::string& port, const TLinkOptions& options);
   ~TModuleLink();
 
-  TModuleImage LoadAll();  // the load image (exactly 464 bytes)
+  // The load image (exactly 464 bytes), its records' end markers checked;
+  // without, as a write's read-back compares them with what was sent (a
+  // record the line changed at its marker is sent again, not refused).
+  TModuleImage LoadAll(bool markersChecked = true);
   TNetRecord LoadNet();    // the 22 bytes of the network address answer over zeros
   TMacRecord LoadMac();    // the 7 bytes of the MAC address answer over zeros
   void SendChannel(int channel, const TChannelRecord& record);

@@ -270,6 +270,12 @@ TEST_F(BatchTest, WhatComesBackDifferentIsSentAgain) {
         << Out.str();
     EXPECT_TRUE(Compare(plant, HeldBy(sim), csSent).empty());
   }
+  // A record changed at its end marker is no reason to refuse the module.
+  {
+    TSimulator sim({"--spoil", "5", "--spoil-byte", "39"});  // the AUX record's end marker
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat")}), bsSuccess) << Err.str() << Out.str();
+    EXPECT_NE(Out.str().find("; AUX was sent twice (the first record came back different) in "), std::string::npos) << Out.str();
+  }
   {
     TSimulator sim({"--spoil", "3"});  // CH3, in JSON
     EXPECT_EQ(Run({"--port", sim.Path, "--write", File("plant.dat"), "--json"}), bsSuccess) << Err.str();

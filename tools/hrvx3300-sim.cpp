@@ -48,9 +48,10 @@ const char* const Usage =
     "  --busy MS         ignore commands that come within MS ms of a record\n"
     "  --round           keep the channels' values rounded to one decimal\n"
     "  --forget          acknowledge every record and keep none\n"
-    "  --spoil N         keep the Nth record taken (from 1) with a bit of its\n"
-    "                    first byte changed (of a channel's, the first after\n"
-    "                    its number), as a noisy line would have it\n"
+    "  --spoil N         keep the Nth record taken (from 1) with a bit of one\n"
+    "                    byte changed, as a noisy line would have it\n"
+    "  --spoil-byte B    that byte, from 0 (a channel's counted after its\n"
+    "                    number); the record's first by default\n"
     "  --long-mac N      answer the MAC address request with N bytes more than 10\n"
     "  --addr-header H   the first three bytes of an address answer: reply\n"
     "                    (06, the command, the record's length: the default),\n"
@@ -81,7 +82,7 @@ struct TOptions {
   std::string Device, Link, Config, Serial, State;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
        Forget = false, NeverSet = false, RandomTail = false;
-  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0;
+  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0, SpoilByte = 0;
   TAddressHeader AddressHeader = ahReply;
   double Noise = 0;
   unsigned Seed = 0;
@@ -259,7 +260,7 @@ private:
       return;
     }
     Log("<-", record, what);
-    Spoiled(record, command == mcChannel ? 1 : 0);
+    Spoiled(record, std::size_t(Options.SpoilByte) + (command == mcChannel ? 1 : 0));
     Taken(record);
     if (Options.Forget) return;
     if (command == mcChannel) {
@@ -359,7 +360,7 @@ private:
         }
         if (length > 0) {
           std::string record = bytes.substr(0, length);
-          Spoiled(record, 0);
+          Spoiled(record, std::size_t(Options.SpoilByte));
           bytes.replace(0, length, record);
         }
         if (Options.Forget)
@@ -476,6 +477,7 @@ int main(int argc, char** argv) {
     else if (a == "--round") o.Round = true;
     else if (a == "--forget") o.Forget = true;
     else if (a == "--spoil") o.Spoil = Number(a, value());
+    else if (a == "--spoil-byte") o.SpoilByte = Number(a, value());
     else if (a == "--long-mac") o.LongMac = Number(a, value());
     else if (a == "--never-set") o.NeverSet = true;
     else if (a == "--random-tail") o.RandomTail = true;
