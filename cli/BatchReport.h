@@ -28,7 +28,7 @@ struct TPortResult {
   std::string Error;
   // What the line's faults made the run try again: each group sent more
   // than once, by how many times more; each read ("load", "MAC load",
-  // "IP load"), by
+  // "IP load") and the send commands' go-aheads ("go-ahead"), by
   // the answers asked for beyond the two a clean line needs.
   std::vector<std::pair<std::string, int>> Retries;
   int AnswersAskedAgain = 0;

@@ -22,6 +22,11 @@ constexpr int PacingMs = 300;
 constexpr int NoiseLimitMs = 2000;
 // A wait is cut into slices of this length, so an interrupt is heard.
 constexpr int SliceMs = 50;
+// How long a module that answered before and then fell silent gets before
+// it is asked once more: one that took a command the line changed for the
+// start of a record drops what it took once it has heard nothing for a
+// while, and answers again.
+constexpr int DropMs = 1500;
 // The line is quiet only once nothing came for this long: a USB adapter
 // holds bytes back for up to 16 ms (its latency timer), and a device server
 // sends what it has in packets, so a pause of a few character times may be
@@ -128,7 +133,8 @@ void TModuleLink::Settle() {
   }
   // After a command without an answer, an answer may still be on its way:
   // it is waited out, not taken for the next one's.
-  const int quietMs = std::exchange(FAnswerMayCome, false) ? std::max(FQuietMs, FOptions.AnswerMs) : FQuietMs;
+  int quietMs = std::exchange(FAnswerMayCome, false) ? std::max(FQuietMs, FOptions.AnswerMs) : FQuietMs;
+  quietMs = std::max(quietMs, std::exchange(FDropMs, 0));
   int waitMs = quiet && quietMs == FQuietMs ? 1 : quietMs;
   const auto limit = steady_clock::now() + milliseconds(NoiseLimitMs);
   for (;;) {
@@ -173,6 +179,7 @@ std::string TModuleLink::Ask(const std::string& command, std::size_t want, bool 
   Write(command, what);
   const std::string answer = Await(want, exact);
   if (!answer.empty() && FOptions.Log) FOptions.Log("<-", answer, "answer");
+  if (!answer.empty()) FAnswered = true;
   if (answer.empty()) {
     FAnswerMayCome = true;
     // A module that needs a moment after a record gets the window's pacing.
@@ -186,18 +193,31 @@ EBatch TModuleLink::NotReady(const char* what) {
                             " ms" + (FCameLate ? " (bytes came later: a slow module or link needs a longer --timeout)" : ""));
 }
 
+bool TModuleLink::LetItDrop() {
+  if (!FAnswered || FDropped) return false;
+  FDropped = true;
+  FDropMs = DropMs;
+  return true;
+}
+
 void TModuleLink::GoAhead(const std::string& command, const char* what) {
   // No answer may be a command the line garbled, or a module that needs a
-  // moment after a record: it is asked once more.
+  // moment after a record: it is asked once more, and once more again after
+  // a while if it answered before.
   FCameLate = false;
-  for (int attempt = 0; attempt < 2; ++attempt)
-    if (!Ask(command, 1, false, what).empty()) return;
+  FDropped = false;
+  for (int attempt = 0; attempt < 2 || (attempt == 2 && LetItDrop()); ++attempt)
+    if (!Ask(command, 1, false, what).empty()) {
+      if (attempt > 0) CountAskedAgain("go-ahead", attempt);
+      return;
+    }
   throw NotReady(what);
 }
 
 std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
                                        const char* what, const char* name, const char* kind) {
   FCameLate = false;
+  FDropped = false;
   std::vector<std::string> answers;  // their bytes from..to, of those of the right length
   std::vector<std::size_t> lengths;  // of the others
   int asked = 0, unanswered = 0;
@@ -208,6 +228,10 @@ std::string TModuleLink::ConfirmedRead(const std::string& command, std::size_t w
       // Twice no answer in a row is a module that does not answer (or a
       // line that has gone quiet), not a garbled answer.
       if (++unanswered < 2) continue;
+      if (LetItDrop()) {
+        unanswered = 0;
+        continue;
+      }
       if (answers.empty() && lengths.empty()) throw NotReady(what);
       throw EBatch(bsPort, UnconfirmedText(int(answers.size() + lengths.size()), name, true));
     }

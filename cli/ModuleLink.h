@@ -87,8 +87,9 @@ public:
   bool Paced() const { return FPaced; }
 
   // The answers a read asked for again, beyond the two that confirm one on a
-  // clean line, by what was read ("load", "MAC load", "IP load"), in the
-  // order met.
+  // clean line, by what was read ("load", "MAC load", "IP load"), and the
+  // send commands asked again for their go-ahead ("go-ahead"), in the order
+  // met.
   const std::vector<std::pair<std::string, int>>& AskedAgain() const { return FAskedAgain; }
 
 private:
@@ -106,6 +107,11 @@ private:
   std::string ConfirmedRead(const std::string& command, std::size_t want, std::size_t from, std::size_t to,
                             const char* what, const char* name, const char* kind);
   EBatch NotReady(const char* what);
+  // A module that answered before and now answers nothing may be holding
+  // what a garbled command made it take for a record: the next settling
+  // gives it time to drop that, once an exchange. False when that was done
+  // or the module never answered.
+  bool LetItDrop();
   static EBatch WrongLength(const std::string& command, const char* what, std::size_t got, std::size_t want);
   void CountAskedAgain(const std::string& kind, int answers);
   void Send(TModuleCommand command, const std::uint8_t* record, std::size_t size, const char* what);
@@ -130,5 +136,8 @@ private:
   bool FQuietAfterAnswer = false;    // the last answer was followed by quiet
   bool FAnswerMayCome = false;       // the last command had no answer
   bool FCameLate = false;            // bytes came after a command had none
+  bool FAnswered = false;            // the module has answered on this link
+  bool FDropped = false;             // this exchange gave it time to drop a record
+  int FDropMs = 0;                   // the next settling's quiet, when longer
   std::vector<std::pair<std::string, int>> FAskedAgain;
 };

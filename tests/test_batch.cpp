@@ -256,6 +256,33 @@ TEST_F(BatchTest, ANoisyLineIsReadRightOrNotAtAll) {
   }
 }
 
+// A module that took a command the line changed for the start of a record
+// swallows what follows until it has heard nothing for a while: one that
+// answered before is given that while and asked once more; one that never
+// answered is not kept waiting for it.
+TEST_F(BatchTest, AModuleThatSwallowedACommandIsGivenTimeToDropIt) {
+  const std::string base = Base();
+  {
+    TSimulator sim({"--swallow", "3"});  // the first MAC address request
+    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("read.dat")}), bsSuccess) << Err.str();
+    EXPECT_EQ(Slurp(File("read.dat")), Slurp(base));
+    EXPECT_NE(Out.str().find("answers asked for again (the line garbles them) in "), std::string::npos) << Out.str();
+  }
+  {
+    TSimulator sim({"--swallow", "5"});  // CH1's command
+    EXPECT_EQ(Run({"--port", sim.Path, "--write", base, "--json"}), bsSuccess) << Out.str();
+    EXPECT_NE(Out.str().find("\"retries\":{\"go-ahead\":"), std::string::npos) << Out.str();
+  }
+  {
+    TSimulator sim({"--silent"});
+    EXPECT_EQ(Run({"--port", sim.Path, "--read", File("none.dat")}), bsPort);
+    const std::string log = sim.Log();
+    std::size_t asked = 0;
+    for (std::size_t at = 0; (at = log.find("<- command(1) 23", at)) != std::string::npos; ++at) ++asked;
+    EXPECT_EQ(asked, 2u) << log;
+  }
+}
+
 // A record that came back different is sent again, twice more at most, and
 // the result says what it took; one that stays different is named.
 TEST_F(BatchTest, WhatComesBackDifferentIsSentAgain) {

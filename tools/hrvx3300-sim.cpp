@@ -43,6 +43,10 @@ const char* const Usage =
     "  --short           answer the load command with 100 bytes only\n"
     "  --garbage         answer every command with 7 random bytes\n"
     "  --exit-after N    exit after N commands, as a pulled cable would\n"
+    "  --swallow N       take the Nth command (from 1) for the start of a\n"
+    "                    record and swallow what follows until a second\n"
+    "                    passes without a byte, as with a command the line\n"
+    "                    changed\n"
     "  --long N          answer the load command with N bytes more than 464\n"
     "  --late-ack MS     acknowledge every record once more, MS ms after it\n"
     "  --busy MS         ignore commands that come within MS ms of a record\n"
@@ -82,7 +86,7 @@ struct TOptions {
   std::string Device, Link, Config, Serial, State;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
        Forget = false, NeverSet = false, RandomTail = false;
-  int ExitAfter = -1, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0, SpoilByte = 0;
+  int ExitAfter = -1, Swallow = 0, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0, SpoilByte = 0;
   TAddressHeader AddressHeader = ahReply;
   double Noise = 0;
   unsigned Seed = 0;
@@ -181,6 +185,12 @@ public:
         continue;
       }
       ++commands;
+      if (commands == Options.Swallow) {
+        std::string swallowed(1, char(c));
+        for (int b; (b = ReadByte(1000)) >= 0;) swallowed += char(b);
+        Log("<-", swallowed, "swallowed");
+        continue;
+      }
       Handle(std::uint8_t(c));
     }
   }
@@ -471,6 +481,7 @@ int main(int argc, char** argv) {
     else if (a == "--garbage") o.Garbage = true;
     else if (a == "--quiet") o.Quiet = true;
     else if (a == "--exit-after") o.ExitAfter = Number(a, value());
+    else if (a == "--swallow") o.Swallow = Number(a, value());
     else if (a == "--long") o.Long = Number(a, value());
     else if (a == "--late-ack") o.LateAckMs = Number(a, value());
     else if (a == "--busy") o.BusyMs = Number(a, value());
