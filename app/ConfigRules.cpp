@@ -8,11 +8,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// How a text line's value travels in its record.
-enum TTextRule { trText, trFloat, trCurrentMin, trByte, trHexByte };
-
 TTextRule RuleOf(const std::string& control) {
   if (const TChannelField* field = ChannelFieldOf(control))
     return field->Kind == cfText ? trText : field->Kind == cfCurrentMin ? trCurrentMin : trFloat;
@@ -22,6 +17,8 @@ TTextRule RuleOf(const std::string& control) {
   if (starts("Edit_Mac")) return trHexByte;
   return trFloat;
 }
+
+namespace {
 
 bool ValidUtf8Sequence(const std::string& s, std::size_t i, std::size_t& length) {
   const unsigned char c = static_cast<unsigned char>(s[i]);

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+// How a text line's value travels in its record.
+enum TTextRule { trText, trFloat, trCurrentMin, trByte, trHexByte };
+TTextRule RuleOf(const std::string& control);
+
 // One line the module cannot hold as written.
 struct TInvalidValue {
   int Line;             // from 1, as an editor counts

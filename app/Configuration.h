@@ -26,6 +26,8 @@ public:
   // refuses what is no configuration: a file that lacks any of its first 88
   // lines (the window would stop reading there), or goes on after the 98th.
   static TConfiguration Load(const std::string& path);
+  // The same for a file's text; name says where it came from in messages.
+  static TConfiguration Parse(const std::string& text, const std::string& name);
   // Writes the 98 lines as the window's Save does (atomically), or to out.
   void Save(const std::string& path) const;
   void Write(std::ostream& out) const;

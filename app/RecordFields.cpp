@@ -1,6 +1,7 @@
 #include "RecordFields.h"
 
 #include "ChannelFields.h"
+#include "ConfigRules.h"
 #include "SysUtils.h"
 #include "Unit1Items.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -136,6 +138,34 @@ std::string GroupName(TRecordGroup group) {
     case rgMac: return "MAC";
   }
   return {};
+}
+
+std::vector<TDifference> ValuesAFileCannotKeep(const TModuleImage& module) {
+  TConfiguration shown = TConfiguration::FromModule(module);
+  // What no line of a file can hold: a float that is no number (it would be
+  // written as NAN or INF), a text that breaks its line. Each is named, and
+  // stands in as nothing for what follows.
+  std::vector<TDifference> unkept;
+  for (const TConfigLine& line : ConfigLayout()) {
+    if (line.Kind != ckText) continue;
+    std::string& text = shown.Values.at(line.Control).Text;
+    const TTextRule rule = RuleOf(line.Control);
+    const bool isFloat = rule == trFloat || rule == trCurrentMin;
+    double value = 0;
+    if ((isFloat && !TryStrToFloat(text, value)) || text.find_first_of("\r\n") != std::string::npos) {
+      unkept.push_back({ControlCaption(line.Control), "no value it can hold", text});
+      text = isFloat ? "0" : "";
+    }
+  }
+  // The rest, byte for byte: the file as written, read back, sent over the
+  // module (what a file does not hold stays as the module has it).
+  std::ostringstream file;
+  shown.Write(file);
+  const TConfiguration back = TConfiguration::Parse(file.str(), "the configuration read");
+  for (const TDifference& d : RecordDifferences(back.Over(module, true), module, {rgCh1, rgCh2, rgCh3, rgCh4, rgAux, rgSystem, rgNet, rgMac}))
+    if (std::none_of(unkept.begin(), unkept.end(), [&](const TDifference& named) { return named.Caption == d.Caption; }))
+      unkept.push_back(d);
+  return unkept;
 }
 
 std::vector<TDifference> RecordDifferences(const TModuleImage& expected, const TModuleImage& module,

@@ -20,3 +20,11 @@ std::string GroupName(TRecordGroup group);  // "CH1" ... "AUX", "SYSTEM", "clock
 // the MAC record).
 std::vector<TDifference> RecordDifferences(const TModuleImage& expected, const TModuleImage& module,
                                            const std::vector<TRecordGroup>& groups);
+
+// The values of module that a .dat file cannot keep: the file the window's
+// Save (and --read) writes of it, read back, would not send exactly what the
+// module holds (a list or check box byte the window cannot show, a 4~20 mA
+// minimum outside -100 to 100, a float that is no number, a text with a line
+// break). File says what the file would hold or send; empty when it keeps
+// every value.
+std::vector<TDifference> ValuesAFileCannotKeep(const TModuleImage& module);

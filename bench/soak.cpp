@@ -205,11 +205,20 @@ int main(int argc, char** argv) {
   int rounds = 0, results = 0, ok = 0, falseOk = 0, judged = 0;
   int descriptorsFirst = -1, descriptorsLast = -1;
   long memoryFirst = -1, memoryLast = -1;
-  const auto judge = [&](const char* action, std::size_t i, bool right) {
+  // A false OK is told with what differs, and whether the module itself
+  // changed during the round (a command the line turned into a write).
+  const auto judge = [&](const char* action, std::size_t i, bool right, const std::vector<TDifference>& differences,
+                         const TModuleImage& before, const TModuleImage& after) {
     ++judged;
     if (right) return;
     ++falseOk;
     std::fprintf(stderr, "soak: a false OK: %s of %s in round %d\n", action, ports[i].c_str(), rounds);
+    for (const TDifference& d : differences)
+      std::fprintf(stderr, "soak:   %s: said %s, module %s\n", d.Caption.c_str(), d.File.c_str(), d.Module.c_str());
+    for (std::size_t at = 0; at < before.Image.size(); ++at)
+      if (before.Image[at] != after.Image[at])
+        std::fprintf(stderr, "soak:   during the round the module's byte %zu went from %02X to %02X\n", at, before.Image[at],
+                     after.Image[at]);
   };
   while (Clock::now() - start < std::chrono::seconds(seconds)) {
     ++rounds;
@@ -227,9 +236,22 @@ int main(int argc, char** argv) {
         // A module started again during the round holds what it started with.
         if (after[i].first < 0 || after[i].first != before[i].first) continue;
         const TModuleImage& held = after[i].second;
-        if (std::string(action) == "--write") judge("write", i, HoldsWritten(file, before[i].second, held, false));
-        else if (std::string(action) == "--read") judge("read", i, ReadRight(readFiles[i], held));
-        else judge("compare", i, Compare(file, held, csAll).empty());
+        const TModuleImage& was = before[i].second;
+        if (std::string(action) == "--write") {
+          judge("write", i, HoldsWritten(file, was, held, false),
+                RecordDifferences(file.Over(was, false), held, {rgCh1, rgCh2, rgCh3, rgCh4, rgAux, rgSystem}), was, held);
+        } else if (std::string(action) == "--read") {
+          std::vector<TDifference> differences;
+          try {
+            differences = Compare(TConfiguration::Load(readFiles[i]), held, csAll);
+          } catch (const std::exception& e) {
+            differences.push_back({"the saved file", e.what(), "-"});
+          }
+          judge("read", i, differences.empty(), differences, was, held);
+        } else {
+          const std::vector<TDifference> differences = Compare(file, held, csAll);
+          judge("compare", i, differences.empty(), differences, was, held);
+        }
       }
     }
     // What this process holds once a round is over, from the second on

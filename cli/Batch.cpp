@@ -302,6 +302,17 @@ void RunPort(const TBatchOptions& o, const TConfiguration& file, TReporter& repo
         module.Net = link.LoadNet();
         r.Step = "save";
         const TConfiguration read = TConfiguration::FromModule(module);
+        // A file that cannot keep every value as the module holds it is no
+        // copy of the module: nothing is saved, and what it would lose is said.
+        r.Differences = ValuesAFileCannotKeep(module);
+        if (!r.Differences.empty()) {
+          const std::size_t n = r.Differences.size();
+          r.Status = bsModule;
+          r.Result = "differs";
+          r.Summary = "the module holds " + std::to_string(n) + (n == 1 ? " value" : " values") +
+                      " that a .dat file cannot keep as the module has " + (n == 1 ? "it" : "them") + "; nothing saved";
+          break;
+        }
         if (r.File == "-") {
           std::lock_guard lock(reporter.Mutex);
           read.Write(reporter.Out);

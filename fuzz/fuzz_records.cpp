@@ -1,11 +1,14 @@
 // Fuzzes the record decoders: any bytes a module answers with show in the
-// window's terms without fault, and what the window sent loads and sends
-// back unchanged.
+// window's terms without fault, what the window sent loads and sends back
+// unchanged, and a module read into a .dat file either compares equal to it
+// or has the values the file cannot keep named.
 #include "Configuration.h"
 #include "FuzzSupport.h"
+#include "RecordFields.h"
 #include "SysUtils.h"
 
 #include <cstring>
+#include <sstream>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TModuleImage module;
@@ -25,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TMacRecord macRecord{};
   EncodeMacRecord({mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]}, macRecord);
   FUZZ_REQUIRE(DecodeMacAddress(macRecord) == mac, "a MAC address shown sends the same bytes");
+
+  // The file --read would save: named as lossy, or equal to the module.
+  if (ValuesAFileCannotKeep(module).empty()) {
+    std::ostringstream file;
+    TConfiguration::FromModule(module).Write(file);
+    const TConfiguration read = TConfiguration::Parse(file.str(), "the file read");
+    for (const TDifference& d : Compare(read, module, csAll))
+      std::fprintf(stderr, "%s: file %s, module %s\n", d.Caption.c_str(), d.File.c_str(), d.Module.c_str());
+    FUZZ_REQUIRE(Compare(read, module, csAll).empty(), "a read the file keeps compares equal");
+  }
 
   // The whole image. Once a module holds what the window sent (the first
   // send applies the 4~20 mA range rule), loading and sending again sends

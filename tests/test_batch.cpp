@@ -2,12 +2,15 @@
 // pseudo-terminals, failing as real modules and cables fail.
 #include "Batch.h"
 #include "BatchReport.h"
+#include "ChannelFields.h"
 #include "DeviceServer.h"
 #include "ModuleTruth.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -281,6 +284,49 @@ TEST_F(BatchTest, AModuleThatSwallowedACommandIsGivenTimeToDropIt) {
     for (std::size_t at = 0; (at = log.find("<- command(1) 23", at)) != std::string::npos; ++at) ++asked;
     EXPECT_EQ(asked, 2u) << log;
   }
+}
+
+// A module may hold what no .dat file can keep (a noisy write that failed
+// leaves such values): --read saves no file that would send other bytes
+// back, and names each value; --compare names a byte that both sides show
+// alike.
+TEST_F(BatchTest, ValuesNoFileCanKeepAreNamedAndNothingIsSaved) {
+  const std::string base = Base();
+  std::string state;
+  {
+    TSimulator sim({});
+    state = sim.Held();
+  }
+  ASSERT_EQ(state.size(), 497u);
+  const auto field = [&](int channel, const char* control) -> char* {
+    for (const TChannelField& f : ChannelFields())
+      if (std::string(f.Control) == control) return state.data() + LoadChannelOffsetOf(channel) + f.Offset;
+    return nullptr;
+  };
+  *field(0, "ComboBox_Used_Ch") = 2;  // a list of two items
+  *field(1, "CheckBox_SS_Ch") = 5;
+  const float nan = std::nanf(""), big = 1024;
+  std::memcpy(field(1, "Edit_Damger_Ch"), &nan, sizeof nan);
+  std::memcpy(field(2, "Edit_Curr_Min_Ch"), &big, sizeof big);
+  field(3, "Edit_Name_Ch")[4] = '\n';
+  std::ofstream(File("odd.state"), std::ios::binary) << state;
+  TSimulator sim({"--image", File("odd.state")});
+  EXPECT_EQ(Run({"--port", sim.Path, "--read", File("odd.dat")}), bsModule) << Out.str() << Err.str();
+  EXPECT_FALSE(fs::exists(File("odd.dat")));
+  const std::string who = sim.Path + " [SN 20261208 MAC 00:1A:2B:3C:4D:EE]: ";
+  EXPECT_NE(Out.str().find(who + "the module holds 5 values that a .dat file cannot keep as the module has them; nothing saved in "),
+            std::string::npos)
+      << Out.str();
+  for (const std::string line : {"CH2 Alarm Setting Danger: file no value it can hold, module NAN\n",
+                                 "CH4 Point Name: file no value it can hold, module Pump\\x0ANDE\n",
+                                 "CH1 Used/Not Used: file (none, byte FF), module (none, byte 02)\n",
+                                 "CH2 Sync Type: file checked, module byte 05\n",
+                                 "CH3 Scale(4~20mA)Min: file 0.0, module 1024.0\n"})
+    EXPECT_NE(Out.str().find(who + line), std::string::npos) << line << Out.str();
+  // Both sides show CH1 as no selection; the file would send FF.
+  Edit(base, File("none.dat"), {{2, "-1"}});
+  EXPECT_EQ(Run({"--port", sim.Path, "--compare", File("none.dat")}), bsModule);
+  EXPECT_NE(Out.str().find(who + "CH1 Used/Not Used: file (none, byte FF), module (none, byte 02)\n"), std::string::npos) << Out.str();
 }
 
 // A record that came back different is sent again, twice more at most, and

@@ -38,6 +38,7 @@ const char* const Usage =
     "  --port NAME       the same (COM5 on Windows)\n"
     "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
     "  --config FILE     start with the configuration of a .dat file\n"
+    "  --image FILE      start with what a --state file holds, byte for byte\n"
     "  --silent          never answer\n"
     "  --slow            answer 300 ms late, after the program has given up\n"
     "  --short           answer the load command with 100 bytes only\n"
@@ -83,7 +84,7 @@ const char* const Usage =
 enum TAddressHeader { ahReply, ahFrame, ahRandom };
 
 struct TOptions {
-  std::string Device, Link, Config, Serial, State;
+  std::string Device, Link, Config, Serial, State, Image;
   bool Silent = false, Slow = false, Short = false, Garbage = false, Quiet = false, Round = false, Millivolt = false,
        Forget = false, NeverSet = false, RandomTail = false;
   int ExitAfter = -1, Swallow = 0, Long = 0, LateAckMs = 0, BusyMs = 0, Pace = 0, Trail = 0, LongMac = 0, Spoil = 0, SpoilByte = 0;
@@ -475,6 +476,7 @@ int main(int argc, char** argv) {
     } else if (a == "--device" || a == "--port") o.Device = value();
     else if (a == "--link") o.Link = value();
     else if (a == "--config") o.Config = value();
+    else if (a == "--image") o.Image = value();
     else if (a == "--silent") o.Silent = true;
     else if (a == "--slow") o.Slow = true;
     else if (a == "--short") o.Short = true;
@@ -545,6 +547,20 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "hrvx3300-sim: %s\n", e.what());
       return 1;
     }
+  }
+  if (!o.Image.empty()) {
+    FILE* f = std::fopen(o.Image.c_str(), "rb");
+    const std::size_t size = module.Image.size() + module.Net.size() + module.Mac.size();
+    std::string bytes(size + 1, '\0');
+    const std::size_t got = f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
+    if (f) std::fclose(f);
+    if (got != size) {
+      std::fprintf(stderr, "hrvx3300-sim: %s: not a state of %zu bytes\n", o.Image.c_str(), size);
+      return 1;
+    }
+    std::copy_n(bytes.begin(), module.Image.size(), module.Image.begin());
+    std::copy_n(bytes.begin() + long(module.Image.size()), module.Net.size(), module.Net.begin());
+    std::copy_n(bytes.begin() + long(module.Image.size() + module.Net.size()), module.Mac.size(), module.Mac.begin());
   }
   if (o.Millivolt) {
     const float millivolt = 0.0f;  // the AUX record's temperature input kind
