@@ -9,6 +9,7 @@
 #include "Protocol.h"
 #include "Registry.h"
 #include "Report.h"
+#include "SysUtils.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -692,10 +693,7 @@ void TForm1::Button_Send6Click(QObject*) {
 }
 
 void TForm1::Button1Click(QObject*) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  EncodeClockRecord(local, ClockRecord);
+  EncodeClockRecord(LocalTime(std::time(nullptr)), ClockRecord);
   if (!StartTransaction(CommandBytes(mcClock), tcClock)) ShowMessage(" Com Port Not Connect ");
 }
 

@@ -5,6 +5,7 @@
 #include "BatchReport.h"
 #include "ConfigRules.h"
 #include "CPortTexts.h"
+#include "SysUtils.h"
 
 #include <algorithm>
 #include <atomic>
@@ -202,14 +203,7 @@ void WriteModule(const TBatchOptions& o, const TConfiguration& file, TModuleLink
       }
       case rgClock: {
         TClockRecord clock{};
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-#ifdef _WIN32
-        localtime_s(&local, &now);
-#else
-        localtime_r(&now, &local);
-#endif
-        EncodeClockRecord(local, clock);
+        EncodeClockRecord(LocalTime(std::time(nullptr)), clock);
         link.SendClock(clock);
         break;
       }

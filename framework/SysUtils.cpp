@@ -141,3 +141,13 @@ std::string FormatFloatExact(float value) {
   const std::string digits = ShortestFixed(std::fabs(value));
   return std::signbit(value) ? "-" + digits : digits;
 }
+
+std::tm LocalTime(std::time_t when) {
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &when);
+#else
+  localtime_r(&when, &local);
+#endif
+  return local;
+}

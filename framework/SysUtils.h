@@ -2,6 +2,7 @@
 // configuration file. No Qt here, so the serial core can use it too.
 #pragma once
 
+#include <ctime>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -47,3 +48,7 @@ std::string FormatFloat00(float value);
 // value passed on through a text is not changed by the trip. NaN and
 // infinities as FormatFloat00 shows them.
 std::string FormatFloatExact(float value);
+
+// The local time of the clock setting (localtime_r here, localtime_s on
+// Windows).
+std::tm LocalTime(std::time_t when);
