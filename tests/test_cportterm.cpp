@@ -6,6 +6,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QTimer>
 #include <QKeyEvent>
 #include <QPainter>
@@ -15,13 +17,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <random>
 #include <set>
 #include <sstream>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <unistd.h>
+#endif
 
 TEST(TerminalWindow, AScreenReaderHasTheWholeGridFollowsTheCaretAndHearsNewOutput) {
   // The test listens in place of a screen reader.
@@ -374,6 +378,7 @@ TEST(Terminal, TypingAndAnswersGoToThePort) {
   t.SetComPort(nullptr);
 }
 
+#ifndef _WIN32
 TEST(Terminal, AnswersACursorPositionQueryOnAPseudoTerminal) {
   SetMainThread();
   int master = -1, slave = -1;
@@ -402,6 +407,7 @@ TEST(Terminal, AnswersACursorPositionQueryOnAPseudoTerminal) {
   close(master);
   close(slave);
 }
+#endif
 
 namespace {
 
@@ -475,6 +481,13 @@ TEST(TerminalWindow, SizeScrollBarsAndFonts) {
   EXPECT_EQ(t.Font().family(), TCustomComTerminal::DefaultFont().family());
   EXPECT_EQ(t.Font().pointSize(), 14);
   EXPECT_FALSE(t.Font().underline());
+  // Every cell is as wide as every other: the default face, and what is
+  // shown in it, is fixed-pitch on every system (Windows names a
+  // proportional face its fixed font where few are installed).
+  EXPECT_TRUE(QFontInfo(TCustomComTerminal::DefaultFont()).fixedPitch()) << TCustomComTerminal::DefaultFont().family().toStdString();
+  EXPECT_TRUE(QFontInfo(t.Font()).fixedPitch()) << t.Font().family().toStdString();
+  const QFontMetrics metrics(t.Font());
+  EXPECT_EQ(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("WWWW"));
 }
 
 TEST(TerminalWindow, ArrowKeysFollowTheModes) {

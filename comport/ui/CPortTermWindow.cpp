@@ -50,6 +50,17 @@ QFont TCustomComTerminal::DefaultFont() {
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     f.setPointSize(9);
     f.setStyleHint(QFont::TypeWriter, QFont::PreferDefault);
+    if (QFontInfo(f).fixedPitch()) return f;
+    // Windows' "fixed" system font may be a proportional face: the first
+    // fixed-pitch family the system has, the ones every Windows has first.
+    QStringList families{"Consolas", "Courier New", "Lucida Console", "DejaVu Sans Mono", "Liberation Mono"};
+    for (const QString& family : QFontDatabase::families())
+      if (QFontDatabase::isFixedPitch(family) && !families.contains(family)) families << family;
+    for (const QString& family : families) {
+      if (!QFontDatabase::hasFamily(family)) continue;
+      f.setFamily(family);
+      if (QFontInfo(f).fixedPitch()) return f;
+    }
     return f;
   }();
   return font;
