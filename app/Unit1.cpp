@@ -264,6 +264,11 @@ void TForm1::SpeedButton_SaveClick(QObject*) {
 
 void TForm1::SpeedButton1_LoadClick(QObject*) {
   if (!OpenDialog1.Execute()) return;
+  OpenFile(OpenDialog1.FileName);
+}
+
+void TForm1::OpenFile(const QString& fileName) {
+  OpenDialog1.FileName = fileName;
   LoadConfigFile(OpenDialog1.FileName.toStdString(), [this](const TConfigLine& line, const TConfigValue& value) {
     QObject* control = FindComponent(this, QString::fromStdString(line.Control));
     if (auto* edit = qobject_cast<TEdit*>(control)) {

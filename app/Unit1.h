@@ -86,6 +86,9 @@ public:
   // in the tests) keeps nothing.
   std::string SettingsPath;
   void LoadSettings();
+  // Shows a .dat file as Open does (the file given on the command line, as
+  // when one is opened from the file manager); throws what Open shows.
+  void OpenFile(const QString& fileName);
   void StoreSettings();
 
   // The control tables: entries 0 to 3 are channels 1 to 4; the send-button

@@ -3,6 +3,7 @@
 #include "Batch.h"
 #include "Report.h"
 #include "Forms.h"
+#include "SysUtils.h"
 #include "Threads.h"
 #include "Unit1.h"
 
@@ -51,6 +52,7 @@ int RunWithReports(int argc, char** argv, TBatchOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseParentConsole();
   SetMainThread();  // before any port: the command line's workers are not the UI thread
   TBatchOptions options;
   if (const int status = ReadCommandLine(argc, argv, "hrvx3300", options); status >= 0) return status;
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
     }
     if (!options.Ports.empty()) Form1.ComPort1->SetPort(options.Ports[0]);
     Form1.show();
+    // A file that cannot be read says so; the window stays.
+    if (!options.OpenFile.empty()) CallGuarded([&] { Form1.OpenFile(QString::fromStdString(options.OpenFile)); });
     app.exec();
   } catch (...) {
     app.HandleException(std::current_exception());

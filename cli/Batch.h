@@ -31,6 +31,7 @@ struct TBatchOptions {
   std::vector<std::string> Files;
   // Arguments that are the window's toolkit's (-platform NAME ...).
   std::vector<std::string> WindowArgs;
+  std::string OpenFile;  // the window: a .dat file to show at start (FILE.dat)
   // --report: the PDF of each module --read reads (several ports: one each,
   // named as --read's files are), or of the .dat file From (baReport).
   std::string Report;

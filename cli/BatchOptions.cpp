@@ -24,8 +24,7 @@ const char* const Description =
     "checks that a module can hold every value of a .dat file, without a module.";
 
 const std::string Footer =
-    "PORT is a device path such as /dev/ttyUSB0, a name under /dev such as ttyUSB0,\n"
-    "COMn for /dev/ttyS(n-1), or a device server's port:\n" +
+    "PORT is " + std::string(LocalPortForms()) + ", or a device server's port:\n" +
     NetworkPortForms("HOST", "PORT", true) +
     ", options after ?,\n"
     "such as ?timeout=5. The window's default is COM1. Several --port\n"
@@ -153,7 +152,12 @@ TBatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std:
   }
   o.Verify = !noVerify;
 
-  const std::vector<std::string> extras = app.remaining();
+  std::vector<std::string> extras = app.remaining();
+  // The window opens one .dat file given alone (as a file manager starts it).
+  if (o.Action == baNone && !extras.empty() && !extras[0].empty() && extras[0][0] != '-') {
+    o.OpenFile = extras[0];
+    extras.erase(extras.begin());
+  }
   if (!extras.empty()) {
     // The window's toolkit takes single-dash options such as -platform.
     if (o.Action != baNone || extras[0].size() < 2 || extras[0][0] != '-' || extras[0][1] == '-')

@@ -52,3 +52,9 @@ std::string FormatFloatExact(float value);
 // The local time of the clock setting (localtime_r here, localtime_s on
 // Windows).
 std::tm LocalTime(std::time_t when);
+
+// A Windows program without a console of its own (a window) writes its
+// --help, --version and command-line output to the console it was started
+// from, if any; elsewhere standard output is there already and this does
+// nothing.
+void UseParentConsole();

@@ -15,13 +15,18 @@
 
 namespace {
 
+std::string IndentedPortForms() {
+  std::string forms = LocalPortForms();
+  for (std::size_t at = forms.find('\n'); at != std::string::npos; at = forms.find('\n', at + 1)) forms.insert(at + 1, 15, ' ');
+  return forms;
+}
+
 const std::string Usage =
     "Usage: hrvx3300-term [--port NAME] [--baud N]\n"
     "A serial terminal (VT102 with colours, VT100/ANSI or VT52) for any device\n"
     "with a text console: scrollback, a hex monitor, XMODEM, YMODEM and ZMODEM.\n"
-    "  --port NAME  the serial port: a device path such as /dev/ttyUSB0, a name\n"
-    "               under /dev such as ttyUSB0, COMn for /dev/ttyS(n-1), or a\n"
-    "               device server's " + NetworkPortForms("HOST", "PORT") + "\n"
+    "  --port NAME  the serial port: " + IndentedPortForms() + ",\n"
+    "               or a device server's " + NetworkPortForms("HOST", "PORT") + "\n"
     "  --baud N     the line speed in bits per second (default 115200)\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
@@ -31,6 +36,7 @@ const std::string Usage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseParentConsole();
   std::string port, baud;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

@@ -774,6 +774,15 @@ TEST(BatchOptions, UsageErrors) {
   EXPECT_EQ(line.Line.CustomBaudRate, 250000);
   EXPECT_EQ(line.Line.StopBits, sbTwoStopBits);
   EXPECT_EQ(line.Line.FlowControl, fcHardware);
+  // A file alone is for the window to open (a file manager's double-click),
+  // beside the toolkit's own options; beside a batch action it is refused.
+  const TBatchOptions open = ParseBatchOptions(Args{"C:\\plant\\pump 3.dat", "-platform", "offscreen"});
+  EXPECT_EQ(open.Action, baNone);
+  EXPECT_EQ(open.OpenFile, "C:\\plant\\pump 3.dat");
+  EXPECT_EQ(open.WindowArgs, (std::vector<std::string>{"-platform", "offscreen"}));
+  EXPECT_EQ(ParseBatchOptions(Args{"-platform", "offscreen"}).OpenFile, "");
+  EXPECT_EQ(UsageStatus({"--port", "p", "--read", "a.dat", "b.dat"}), bsUsage);
+  EXPECT_EQ(UsageStatus({"a.dat", "b.dat"}), bsUsage);
   for (const Args& bad : {Args{"--write"}, Args{"--port", "p", "--write", "--json"}, Args{"--read", "a.dat"},
                           Args{"--read", "a", "--write", "b", "--port", "p"}, Args{"--port", "p", "--compare", "a", "--set-clock"},
                           Args{"--json"}, Args{"--port", "p", "--port", "p", "--read", "a"}, Args{"--frobnicate"},

@@ -19,12 +19,18 @@ std::string NetworkPortForms(const char* host, const char* port, bool carries) {
 }
 
 #ifdef _WIN32
+const char* LocalPortForms() { return "a COM port such as COM5 (or \\\\.\\COM12, a device path)"; }
+
 std::string ComDevicePath(const std::string& port) {
   // A path (\\.\COM12, \\.\pipe\line, C:\...) is taken as it is.
   if (IsNetworkPortName(port) || port.find_first_of("/\\:") != std::string::npos) return port;
   return "\\\\.\\" + port;
 }
 #else
+const char* LocalPortForms() {
+  return "a device path such as /dev/ttyUSB0, a name\nunder /dev such as ttyUSB0, COMn for /dev/ttyS(n-1)";
+}
+
 std::string ComDevicePath(const std::string& port) {
   if ((!port.empty() && port[0] == '/') || IsNetworkPortName(port)) return port;
   if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&

@@ -35,3 +35,7 @@ std::string NetworkPortForms(const char* host = "host", const char* port = "port
 // path given as such as it is; elsewhere an absolute path as it is, COMn as
 // /dev/ttyS(n-1), any other name under /dev. Network ports' names as they are.
 std::string ComDevicePath(const std::string& port);
+
+// How a local port is named on this system, for help texts: "a COM port
+// such as COM5 (\\.\COM12 ...)" on Windows, device paths elsewhere.
+const char* LocalPortForms();
