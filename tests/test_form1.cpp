@@ -1,5 +1,6 @@
 #include "MessageRecorder.h"
 #include "ConfigFile.h"
+#include "TempDir.h"
 #include "Unit1.h"
 #include "Version.h"
 #include "Unit1Items.h"
@@ -37,8 +38,7 @@ public:
 class Form1Test : public testing::Test {
 protected:
   void SetUp() override {
-    char name[] = "/tmp/form1-XXXXXX";
-    Dir = mkdtemp(name);
+    Dir = MakeTempDir("form1");
   }
   void TearDown() override { fs::remove_all(Dir); }
 

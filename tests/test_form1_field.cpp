@@ -5,6 +5,7 @@
 #include "MessageRecorder.h"
 #include "Registry.h"
 #include "Report.h"
+#include "TempDir.h"
 #include "Unit1.h"
 
 #include <QAbstractButton>
@@ -29,8 +30,7 @@ namespace {
 class FieldTest : public testing::Test {
 protected:
   void SetUp() override {
-    char name[] = "/tmp/field-XXXXXX";
-    Dir = mkdtemp(name);
+    Dir = MakeTempDir("field");
     TRegistry::SetRootFile(HKEY_CURRENT_USER, (Dir / "registry").string());
   }
   void TearDown() override {
@@ -158,6 +158,9 @@ TEST_F(FieldTest, TheReportHoldsWhatTheWindowShowsAndTheCommandLineMakesItToo) {
   form.Button_Report->click();
   ASSERT_TRUE(fs::exists(Dir / "report.pdf"));
   EXPECT_EQ(offered, 1);
+#ifdef _WIN32
+  GTEST_SKIP() << "pdftotext is not a Windows program: scripts/wine-tests reads the Windows program's report";
+#endif
   std::string text = PdfText(Dir / "report.pdf");
   for (const char* shown : {"SN-REP-9", "Fan DE", "Test ch4", "mm/s R", "192.168.0.40", "00:00:00:00:00:EE", "SYSTEM"})
     EXPECT_NE(text.find(shown), std::string::npos) << shown << " is missing from:\n" << text;
