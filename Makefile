@@ -1,7 +1,8 @@
 # make run   builds and starts the program on the module simulator
 # make test  builds and runs every test, headless
 # make package  builds the Debian package (in build/)
-# make windows  cross-builds the Windows programs and tests (in build-windows/)
+# make windows  cross-builds the Windows programs, tests and installer (in
+#               build-windows/; the first time also Qt for Windows)
 #               and runs the tests under wine (with a Linux build in build/,
 #               also its command line against the Windows simulator)
 BUILD ?= build
@@ -30,9 +31,13 @@ test: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+# The first time, Qt for Windows is built from Debian's source (about 15
+# minutes on two cores; scripts/build-qt-windows), then found in ~/.cache.
 windows:
 	scripts/install-deps --windows
-	cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+	qt=$$(scripts/build-qt-windows) && toolchain=$$qt/lib/cmake/Qt6/qt.toolchain.cmake && \
+	  { grep -qE "^CMAKE_TOOLCHAIN_FILE:[A-Z]+=$$toolchain$$" build-windows/CMakeCache.txt 2>/dev/null || rm -rf build-windows; } && \
+	  cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-windows -j $(JOBS)
 	scripts/wine-tests build-windows $(if $(wildcard $(BUILD)/app/hrvx3300),$(BUILD))
 
