@@ -19,6 +19,8 @@ QString QtFileFilter(const QString& filter) {
 bool TFileDialog::Execute() {
   if (Answer) return Answer(*this);
   QFileDialog dialog(Owner);
+  // Titled as Qt's own dialog and Windows' are; wine's leaves it empty.
+  dialog.setWindowTitle(Kind == dkSave ? "Save As" : "Open");
   dialog.setAcceptMode(Kind == dkSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(Kind == dkSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   // The chosen name is used as typed: no extension added, no overwrite question.

@@ -676,7 +676,7 @@ void TTermForm::ShowPortState() {
   const std::string stop = ComPort.StopBits() == sbOneStopBit ? "1" : ComPort.StopBits() == sbTwoStopBits ? "2" : "1.5";
   const int rate = ComPort.BaudRate() == brCustom ? ComPort.CustomBaudRate() : BaudRateToInt(ComPort.BaudRate());
   PortLabel->setText(QString("%1 %2 %3%4%5%6")
-                         .arg(Q(ComDevicePath(ComPort.Port())))
+                         .arg(Q(ComDisplayName(ComPort.Port())))
                          .arg(rate)
                          .arg(5 + int(ComPort.DataBits()))
                          .arg(parity)
@@ -689,7 +689,7 @@ void TTermForm::ShowPortState() {
 // The host may name the window (a shell shows user, host and folder); the
 // program's name and the port stay in it.
 void TTermForm::ShowTitle() {
-  const QString port = "HRVX3300 Terminal - " + Q(ComDevicePath(ComPort.Port()));
+  const QString port = "HRVX3300 Terminal - " + Q(ComDisplayName(ComPort.Port()));
   setWindowTitle(HostTitle.isEmpty() ? port : HostTitle + " - " + port);
 }
 
@@ -708,7 +708,7 @@ void TTermForm::PortAfterClose() {
   ShowPortState();
   if (!std::exchange(PortLost, false)) return;
   if (Transferring()) CancelTransfer();
-  const QString device = Q(ComDevicePath(ComPort.Port()));
+  const QString device = Q(ComDisplayName(ComPort.Port()));
   if (AutoReconnect) {
     ServerProbe.reset();
     ReconnectTimer.start();
@@ -735,7 +735,7 @@ void TTermForm::TryReconnect() {
     return;  // not ready yet (still being set up); the next tick tries again
   }
   ReconnectTimer.stop();
-  statusBar()->showMessage("Reconnected to " + Q(ComDevicePath(ComPort.Port())) + " at " +
+  statusBar()->showMessage("Reconnected to " + Q(ComDisplayName(ComPort.Port())) + " at " +
                            QTime::currentTime().toString("hh:mm:ss") + ".");
 }
 

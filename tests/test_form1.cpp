@@ -1,6 +1,9 @@
 #include "MessageRecorder.h"
 #include "ConfigFile.h"
 #include "TempDir.h"
+#ifdef _WIN32
+#include "WinSystem.h"
+#endif
 #include "Unit1.h"
 #include "Version.h"
 #include "Unit1Items.h"
@@ -15,10 +18,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
+
+// What the system says of a file or a folder that is not there.
+#ifdef _WIN32
+const std::string NoSuchFile = WindowsErrorText(2 /* ERROR_FILE_NOT_FOUND */);
+// Windows says ERROR_PATH_NOT_FOUND, wine ERROR_DIRECTORY.
+const std::vector<std::string> NoSuchFolder{WindowsErrorText(3), WindowsErrorText(267)};
+#else
+const std::string NoSuchFile = "No such file or directory";
+const std::vector<std::string> NoSuchFolder{NoSuchFile};
+#endif
 
 namespace {
 
@@ -390,7 +405,7 @@ TEST_F(Form1Test, CancelledOrUnusableFilesChangeNothing) {
     form.SpeedButton3->click();
   }
   ASSERT_EQ(recorder.Messages.size(), 1);
-  EXPECT_EQ(recorder.Messages[0], "Cannot open \"" + missing + "\": No such file or directory");
+  EXPECT_EQ(recorder.Messages[0], "Cannot open \"" + missing + "\": " + QString::fromStdString(NoSuchFile));
   EXPECT_EQ(form.Edit_Name_Ch[0]->text(), "Kept");
 
   const QString folder = QString::fromStdString((Dir / "none" / "x.dat").string());
@@ -399,7 +414,10 @@ TEST_F(Form1Test, CancelledOrUnusableFilesChangeNothing) {
     form.SpeedButton2->click();
   }
   ASSERT_EQ(recorder.Messages.size(), 2);
-  EXPECT_TRUE(recorder.Messages[1].startsWith("Cannot save \"" + folder + "\": No such file or directory"));
+  const QString saying = "Cannot save \"" + folder + "\": ";
+  EXPECT_TRUE(std::any_of(NoSuchFolder.begin(), NoSuchFolder.end(), [&](const std::string& reason) {
+    return recorder.Messages[1].startsWith(saying + QString::fromStdString(reason));
+  })) << recorder.Messages[1].toStdString();
 }
 
 // The judging tick speaks of what it judges: a send that took the place of

@@ -19,6 +19,11 @@ std::string NetworkPortForms(const char* host, const char* port, bool carries) {
 }
 
 #ifdef _WIN32
+std::string ComDisplayName(const std::string& port) {
+  const std::string path = ComDevicePath(port);
+  return path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
+}
+
 const char* LocalPortForms() { return "a COM port such as COM5 (or \\\\.\\COM12, a device path)"; }
 
 std::string ComDevicePath(const std::string& port) {
@@ -27,6 +32,8 @@ std::string ComDevicePath(const std::string& port) {
   return "\\\\.\\" + port;
 }
 #else
+std::string ComDisplayName(const std::string& port) { return ComDevicePath(port); }
+
 const char* LocalPortForms() {
   return "a device path such as /dev/ttyUSB0, a name\nunder /dev such as ttyUSB0, COMn for /dev/ttyS(n-1)";
 }

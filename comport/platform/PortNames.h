@@ -36,6 +36,10 @@ std::string NetworkPortForms(const char* host = "host", const char* port = "port
 // /dev/ttyS(n-1), any other name under /dev. Network ports' names as they are.
 std::string ComDevicePath(const std::string& port);
 
+// A port's name as the user knows it, for titles: COM12 on Windows (not
+// \\.\COM12), the device path elsewhere (/dev/ttyUSB0 for ttyUSB0).
+std::string ComDisplayName(const std::string& port);
+
 // How a local port is named on this system, for help texts: "a COM port
 // such as COM5 (\\.\COM12 ...)" on Windows, device paths elsewhere.
 const char* LocalPortForms();
