@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -45,6 +46,74 @@ std::string ReceivedFilePath(const std::string& folder, const std::string& sende
   return path;
 }
 
+std::string TextTail(const std::string& bytes) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = std::uint8_t(bytes[i]);
+    if (c < 0x80) {
+      const bool text = (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\t' || c == '\b' || c == '\a' || c == 0x1B;
+      ++i;
+      if (!text) start = i;
+      continue;
+    }
+    // A hex header's line end as a far shell echoes it back.
+    if (c == 0x8A || c == 0x8D) {
+      ++i;
+      continue;
+    }
+    // UTF-8: a lead byte and its continuation bytes; one cut off at the
+    // end may still be coming.
+    const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    std::size_t k = 1;
+    while (length > 0 && k < length && i + k < bytes.size() && (std::uint8_t(bytes[i + k]) & 0xC0) == 0x80) ++k;
+    if (length == 0 || (k < length && i + k < bytes.size())) {
+      start = ++i;
+      continue;
+    }
+    i += k;
+  }
+  return bytes.substr(start);
+}
+
+std::string LastTextLine(const std::string& bytes) {
+  const auto said = [](const std::string& text) {  // more than a prompt
+    return std::any_of(text.begin(), text.end(), [](char ch) { return std::isalnum(std::uint8_t(ch)) != 0; });
+  };
+  std::string line, last;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = std::uint8_t(bytes[i]);
+    if (c == 0x1B && i + 1 < bytes.size()) {
+      // An escape sequence: CSI up to its final byte, OSC up to BEL or ST,
+      // anything else one character.
+      const char kind = bytes[++i];
+      if (kind == '[') {
+        while (++i < bytes.size() && !(std::uint8_t(bytes[i]) >= 0x40 && std::uint8_t(bytes[i]) <= 0x7E)) {
+        }
+      } else if (kind == ']') {
+        while (++i < bytes.size() && bytes[i] != '\a' && !(bytes[i] == 0x1B && i + 1 < bytes.size() && bytes[i + 1] == '\\')) {
+        }
+        if (i < bytes.size() && bytes[i] == 0x1B) ++i;
+      }
+      continue;
+    }
+    if (c == '\r' || c == '\n' || c == 0x8A || c == 0x8D) {
+      if (said(line)) last = line;
+      line.clear();
+    } else if (c >= 0x20 && c != 0x7F) {
+      line += char(c);
+    }
+  }
+  if (said(line)) last = line;
+  last.erase(0, last.find_first_not_of(' '));
+  last.erase(last.find_last_not_of(' ') + 1);
+  if (last.size() > 120) {
+    std::size_t cut = 117;
+    while (cut > 0 && (std::uint8_t(last[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    last = last.substr(0, cut) + "...";
+  }
+  return last;
+}
+
 const char* ModemProtocolName(TModemProtocol protocol) {
   switch (protocol) {
     case mpXmodem: return "XMODEM";
@@ -73,15 +142,85 @@ TModemTransfer::~TModemTransfer() {
 
 void TModemTransfer::Cancel() { Abort("Cancelled."); }
 
+void TModemTransfer::LineLost() { Finish(false, "The line went away in the middle of the transfer."); }
+
 void TModemTransfer::Abort(const std::string& message) {
   if (FFinished) return;
   Sent(ModemCancelSequence());
+  // The far end sends on until it hears of it: that data is no text.
+  FAfter = aeDiscard;
   Finish(false, message);
+}
+
+void TModemTransfer::ClosingFollows(int lineEnds, int os, bool cancel) {
+  FAfter = lineEnds > 0 || os > 0 ? aeClosing : aeShow;
+  FLineEnds = lineEnds;
+  FOs = os;
+  FOsSeen = 0;
+  FInCancel = cancel;
+}
+
+void TModemTransfer::AfterEnd(const std::uint8_t* bytes, std::size_t count) {
+  FLastByteAt = Now();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t c = bytes[i];
+    if (FAfter == aeDiscard) {
+      FHeld.append(reinterpret_cast<const char*>(bytes + i), count - i);
+      constexpr std::size_t kept = 65536;  // more than any prompt or message
+      if (FHeld.size() > kept) FHeld.erase(0, FHeld.size() - kept);
+      return;
+    }
+    if (FAfter == aeClosing) {
+      const std::uint8_t low = c & 0x7F;
+      if (FLineEnds > 0 && FOsSeen == 0 && (low == '\r' || low == '\n' || low == 0x11)) {
+        --FLineEnds;
+        continue;
+      }
+      if (c == 'O' && FOsSeen < FOs) {
+        if (++FOsSeen == FOs) FAfter = aeShow;
+        continue;
+      }
+      ReleaseHeld();
+    }
+    // A far end that gave up may say so more than once (sz: once for the
+    // file, once for the session): a run of CANs and the backspaces after
+    // it are no text. One CAN is (the ZDLE of the next start header).
+    if (c == CAN) {
+      if (++FCansAfter >= 2) FInCancel = true;
+      continue;
+    }
+    if (c == '\b' && FInCancel) continue;
+    if (FCansAfter == 1 && !FInCancel) FText += char(CAN);
+    FCansAfter = 0;
+    FInCancel = false;
+    FText += char(c);
+  }
+}
+
+void TModemTransfer::ReleaseHeld() {
+  if (FAfter == aeDiscard) FText += TextTail(std::exchange(FHeld, std::string()));
+  if (FAfter == aeClosing && FOsSeen > 0 && FOsSeen < FOs) FText += std::string(std::size_t(FOsSeen), 'O');  // the far end's own
+  FAfter = aeShow;
+}
+
+bool TModemTransfer::Holding() const {
+  if (!FFinished) return false;
+  const auto now = Now();
+  if (FAfter == aeClosing) return now - FEndedAt < std::chrono::milliseconds(EndTimeoutMs);
+  if (FAfter == aeDiscard)
+    return now - FLastByteAt < std::chrono::milliseconds(QuietMs) && now - FEndedAt < std::chrono::milliseconds(DiscardLimitMs);
+  return false;
+}
+
+std::string TModemTransfer::TakeText() {
+  if (FFinished && FAfter != aeShow && !Holding()) ReleaseHeld();
+  return std::exchange(FText, std::string());
 }
 
 void TModemTransfer::Finish(bool ok, const std::string& message) {
   if (FFinished) return;
   FFinished = true;
+  FEndedAt = FLastByteAt = Now();
   std::string said = message;
   if (FFile) {
     const bool closed = std::fclose(FFile) == 0;
@@ -234,9 +373,14 @@ void TModemSender::Resend() {
 }
 
 void TModemSender::Received(const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count && !FFinished; ++i) {
+  std::size_t i = 0;
+  for (; i < count && !FFinished; ++i) {
     const std::uint8_t c = bytes[i];
-    if (CancelledByFarEnd(c)) return Finish(false, "The receiver cancelled the transfer.");
+    if (CancelledByFarEnd(c)) {
+      ClosingFollows(0, 0, true);
+      Finish(false, "The receiver cancelled the transfer.");
+      continue;
+    }
     switch (FState) {
       case sStart:
       case sDataStart:
@@ -290,11 +434,19 @@ void TModemSender::Received(const std::uint8_t* bytes, std::size_t count) {
         }
         break;
       case sEndAck:
-        if (c == ACK) return Finish(true, SentFiles() + ".");
-        if (c == NAK) Resend();
+        if (c == ACK) Finish(true, SentFiles() + ".");
+        else if (c == NAK) Resend();
         break;
     }
   }
+  if (i < count) AfterEnd(bytes + i, count - i);
+}
+
+void TModemSender::LineLost() {
+  // rb hangs up as it exits, the closing block's answer perhaps unsent.
+  if (FState == sEndAck && !FFinished)
+    return Finish(true, SentFiles() + " (the receiver left before it answered the end of the batch: every file's end was confirmed).");
+  TModemTransfer::LineLost();
 }
 
 void TModemSender::Tick() {
@@ -380,12 +532,17 @@ void TModemReceiver::AskToStart() {
 }
 
 void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count && !FFinished; ++i) {
+  std::size_t i = 0;
+  for (; i < count && !FFinished; ++i) {
     const std::uint8_t c = bytes[i];
     FCanRun = c == CAN ? FCanRun + 1 : 0;
     if (FCanRun >= 2) FCancelSeen = true;
     if (FIn.empty()) {
-      if (CancelledByFarEnd(c)) return Finish(false, "The sender cancelled the transfer.");
+      if (CancelledByFarEnd(c)) {
+        ClosingFollows(0, 0, true);
+        Finish(false, "The sender cancelled the transfer.");
+        continue;
+      }
       if (c == EOT) {
         FStarted = true;
         EndOfFile();
@@ -410,7 +567,11 @@ void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
     const std::string taken = std::exchange(FIn, std::string());
     if (!good) {
       // A sender that cancels mid-block sends its CANs into the block.
-      if (FCancelSeen) return Finish(false, "The sender cancelled the transfer.");
+      if (FCancelSeen) {
+        ClosingFollows(0, 0, true);
+        Finish(false, "The sender cancelled the transfer.");
+        continue;
+      }
       if (!Retry()) {
         return Abort("Too many damaged blocks: the line is too noisy.");
       }
@@ -421,6 +582,7 @@ void TModemReceiver::Received(const std::uint8_t* bytes, std::size_t count) {
     FCancelSeen = false;  // CANs in a good block were data
     TakeBlock(block[1], reinterpret_cast<const std::uint8_t*>(taken.data()) + 3, size);
   }
+  if (i < count) AfterEnd(bytes + i, count - i);
 }
 
 void TModemReceiver::TakeBlock(std::uint8_t number, const std::uint8_t* data, std::size_t size) {

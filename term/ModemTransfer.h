@@ -36,6 +36,16 @@ std::string SafeFileName(const std::string& senderName);
 // Whether anything is at path; a dangling link counts, nothing is written
 // through it.
 bool PathTaken(const std::string& path);
+// What of bytes is text at their end: the run after the last byte that no
+// terminal text holds (a control other than CR, LF, tab, backspace, bell
+// and ESC, or a byte outside UTF-8; a CR or LF with its top bit set, as a
+// shell echoes a hex header's line end, counts as text). Data in flight
+// ends there; a shell's prompt after it survives.
+std::string TextTail(const std::string& bytes);
+// The last line of text in bytes with a letter or a digit in it (more
+// than a prompt), without controls or escape sequences, at most 120
+// characters: what a message quotes.
+std::string LastTextLine(const std::string& bytes);
 
 class TModemTransfer {
 public:
@@ -60,6 +70,22 @@ public:
   virtual bool HasMoreToSend() const { return false; }
   // Stops at once, telling the far end so.
   void Cancel();
+  // The line went away (a hang-up, a device pulled out): the end, a
+  // success only where everything had been confirmed before.
+  virtual void LineLost();
+
+  // After the end the far end's bytes are its own text again (the shell's
+  // prompt after sz), less what the protocol still sends: the line end of
+  // its last header, a ZMODEM sender's "OO", the CANs of its cancel, the
+  // data still on its way after ours. Received takes them then too;
+  // TakeText gives what is to be shown, once. While Holding, bytes of the
+  // protocol may still come and are kept back; after a cancel that lasts
+  // until the line has been quiet for QuietMs (DiscardLimitMs at most),
+  // and the text after the last data is then shown.
+  std::string TakeText();
+  bool Holding() const;
+  int QuietMs = 500;
+  int DiscardLimitMs = 10000;
 
   bool Finished() const { return FFinished; }
   bool Succeeded() const { return FSucceeded; }
@@ -80,6 +106,13 @@ public:
 
 protected:
   void Finish(bool ok, const std::string& message);
+  // Bytes that came after the end.
+  void AfterEnd(const std::uint8_t* bytes, std::size_t count);
+  // What the far end still sends of the protocol once it has ended: the
+  // line end of a last hex header, os "O"s, a cancel's CANs and backspaces.
+  void ClosingFollows(int lineEnds, int os, bool cancel);
+  // Text of the far end's that came in the transfer, shown after its end.
+  void ShowText(const std::string& text) { FText += text; }
   // At the end, the file closed: what a transfer leaves behind, and what
   // the message adds about it.
   virtual std::string Ended(bool ok) { (void)ok; return {}; }
@@ -107,6 +140,17 @@ protected:
   bool FFinished = false;
   bool FSucceeded = false;
   bool FLastWasCan = false;
+
+private:
+  enum TAfterEnd { aeShow, aeClosing, aeDiscard };
+  void ReleaseHeld();  // the protocol's bytes are over: what was held back is text
+  TAfterEnd FAfter = aeShow;
+  int FLineEnds = 0, FOs = 0, FOsSeen = 0;
+  bool FInCancel = false;  // in a cancel's CANs and backspaces
+  int FCansAfter = 0;      // CANs in a row after the end
+  std::string FText;  // to be shown
+  std::string FHeld;  // after a cancel: the bytes since the last data, kept back
+  TClock::time_point FEndedAt{}, FLastByteAt{};
 };
 
 class TModemSender : public TModemTransfer {
@@ -124,6 +168,7 @@ public:
   void Start() override;
   void Received(const std::uint8_t* bytes, std::size_t count) override;
   void Tick() override;
+  void LineLost() override;
 
 private:
   enum TState { sStart, sHeaderAck, sDataStart, sBlockAck, sEotAck, sNextStart, sEndAck };

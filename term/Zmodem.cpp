@@ -1,4 +1,5 @@
 #include "Zmodem.h"
+#include "ZmodemCodes.h"
 
 #include <sys/stat.h>
 
@@ -11,46 +12,7 @@
 #include <filesystem>
 #include <utility>
 
-namespace {
-
-// The protocol's bytes.
-constexpr std::uint8_t ZPAD = '*', ZDLE = 0x18, ZBIN = 'A', ZHEX = 'B', ZBIN32 = 'C';
-constexpr std::uint8_t XON = 0x11, XOFF = 0x13, DLE = 0x10;
-// What a ZDLE before them means: the end of a subpacket, and how (the
-// frame goes on or ends; an answer is wanted or not), or DEL with bit 7
-// clear or set.
-constexpr std::uint8_t ZCRCE = 'h', ZCRCG = 'i', ZCRCQ = 'j', ZCRCW = 'k', ZRUB0 = 'l', ZRUB1 = 'm';
-// Header types.
-enum : int {
-  ZRQINIT, ZRINIT, ZSINIT, ZACK, ZFILE, ZSKIP, ZNAK, ZABORT, ZFIN, ZRPOS,
-  ZDATA, ZEOF, ZFERR, ZCRC, ZCHALLENGE, ZCOMPL, ZCAN, ZFREECNT, ZCOMMAND, ZSTDERR,
-};
-// ZRINIT's flags (ZF0): full duplex, receiving while writing, CRC-32,
-// every control escaped.
-constexpr std::uint32_t CANFDX = 0x01, CANOVIO = 0x02, CANFC32 = 0x20, ESCCTL = 0x40;
-// ZFILE's ZF0: a binary file; resume it where the receiver's copy ends.
-constexpr std::uint32_t ZCBIN = 1, ZCRESUM = 3;
-constexpr int CancelCans = 5;
-
-constexpr std::uint32_t Flags(std::uint32_t zf0) { return zf0 << 24; }
-constexpr std::uint32_t Zf0(std::uint32_t value) { return value >> 24; }
-
-std::uint16_t Crc16(std::uint16_t crc, std::uint8_t c) {
-  static const auto table = [] {
-    std::array<std::uint16_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      std::uint16_t crc = std::uint16_t(i << 8);
-      for (int bit = 0; bit < 8; ++bit) crc = std::uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-      t[std::size_t(i)] = crc;
-    }
-    return t;
-  }();
-  return std::uint16_t((crc << 8) ^ table[((crc >> 8) ^ c) & 0xFF]);
-}
-
-std::string Quoted(const std::string& path) { return "\"" + LastPart(path) + "\""; }
-
-}  // namespace
+using namespace zmodem;
 
 std::uint32_t ZmodemCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t count) {
   static const auto table = [] {
@@ -71,6 +33,7 @@ std::uint32_t ZmodemCrc32(std::uint32_t crc, const std::uint8_t* data, std::size
 TZmodemStart TZmodemWatch::Feed(const std::uint8_t* bytes, std::size_t count) {
   // "**" ZDLE "B0", then "0" for ZRQINIT or "1" for ZRINIT.
   static constexpr std::uint8_t opening[] = {ZPAD, ZPAD, ZDLE, ZHEX, '0'};
+  FStart = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t c = bytes[i];
     if (FMatched == sizeof opening) {
@@ -79,9 +42,12 @@ TZmodemStart TZmodemWatch::Feed(const std::uint8_t* bytes, std::size_t count) {
       if (c == '1') return zsFarReceives;
     }
     if (c == opening[FMatched]) {
-      ++FMatched;
-    } else if (!(FMatched == 2 && c == ZPAD)) {  // "***" is still an opening
+      if (FMatched++ == 0) FStart = i;
+    } else if (FMatched == 2 && c == ZPAD) {  // "***" is still an opening
+      FStart = i > 0 ? i - 1 : 0;
+    } else {
       FMatched = c == opening[0] ? 1 : 0;
+      FStart = i;
     }
   }
   return zsNone;
@@ -193,15 +159,58 @@ void TZmodemTransfer::Damaged(const std::string& what) {
 }
 
 void TZmodemTransfer::Received(const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count && !FFinished; ++i) {
+  std::size_t i = 0;
+  for (; i < count && !FFinished; ++i) {
     const std::uint8_t c = bytes[i];
+    Unframed(c);
     FCans = c == ZDLE ? FCans + 1 : 0;
     if (FCans >= CancelCans) {
       HuntHeader();
-      return TakeCancel();
+      FUnframed.erase(FUnframed.find_last_not_of(char(ZDLE)) + 1);  // the cancel is not its text
+      TakeCancel();
+      continue;
     }
     Take(c);
   }
+  if (i < count) AfterEnd(bytes + i, count - i);
+}
+
+// Every byte counts until a frame is whole, also one read as part of a
+// frame that never ends: the shell's prompt after a killed sz comes in
+// the middle of a subpacket.
+void TZmodemTransfer::Unframed(std::uint8_t c) {
+  constexpr std::size_t kept = 4096;  // a shell's message, and then some
+  if (FUnframed.size() >= kept) FUnframed.erase(0, FUnframed.size() - kept / 2);
+  FUnframed += char(c);
+  FUnframedAt = Now();
+}
+
+void TZmodemTransfer::FrameCame() {
+  FUnframed.clear();
+  FTextTimeouts = 0;
+}
+
+std::string TZmodemTransfer::StrayLine() const { return LastTextLine(TextTail(FUnframed)); }
+
+void TZmodemTransfer::ShowStrays() { ShowText(TextTail(std::exchange(FUnframed, std::string()))); }
+
+bool TZmodemTransfer::TextInsteadOfFrames(int waitMs) {
+  // A sender streaming into a lost answer writes on; a shell is quiet
+  // once it has said its piece.
+  if (FUnframed.empty() || Now() - FUnframedAt < std::chrono::milliseconds(QuietMs) || TextTail(FUnframed).empty())
+    return false;
+  if (++FTextTimeouts < 2) {
+    Wait(waitMs);
+    return true;
+  }
+  const std::string line = StrayLine();
+  ShowStrays();
+  // What the shell still holds of our last header (a hex header's line
+  // end, 0x8A) would begin the user's next command: Ctrl+U clears it.
+  Sent("\x15");
+  Finish(false, line.empty() ? "The far end stopped speaking ZMODEM and wrote text instead."
+                             : "The far end answered with text, not ZMODEM: \"" + line + "\".");
+  return true;
 }
 
 void TZmodemTransfer::Take(std::uint8_t c) {
@@ -214,7 +223,6 @@ void TZmodemTransfer::Take(std::uint8_t c) {
   switch (FReading) {
     case rHunt:
       if (c == ZPAD) FReading = rPad;
-      else if (c != ZDLE) TakeStray(c);
       return;
     case rPad:
       if (c == ZDLE) FReading = rPadDle;
@@ -273,6 +281,7 @@ void TZmodemTransfer::TakeHexDigit(std::uint8_t c) {
   if (crc != 0) return TakeDamage("a header that failed its check");
   FDataCrc32 = false;
   FHexLineEnd = 2;
+  FrameCame();
   TakeHeader(bytes[0], std::uint32_t(bytes[1]) | std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]) << 16 |
                            std::uint32_t(bytes[4]) << 24);
 }
@@ -299,6 +308,7 @@ void TZmodemTransfer::TakeDecoded(int c) {
                                 std::uint32_t(bytes[3]) << 16 | std::uint32_t(bytes[4]) << 24;
     const int type = bytes[0];
     FIn.clear();
+    FrameCame();
     return TakeHeader(type, value);
   }
   if (FReading == rData) {
@@ -335,6 +345,7 @@ void TZmodemTransfer::TakeDecoded(int c) {
   } else {
     HuntHeader();
   }
+  FrameCame();
   TakeData(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), endCode);
 }
 
@@ -408,15 +419,17 @@ void TZmodemReceiver::TakeHeader(int type, std::uint32_t value) {
       return;
     case ZFIN:
       if (FFile) return Abort("The sender ended the session in the middle of " + Quoted(FFileName) + ".");
-      FState = sClosing;
-      FOs = 0;
+      // The session is over once we answer: the sender's "OO" is a
+      // courtesy, taken if it comes and never waited for, and what follows
+      // is the far shell's.
       SendHeader(HexHeader(ZFIN, 0));
-      return Wait(std::min(BlockTimeoutMs, EndTimeoutMs));
+      ClosingFollows(2, 2, false);
+      return Finish(true, Outcome());
     case ZCOMMAND:
       return Abort("The sender asked this computer to run a command: that is refused.");
     case ZABORT:
     case ZCAN:
-      return Finish(false, "The sender cancelled the transfer.");
+      return TakeCancel();
     case ZFERR:
       return Finish(false, "The sender could not read its file.");
     case ZNAK:
@@ -482,11 +495,12 @@ std::string TZmodemReceiver::Outcome() const {
   return "Received " + Counted(FWritten.size(), "file") + " into \"" + FFolder + "\".";
 }
 
-void TZmodemReceiver::TakeCancel() { Finish(false, "The sender cancelled the transfer."); }
-
-void TZmodemReceiver::TakeStray(std::uint8_t c) {
-  // The sender's "OO" (over and out) after our ZFIN.
-  if (FState == sClosing && c == 'O' && ++FOs == 2) Finish(true, Outcome());
+// What the sender wrote before it cancelled is often why ("cannot open").
+void TZmodemReceiver::TakeCancel() {
+  const std::string line = StrayLine();
+  ShowStrays();
+  ClosingFollows(0, 0, true);
+  Finish(false, line.empty() ? "The sender cancelled the transfer." : "The sender cancelled the transfer: \"" + line + "\".");
 }
 
 // The file's name, then its size, time and mode, as text.
@@ -556,9 +570,8 @@ std::string TZmodemReceiver::Ended(bool ok) {
 
 void TZmodemReceiver::Tick() {
   if (FFinished || !TimedOut()) return;
+  if (TextInsteadOfFrames(FState == sWaitFile ? InitRepeatMs : BlockTimeoutMs)) return;
   switch (FState) {
-    case sClosing:  // the sender's "OO" is a courtesy
-      return Finish(true, Outcome());
     case sWaitFile:
       if (!FStarted) {
         if (++FInits * InitRepeatMs >= StartTimeoutMs) return Abort("The sender did not begin.");
@@ -577,223 +590,10 @@ void TZmodemReceiver::Tick() {
   }
 }
 
-// ---------------------------------------------------------------- sender
-
-TZmodemSender::TZmodemSender(std::vector<std::string> files) : FFiles(std::move(files)) {}
-
-void TZmodemSender::Start() {
-  if (FFiles.empty()) return Finish(false, "No file to send.");
-  // Every file can be read, before anything is sent.
-  for (const std::string& path : FFiles) {
-    struct stat st;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    const bool regular = file && ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
-    const std::string reason = file ? "it is not a file" : std::strerror(errno);
-    if (file) std::fclose(file);
-    if (!regular) return Finish(false, "Cannot read \"" + path + "\": " + reason);
-    if (std::uint64_t(st.st_size) > MaxFileSize)
-      return Finish(false, "ZMODEM carries files under 4 GiB: \"" + path + "\" is longer.");
-  }
-  // "rz" starts the receiver at a far shell; a receiver running takes it
-  // for noise.
-  Sent("rz\r");
-  SendHeader(HexHeader(ZRQINIT, 0));
-  FState = sInit;
-  Wait(InitRepeatMs);
-}
-
-void TZmodemSender::OfferNext() {
-  if (FFile) {
-    std::fclose(FFile);
-    FFile = nullptr;
-  }
-  if (FNext >= FFiles.size()) {
-    FState = sFinSent;
-    SendHeader(HexHeader(ZFIN, 0));
-    return Wait(std::min(BlockTimeoutMs, EndTimeoutMs));
-  }
-  const std::string& path = FFiles[FNext++];
-  FFile = std::fopen(path.c_str(), "rb");
-  struct stat st;
-  if (!FFile || ::fstat(fileno(FFile), &st) != 0) return Abort("Cannot read \"" + path + "\": " + std::strerror(errno));
-  FFileName = path;
-  FFileSize = std::uint64_t(st.st_size);
-  FDone = 0;
-  FRetries = 0;
-  FFurthestAsked = ~0ull;
-  // The name, then the size and the time (seconds, in octal).
-  std::string info = LastPart(path);
-  info += '\0';
-  info += std::to_string(FFileSize) + " ";
-  char time[32];
-  std::snprintf(time, sizeof time, "%llo", static_cast<unsigned long long>(st.st_mtime));
-  info += time;
-  info += '\0';
-  FOffer = BinaryHeader(ZFILE, Flags(ZCBIN)) +
-           Subpacket(reinterpret_cast<const std::uint8_t*>(info.data()), info.size(), ZCRCW);
-  FState = sOffered;
-  Progress();
+void TZmodemReceiver::LineLost() {
   if (FFinished) return;
-  Sent(FOffer);
-  Wait(BlockTimeoutMs);
-}
-
-void TZmodemSender::SendFrom(std::uint64_t position) {
-#ifdef _WIN32
-  const bool placed = _fseeki64(FFile, std::int64_t(position), SEEK_SET) == 0;
-#else
-  const bool placed = fseeko(FFile, off_t(position), SEEK_SET) == 0;
-#endif
-  if (!placed) return Abort("Cannot read \"" + FFileName + "\": " + std::strerror(errno));
-  FDone = position;
-  FSinceAck = 0;
-  SendHeader(BinaryHeader(ZDATA, std::uint32_t(position)));
-  FState = sStreaming;
-  Progress();
-}
-
-// One subpacket a call, so that the far end's answers are read between them.
-void TZmodemSender::SendNextSubpacket() {
-  std::uint8_t data[SubpacketSize];
-  const std::size_t want = std::size_t(std::min<std::uint64_t>(FFileSize - FDone, SubpacketSize));
-  const std::size_t got = want > 0 ? std::fread(data, 1, want, FFile) : 0;
-  if (got < want) {
-    if (std::ferror(FFile)) return Abort("Cannot read \"" + FFileName + "\": " + std::strerror(errno));
-    return Abort(Quoted(FFileName) + " became shorter while it was sent.");
-  }
-  const bool last = FDone + got == FFileSize;
-  FSinceAck += got;
-  // A receiver with a buffer answers before it would overflow.
-  const bool answer = FWindow > 0 && FSinceAck + SubpacketSize > FWindow;
-  Sent(Subpacket(data, got, last ? ZCRCE : answer ? ZCRCW : ZCRCG));
-  FDone += got;
-  Progress();
-  if (FFinished) return;
-  if (last) {
-    FState = sEofSent;
-    FRetries = 0;
-    SendHeader(BinaryHeader(ZEOF, std::uint32_t(FDone)));
-    return Wait(BlockTimeoutMs);
-  }
-  if (answer) {
-    FState = sWaitAck;
-    Wait(BlockTimeoutMs);
-  }
-}
-
-void TZmodemSender::TakeHeader(int type, std::uint32_t value) {
-  switch (type) {
-    case ZRINIT:
-      if (FState == sInit) {
-        const std::uint32_t flags = Zf0(value);
-        FCrc32Out = flags & CANFC32;
-        FEscapeAll = flags & ESCCTL;
-        FWindow = value & 0xFFFF;
-        return OfferNext();
-      }
-      if (FState == sEofSent) {  // the file is written whole
-        ++FSent;
-        return OfferNext();
-      }
-      return;  // an answer to a ZRQINIT sent again
-    case ZRPOS: {
-      if (FState == sInit || FState == sFinSent || !FFile) return;
-      if (value > FFileSize)
-        return Abort("The receiver asked for byte " + std::to_string(value) + " of " + Quoted(FFileName) + ", which has " +
-                     Counted(FFileSize, "byte") + ".");
-      if (FState != sOffered) {
-        // Something was damaged on the way: counted, and given up when
-        // the same place is asked for again and again.
-        ++FErrors;
-        if (FFurthestAsked == ~0ull || value > FFurthestAsked) FRetries = 0;
-        if (++FRetries > RetryLimit)
-          return Abort("The receiver asked for byte " + std::to_string(value) + " " + Counted(std::size_t(FRetries), "time") +
-                       ": the line is too noisy.");
-      }
-      if (FFurthestAsked == ~0ull || value > FFurthestAsked) FFurthestAsked = value;
-      return SendFrom(value);
-    }
-    case ZSKIP:
-      if (FState != sOffered) return;
-      FSkipped.push_back(LastPart(FFileName));
-      return OfferNext();
-    case ZACK:
-      if (FState == sWaitAck && value == std::uint32_t(FDone)) {
-        FSinceAck = 0;
-        FState = sStreaming;
-      }
-      return;
-    case ZNAK:
-      if (FState == sOffered) return Sent(FOffer);
-      if (!FLastHeader.empty()) Sent(FLastHeader);
-      return;
-    case ZFIN:
-      if (FState != sFinSent) return;
-      Sent("OO");  // over and out
-      return EndSession();
-    case ZABORT:
-    case ZCAN:
-      return Finish(false, "The receiver cancelled the transfer.");
-    case ZFERR:
-      return Finish(false, "The receiver could not write " + Quoted(FFileName) + ".");
-    case ZCHALLENGE:
-      return Sent(HexHeader(ZACK, value));
-    default:
-      return;  // echoes of our own (a far shell before rz runs), and the rest
-  }
-}
-
-void TZmodemSender::TakeData(const std::uint8_t* data, std::size_t size, std::uint8_t end) {
-  (void)data, (void)size, (void)end;  // a receiver sends none
-}
-
-// A damaged answer is asked again by the time-out.
-void TZmodemSender::TakeDamage(const std::string& what) {
-  (void)what;
-  ++FErrors;
-}
-
-void TZmodemSender::TakeCancel() { Finish(false, "The receiver cancelled the transfer."); }
-
-std::string TZmodemSender::Outcome() const {
-  if (FSkipped.empty()) return "Sent " + Counted(FSent, "file") + ".";
-  std::string names;
-  for (const std::string& name : FSkipped) names += (names.empty() ? "\"" : ", \"") + name + "\"";
-  return "Sent " + std::to_string(FSent) + " of " + Counted(FFiles.size(), "file") + ": the receiver refused " + names + ".";
-}
-
-void TZmodemSender::EndSession() { Finish(FSkipped.empty(), Outcome()); }
-
-void TZmodemSender::Tick() {
-  if (FFinished) return;
-  if (FState == sStreaming) return SendNextSubpacket();
-  if (!TimedOut()) return;
-  const std::string tries = " after " + std::to_string(RetryLimit) + " tries.";
-  switch (FState) {
-    case sInit:
-      if (++FInits * InitRepeatMs >= StartTimeoutMs) return Abort("The receiver did not start: no ZRINIT came.");
-      SendHeader(HexHeader(ZRQINIT, 0));
-      return Wait(InitRepeatMs);
-    case sOffered:
-      if (!Retry()) return Abort("The receiver did not answer the offer of " + Quoted(FFileName) + tries);
-      Sent(FOffer);
-      return Wait(BlockTimeoutMs);
-    case sWaitAck:
-      if (!Retry()) return Abort("The receiver stopped answering.");
-      return SendFrom(FDone - FSinceAck);
-    case sEofSent:
-      if (!Retry()) return Abort("The receiver did not confirm the end of " + Quoted(FFileName) + tries);
-      SendHeader(BinaryHeader(ZEOF, std::uint32_t(FDone)));
-      return Wait(BlockTimeoutMs);
-    case sFinSent: {
-      // Every file was confirmed; a receiver that empties its input as it
-      // exits loses the answer, and what is sent now lands in a far shell.
-      std::string said = Outcome();
-      said.pop_back();  // its full stop
-      return Finish(FSkipped.empty(),
-                    said + " (the receiver did not answer the end of the session: every file's end was confirmed).");
-    }
-    case sStreaming:
-      return;
-  }
+  if (FFile) return Finish(false, "The line went away in the middle of " + Quoted(FFileName) + ".");
+  if (FWritten.empty()) return Finish(false, "The line went away before a file came.");
+  Finish(false, "The line went away before the session's end: " + Counted(FWritten.size(), "file") + " received into \"" +
+                    FFolder + "\".");
 }

@@ -26,9 +26,13 @@ enum TZmodemStart {
 class TZmodemWatch {
 public:
   TZmodemStart Feed(const std::uint8_t* bytes, std::size_t count);
+  // Where in the bytes last fed the header that began a transfer began (0
+  // when it began in bytes fed before).
+  std::size_t HeaderAt() const { return FStart; }
 
 private:
   std::size_t FMatched = 0;  // of the header's opening
+  std::size_t FStart = 0;
 };
 
 // CRC-32 (as ZMODEM and zip have it) of data, going on from crc.
@@ -58,8 +62,17 @@ protected:
   virtual void TakeDamage(const std::string& what) = 0;
   // Five CANs in a row: the far end gave up.
   virtual void TakeCancel() = 0;
-  // A byte outside any frame.
-  virtual void TakeStray(std::uint8_t c) { (void)c; }
+  // At a time-out: whether the far end has been writing text where frames
+  // were due (the shell after its sz was killed, a board without rz), and
+  // has then been quiet. Nothing more is sent then that a shell would run:
+  // the first such time-out waits waitMs more, the second ends the
+  // transfer with what the far end said, its text shown. True when either
+  // was done.
+  bool TextInsteadOfFrames(int waitMs);
+  // The far end's last line of text since the last frame ("" when none).
+  std::string StrayLine() const;
+  // Shows the far end's text that came since the last frame.
+  void ShowStrays();
 
   // After a header with data: data subpackets come next.
   void ExpectData();
@@ -83,6 +96,8 @@ private:
   void TakeHexDigit(std::uint8_t c);
   void TakeDecoded(int c);  // a byte, or ~end for an end code
   void Damaged(const std::string& what);
+  void Unframed(std::uint8_t c);  // a byte not yet in a whole frame
+  void FrameCame();
 
   TReading FReading = rHunt;
   bool FEscaped = false;      // a ZDLE came: the next byte is escaped
@@ -94,6 +109,9 @@ private:
   std::uint8_t FEnd = 0;      // the end code of the subpacket being read
   std::size_t FDataSize = 0;  // and the size of its data
   std::string FIn;            // the frame being read
+  std::string FUnframed;      // the bytes since the last sound frame
+  TClock::time_point FUnframedAt{};
+  int FTextTimeouts = 0;      // time-outs with text instead of frames
 };
 
 class TZmodemReceiver : public TZmodemTransfer {
@@ -106,6 +124,7 @@ public:
   ~TZmodemReceiver() override;
   void Start() override;
   void Tick() override;
+  void LineLost() override;
   const std::vector<std::string>& Files() const { return FWritten; }
   // How often the receiver says it is ready while nothing comes.
   int InitRepeatMs = 3000;
@@ -113,12 +132,11 @@ public:
   bool OfferCrc32 = true;
 
 private:
-  enum TState { sWaitFile, sSinit, sFileInfo, sWaitData, sData, sClosing };
+  enum TState { sWaitFile, sSinit, sFileInfo, sWaitData, sData };
   void TakeHeader(int type, std::uint32_t value) override;
   void TakeData(const std::uint8_t* data, std::size_t size, std::uint8_t end) override;
   void TakeDamage(const std::string& what) override;
   void TakeCancel() override;
-  void TakeStray(std::uint8_t c) override;
   std::string Ended(bool ok) override;
   void SendInit();
   std::string InitHeader();
@@ -132,7 +150,6 @@ private:
   TState FState = sWaitFile;
   bool FStarted = false;  // the sender has offered a file
   int FInits = 0;         // ZRINITs sent before anything came
-  int FOs = 0;            // of the sender's closing "OO"
   bool FResume = false;   // the file offered asks to resume
   std::vector<std::string> FWritten;
 };
@@ -142,6 +159,7 @@ public:
   explicit TZmodemSender(std::vector<std::string> files);
   void Start() override;
   void Tick() override;
+  void LineLost() override;
   bool HasMoreToSend() const override { return FState == sStreaming && !FFinished; }
   // How often ZRQINIT goes while no receiver answers.
   int InitRepeatMs = 3000;
@@ -157,6 +175,7 @@ private:
   void SendNextSubpacket();
   void EndSession();
   std::string Outcome() const;
+  std::string ConfirmedOutcome() const;  // the end's answer lost, every file confirmed
 
   std::vector<std::string> FFiles;
   std::size_t FNext = 0;

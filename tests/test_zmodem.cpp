@@ -393,3 +393,104 @@ TEST(Zmodem, TheFarEndsStartIsFoundAcrossReads) {
   const std::string text = "a ** b *\x18 c ** B00 d";
   EXPECT_EQ(watch.Feed(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), zsNone);
 }
+
+// What of the far end's bytes is its text: the run after the last data,
+// and the line a message quotes.
+TEST(Zmodem, TheTextAfterDataAndTheLineAMessageQuotes) {
+  EXPECT_EQ(TextTail("\x93\x01\xffGONE\r\n$ "), "GONE\r\n$ ");
+  EXPECT_EQ(TextTail("abc\x02" "def"), "def");
+  EXPECT_EQ(TextTail("\xe2\x86\x92 $ \x1b[1m\a\t"), "\xe2\x86\x92 $ \x1b[1m\a\t");  // UTF-8, escapes
+  EXPECT_EQ(TextTail("ok \xe2\x86"), "ok \xe2\x86");          // a character still coming
+  EXPECT_EQ(TextTail("no\xe2\x41 yes"), "A yes");             // a broken one
+  EXPECT_EQ(TextTail("$ \x8a"), "$ \x8a");                    // an echoed hex header's line end
+  EXPECT_EQ(TextTail(std::string("\0", 1)), "");
+
+  EXPECT_EQ(LastTextLine("x\r\nbash: rz: command not found\r\n\x1b[?2004h$ \x8a"), "bash: rz: command not found");
+  EXPECT_EQ(LastTextLine("\x1b]0;title\a  done  \r\n$ "), "done");
+  EXPECT_EQ(LastTextLine("$ \r\n$ "), "");
+  const std::string arrows = std::string(60, 'a') + std::string(40, ' ') + std::string(30, 'b') + "\xe2\x86\x92\xe2\x86\x92";
+  const std::string cut = LastTextLine(arrows);
+  EXPECT_EQ(cut.size(), 120u);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+  EXPECT_EQ(LastTextLine(std::string(200, 'x') + "\xe2\x86\x92").substr(0, 117), std::string(117, 'x'));
+}
+
+// After sz's end the shell's bytes are text at once: the sender's "OO" is
+// taken when it comes, in any read, and never waited for; a lone "O" is the
+// shell's. After a cancel the data still coming is held until the line is
+// quiet, and only the text after it is shown.
+TEST(Zmodem, WhatComesAfterTheEnd) {
+  char dir[] = "/tmp/zmodem-after-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string zrqinit = "**\x18" "B00000000000000\r\x8a", zfin = "**\x18" "B0800000000022d\r\x8a";
+  auto now = std::chrono::steady_clock::now();
+  const auto feed = [](TModemTransfer& t, const std::string& bytes) {
+    t.Received(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  };
+  const auto receiver = [&] {
+    auto r = std::make_unique<TZmodemReceiver>(dir);
+    r->Now = [&] { return now; };
+    r->Send = [](const std::string&) {};
+    r->Start();
+    return r;
+  };
+  struct TCase {
+    std::vector<std::string> reads;
+    std::string shown;
+  };
+  for (const TCase& c : std::vector<TCase>{
+           {{zfin + "OO", "MARK\r\n$ "}, "MARK\r\n$ "},
+           {{zfin, "O", "OMARK"}, "MARK"},
+           {{zfin + "MARK"}, "MARK"},
+           {{zfin, "OK\r\n"}, "OK\r\n"},
+           {{zfin + "OOOK"}, "OK"},
+           {{zfin + "A\x18\x18\x18\b\bB"}, "AB"},                     // a cancel again
+           {{zfin + "OO", "**\x18" "B01"}, "**\x18" "B01"},              // the next start header
+           {{zfin + "\x18\x18\x18\x18\x18\b\b\b\b\bMARK"}, "MARK"},
+       }) {
+    auto r = receiver();
+    std::string shown;
+    for (const std::string& read : c.reads) {
+      if (read == c.reads.front()) feed(*r, zrqinit + read);
+      else feed(*r, read);
+      shown += r->TakeText();
+    }
+    EXPECT_TRUE(r->Succeeded());
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_FALSE(r->Holding());
+  }
+  // A lone "O" and nothing after it: given back once the closing is over.
+  {
+    auto r = receiver();
+    feed(*r, zrqinit + zfin + "O");
+    EXPECT_EQ(r->TakeText(), "");
+    EXPECT_TRUE(r->Holding());
+    now += std::chrono::milliseconds(r->EndTimeoutMs);
+    EXPECT_FALSE(r->Holding());
+    EXPECT_EQ(r->TakeText(), "O");
+  }
+  // Cancelled: data, then the shell; shown once the line has been quiet.
+  {
+    auto r = receiver();
+    r->Cancel();
+    feed(*r, std::string("\x01\x93\xff\x18\x18zz\x02", 9) + "\r\n$ ");
+    EXPECT_TRUE(r->Holding());
+    EXPECT_EQ(r->TakeText(), "");
+    now += std::chrono::milliseconds(r->QuietMs);
+    EXPECT_FALSE(r->Holding());
+    EXPECT_EQ(r->TakeText(), "\r\n$ ");
+    feed(*r, "later");
+    EXPECT_EQ(r->TakeText(), "later");
+  }
+  // A sender that streams on never is held back longer than the limit.
+  {
+    auto r = receiver();
+    r->Cancel();
+    for (int ms = 0; ms < r->DiscardLimitMs; ms += 100) {
+      feed(*r, "\x01\x02");
+      now += std::chrono::milliseconds(100);
+    }
+    EXPECT_FALSE(r->Holding());
+  }
+  std::filesystem::remove_all(dir);
+}
