@@ -58,15 +58,23 @@ TTermForm::TTermForm(QWidget* parent) : QMainWindow(parent) {
   };
   ComPort.RegisterLink(&Counter);
   Receiver.OnRxBuf = [this](TCustomComPort*, const std::uint8_t* bytes, int count) {
-    if (Transfer) {
-      Transfer->Received(bytes, std::size_t(count));
-      PumpTransfer();
+    // A transfer takes the bytes, and gives back the far end's text that
+    // comes after its end.
+    TModemTransfer* transfer = Transfer ? Transfer.get() : EndedTransfer.get();
+    if (transfer && !StartPending) {
+      transfer->Received(bytes, std::size_t(count));
+      ShowFarText(transfer->TakeText());
+      if (Transfer) PumpTransfer();
+      // The screen's link comes after this one: it is given the line again
+      // from the next bytes on. A transfer that begins takes over.
+      else if (StartPending || !transfer->Holding())
+        QTimer::singleShot(0, this, Guarded([this] {
+                             if (EndedTransfer && (StartPending || !EndedTransfer->Holding())) ReleaseEndedTransfer();
+                           }));
       return;
     }
-    Log.Received(bytes, std::size_t(count));
-    if (!ZmodemAuto || RawFile) return;
-    if (const TZmodemStart start = ZmodemWatch.Feed(bytes, std::size_t(count)); start != zsNone)
-      QTimer::singleShot(0, this, Guarded([this, start] { ZmodemStarts(start); }));
+    // The screen's own link, after this one, draws what it is shown.
+    FarBytes(bytes, std::size_t(count), !(Terminal->ShowReceived && Terminal->ComPort()));
   };
   ComPort.RegisterLink(&Receiver);
   Log.Clock = [] { return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ").toStdString(); };
@@ -87,12 +95,16 @@ TTermForm::TTermForm(QWidget* parent) : QMainWindow(parent) {
   connect(&TransferTimer, &QTimer::timeout, this, Guarded([this] {
             if (Transfer) Transfer->Tick();
             PumpTransfer();
+            if (!EndedTransfer) return;
+            ShowFarText(EndedTransfer->TakeText());
+            if (!EndedTransfer->Holding()) ReleaseEndedTransfer();
           }));
   ShowPortState();
 }
 
 TTermForm::~TTermForm() {
   Transfer.reset();
+  EndedTransfer.reset();
   if (RawFile) std::fclose(RawFile);
   StopLog();
   for (TComLed* led : Leds) led->SetComPort(nullptr);
@@ -707,7 +719,11 @@ void TTermForm::PortAfterOpen() {
 void TTermForm::PortAfterClose() {
   ShowPortState();
   if (!std::exchange(PortLost, false)) return;
-  if (Transferring()) CancelTransfer();
+  // A transfer hears of it: one whose every file was confirmed has done
+  // its work, whatever became of the last answer.
+  if (Transfer) Transfer->LineLost();
+  else if (RawFile) CancelTransfer();
+  if (EndedTransfer) ReleaseEndedTransfer();
   const QString device = Q(ComDisplayName(ComPort.Port()));
   if (AutoReconnect) {
     ServerProbe.reset();

@@ -162,6 +162,15 @@ private:
   // A streaming sender is given its turn again from the event loop, so
   // that the far end's answers are read between its pieces.
   void PumpTransfer();
+  // The far end's text, in a transfer's end: on the screen, in the log,
+  // and watched for the next transfer.
+  void ShowFarText(const std::string& text);
+  // The far end's bytes outside a transfer: the log, the watch for a
+  // transfer it starts, and the screen when draw (else the screen's link
+  // draws them).
+  void FarBytes(const std::uint8_t* bytes, std::size_t count, bool draw);
+  // The ended transfer has no more of its protocol's bytes to sort out.
+  void ReleaseEndedTransfer();
 
   TComLink Counter;  // counts what goes both ways, for the status bar and the monitor
   TComLink Receiver;  // the received bytes for the log and transfers
@@ -182,8 +191,19 @@ private:
   std::unique_ptr<TNetServerProbe> ServerProbe;
   QTimer TransferTimer;
   std::unique_ptr<TModemTransfer> Transfer;
+  // A transfer that has ended while bytes of its protocol may still come
+  // (a sender's "OO", data in flight after a cancel): it sorts them from
+  // the far end's text a moment longer.
+  std::unique_ptr<TModemTransfer> EndedTransfer;
   bool PumpQueued = false;
   TZmodemWatch ZmodemWatch;
+  // The far end's start header came: its bytes from there on are kept for
+  // the transfer that begins.
+  bool StartPending = false;
+  std::string StartBytes;
+  // While a transfer begins, what it sends is held (HeldSends).
+  bool HoldSends = false;
+  std::string HeldSends;
   QProgressDialog* Progress = nullptr;
   std::FILE* RawFile = nullptr;  // a raw send under way
   std::uint64_t RawSize = 0, RawDone = 0;

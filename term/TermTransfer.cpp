@@ -167,10 +167,29 @@ void TTermForm::StartReceiving(TModemProtocol protocol, const std::string& targe
 }
 
 void TTermForm::ZmodemStarts(TZmodemStart start) {
+  // What came since the start header, held back from the screen, is the
+  // transfer's first input. Its answers go only once that has been read:
+  // a far end that has already given up (sz nosuchfile) is gone, and they
+  // would land in its shell.
+  StartPending = false;
+  const std::string started = std::exchange(StartBytes, std::string());
+  Terminal->ShowReceived = true;
+  const auto begin = [this, &started](const std::function<void()>& startTransfer) {
+    HoldSends = true;
+    startTransfer();
+    if (Transfer && !started.empty())
+      Transfer->Received(reinterpret_cast<const std::uint8_t*>(started.data()), started.size());
+    HoldSends = false;
+    const std::string answers = std::exchange(HeldSends, std::string());
+    if (!Transfer) return;
+    if (!Transfer->Finished() && !answers.empty()) Transfer->Send(answers);
+    ShowFarText(Transfer->TakeText());
+    PumpTransfer();
+  };
   if (Transferring() || !ComPort.Connected()) return;
   if (start == zsFarSends) {
     if (ReceiveInto.isEmpty() || !QFileInfo(ReceiveInto).isDir()) ReceiveInto = QDir::homePath();
-    return StartReceiving(mpZmodem, ReceiveInto.toStdString());
+    return begin([this] { StartReceiving(mpZmodem, ReceiveInto.toStdString()); });
   }
   const QStringList chosen = ChooseFilesToSend ? ChooseFilesToSend()
                                                : QFileDialog::getOpenFileNames(this, "Send files by ZMODEM", QString(),
@@ -183,7 +202,7 @@ void TTermForm::ZmodemStarts(TZmodemStart start) {
   }
   std::vector<std::string> files;
   for (const QString& file : chosen) files.push_back(file.toStdString());
-  StartSending(mpZmodem, files);
+  begin([this, &files] { StartSending(mpZmodem, files); });
 }
 
 void TTermForm::PumpTransfer() {
@@ -198,8 +217,13 @@ void TTermForm::PumpTransfer() {
 }
 
 void TTermForm::BeginTransfer(std::unique_ptr<TModemTransfer> transfer, const QString& title, const QString& label) {
+  if (EndedTransfer) ReleaseEndedTransfer();
   Transfer = std::move(transfer);
   Transfer->Send = [this](const std::string& bytes) {
+    if (HoldSends) {
+      HeldSends += bytes;
+      return;
+    }
     try {
       ComPort.WriteStr(bytes);
     } catch (const EComPort& e) {
@@ -269,7 +293,7 @@ void TTermForm::CancelTransfer() {
 void TTermForm::TransferEnded(bool ok, const QString& message) {
   if (!Progress) return;  // ended already (a failed write and the end both say so)
   TransferTimer.stop();
-  Transfer.reset();
+  std::unique_ptr<TModemTransfer> ended = std::move(Transfer);
   if (RawFile) {
     std::fclose(RawFile);
     RawFile = nullptr;
@@ -288,10 +312,58 @@ void TTermForm::TransferEnded(bool ok, const QString& message) {
     Progress->deleteLater();
     Progress = nullptr;
   }
+  // The keys go to the line again at once; what comes is shown as soon as
+  // the protocol's last bytes are sorted out.
   Terminal->SetComPort(&ComPort);
+  if (ended) {
+    ShowFarText(ended->TakeText());
+    if (ended->Holding()) {
+      EndedTransfer = std::move(ended);
+      Terminal->ShowReceived = false;
+      TransferTimer.start();
+    }
+  }
   TransferResult = message;
   statusBar()->showMessage(message, 10000);
   if (!ok) ShowMessage("The transfer failed: " + message);
+}
+
+void TTermForm::ReleaseEndedTransfer() {
+  const std::unique_ptr<TModemTransfer> ended = std::move(EndedTransfer);
+  if (!ended) return;
+  ShowFarText(ended->TakeText());
+  Terminal->ShowReceived = true;
+  if (!Transfer) TransferTimer.stop();
+}
+
+void TTermForm::ShowFarText(const std::string& text) {
+  FarBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), true);
+}
+
+void TTermForm::FarBytes(const std::uint8_t* bytes, std::size_t count, bool draw) {
+  if (count == 0) return;
+  Log.Received(bytes, count);
+  if (StartPending) {
+    StartBytes.append(reinterpret_cast<const char*>(bytes), count);
+    return;
+  }
+  std::size_t shown = count;
+  // A transfer that has ended waits for its end to be shown: a next one
+  // may begin already (sz twice in a row).
+  if (ZmodemAuto && !RawFile && (!Transfer || Transfer->Finished()))
+    if (const TZmodemStart start = ZmodemWatch.Feed(bytes, count); start != zsNone) {
+      // The start header is the protocol's, not text: the screen gets
+      // what came before it, the transfer what follows.
+      shown = ZmodemWatch.HeaderAt();
+      StartPending = true;
+      StartBytes.assign(reinterpret_cast<const char*>(bytes) + shown, count - shown);
+      if (Terminal->ShowReceived && Terminal->ComPort()) {
+        Terminal->ShowReceived = false;  // its link would draw them all
+        draw = true;
+      }
+      QTimer::singleShot(0, this, Guarded([this, start] { ZmodemStarts(start); }));
+    }
+  if (draw) Terminal->RxBuf(&ComPort, bytes, int(shown));
 }
 
 // ------------------------------------------------------------ raw sending

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,6 +64,36 @@ inline pid_t SpawnPeer(std::vector<std::string> args, int tty, const std::filesy
     _exit(127);
   }
   return pid;
+}
+
+// Starts a shell as a board's console has one: tty (a pseudo-terminal as it
+// comes, echoing and editing lines) its controlling terminal, the prompt
+// "$ ", in folder, with path as its PATH.
+inline pid_t SpawnShell(int tty, const std::filesystem::path& folder, const std::string& path) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    ioctl(tty, TIOCSCTTY, 0);
+    dup2(tty, 0);
+    dup2(tty, 1);
+    dup2(tty, 2);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    setenv("PS1", "$ ", 1);
+    setenv("HOME", folder.c_str(), 1);
+    setenv("TERM", "vt100", 1);
+    setenv("PATH", path.c_str(), 1);
+    execl("/bin/bash", "bash", "--norc", "--noprofile", "+m", "-i", nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Ends a shell from SpawnShell and what it runs (without job control its
+// commands stay in its process group).
+inline void EndShell(pid_t shell) {
+  if (shell <= 0) return;
+  kill(-shell, SIGKILL);
+  waitpid(shell, nullptr, 0);
 }
 
 // The wire between two pseudo-terminals' masters: bytes go both ways, in

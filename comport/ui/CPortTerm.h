@@ -134,6 +134,10 @@ public:
   bool SendLF = false;
   bool AppendLF = false;
   bool Force7Bit = false;
+  // Whether what the port receives is shown. Off while a program on the
+  // port sorts its own bytes from the far end's text (the end of a file
+  // transfer) and hands the text to RxBuf; the keys still go to the port.
+  bool ShowReceived = true;
   bool WrapLines = false;
   TArrowKeys ArrowKeys = akTerminal;
   QRgb AltColor = qRgb(166, 166, 166);

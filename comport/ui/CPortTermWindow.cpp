@@ -19,7 +19,9 @@ void InstallTerminalAccessibility();
 
 TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
   InstallTerminalAccessibility();
-  FLink.OnRxBuf = [this](TCustomComPort* Sender, const std::uint8_t* Buffer, int Count) { RxBuf(Sender, Buffer, Count); };
+  FLink.OnRxBuf = [this](TCustomComPort* Sender, const std::uint8_t* Buffer, int Count) {
+    if (ShowReceived) RxBuf(Sender, Buffer, Count);
+  };
   FFont = DefaultFont();
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled, false);
