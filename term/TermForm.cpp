@@ -271,12 +271,14 @@ void TTermForm::CreateActions() {
   terminal->addSeparator();
   Utf8Action = terminal->addAction("&UTF-8 text");
   ControlHAction = terminal->addAction("&Backspace sends Ctrl+H");
+  AltEscapeAction = terminal->addAction("Alt sends &Escape");
   terminal->addSeparator();
   auto* schemes = new QActionGroup(this);
   DarkAction = terminal->addAction("&Dark colours");
   LightAction = terminal->addAction("&Light colours");
-  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, ControlHAction, DarkAction, LightAction})
+  for (QAction* a : {ExtendedAction, PlainAction, Utf8Action, ControlHAction, AltEscapeAction, DarkAction, LightAction})
     a->setCheckable(true);
+  AltEscapeAction->setChecked(true);
   kinds->addAction(ExtendedAction);
   kinds->addAction(PlainAction);
   schemes->addAction(DarkAction);
@@ -286,6 +288,7 @@ void TTermForm::CreateActions() {
   connect(Utf8Action, &QAction::triggered, this, Guarded([this](bool on) { SetUtf8(on); }));
   connect(ControlHAction, &QAction::triggered, this,
           Guarded([this](bool on) { SetBackspaceKey(on ? bkControlH : bkDelete); }));
+  connect(AltEscapeAction, &QAction::triggered, this, Guarded([this](bool on) { SetAltSendsEscape(on); }));
   connect(DarkAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csDark); }));
   connect(LightAction, &QAction::triggered, this, Guarded([this] { SetColorScheme(csLight); }));
 
@@ -598,10 +601,11 @@ void TTermForm::ShowTerminalChoice() {
   PlainAction->setChecked(!Extended());
   Utf8Action->setChecked(Utf8);
   ControlHAction->setChecked(Backspace == bkControlH);
+  AltEscapeAction->setChecked(AltSendsEscape);
   DarkAction->setChecked(Scheme == csDark);
   LightAction->setChecked(Scheme == csLight);
   FitAction->setChecked(FitToWindow);
-  for (QAction* a : {Utf8Action, ControlHAction, DarkAction, LightAction}) a->setEnabled(Extended());
+  for (QAction* a : {Utf8Action, ControlHAction, AltEscapeAction, DarkAction, LightAction}) a->setEnabled(Extended());
 }
 
 // A new terminal of the kind asked for takes the old one's place and
@@ -633,6 +637,7 @@ void TTermForm::UseTerminal(bool extended) {
     vt->SetColorScheme(Scheme);
     vt->SetUtf8(Utf8);
     vt->BackspaceKey = Backspace;
+    vt->MetaSendsEscape = AltSendsEscape;
     vt->OnTitle = [this](TComTerminalVT102*, const QString& title) {
       HostTitle = title;
       ShowTitle();
@@ -659,6 +664,12 @@ void TTermForm::SetUtf8(bool value) {
 void TTermForm::SetBackspaceKey(TBackspaceKey value) {
   Backspace = value;
   if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->BackspaceKey = value;
+  ShowTerminalChoice();
+}
+
+void TTermForm::SetAltSendsEscape(bool value) {
+  AltSendsEscape = value;
+  if (auto* vt = dynamic_cast<TComTerminalVT102*>(Terminal)) vt->MetaSendsEscape = value;
   ShowTerminalChoice();
 }
 

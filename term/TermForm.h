@@ -46,6 +46,7 @@ public:
   void SetUtf8(bool value);
   void SetColorScheme(TVtColorScheme value);
   void SetBackspaceKey(TBackspaceKey value);
+  void SetAltSendsEscape(bool value);
   // The grid follows the window (the default), or keeps the size set in
   // Terminal setup.
   void SetFitToWindow(bool value);
@@ -57,6 +58,7 @@ public:
   QAction* PlainAction = nullptr;
   QAction* Utf8Action = nullptr;
   QAction* ControlHAction = nullptr;
+  QAction* AltEscapeAction = nullptr;
   QAction* DarkAction = nullptr;
   QAction* LightAction = nullptr;
   QAction* FitAction = nullptr;
@@ -180,6 +182,7 @@ private:
   bool Dtr = false, Rts = false;  // as last set
   TVtColorScheme Scheme = csDark;
   TBackspaceKey Backspace = bkDelete;
+  bool AltSendsEscape = true;
   bool FitToWindow = true;
   int ScrollbackLines = 10000;
   QFont ChosenFont;  // the size Ctrl+0 goes back to

@@ -50,11 +50,12 @@ bool TTermForm::LoadSettings() {
     if (font.fromString(Q(reg.ReadString("Font")))) t.SetFont(font);
   }
   ChosenFont = t.Font();
-  bool extended = true, utf8 = Utf8, controlH = false, timeStamps = true, raw = false, reconnect = AutoReconnect,
+  bool extended = true, utf8 = Utf8, controlH = false, altEscape = AltSendsEscape, timeStamps = true, raw = false, reconnect = AutoReconnect,
        zmodem = ZmodemAuto;
   flag("Extended", extended);
   flag("Utf8", utf8);
   flag("BackspaceControlH", controlH);
+  flag("AltSendsEscape", altEscape);
   flag("LogTimeStamps", timeStamps);
   flag("LogRaw", raw);
   flag("AutoReconnect", reconnect);
@@ -83,6 +84,7 @@ bool TTermForm::LoadSettings() {
   RawLineDelay = std::clamp(number("RawLineDelayMs", RawLineDelay), 0, 10000);
   SetScrollbackLines(number("Scrollback", ScrollbackLines));
   SetBackspaceKey(controlH ? bkControlH : bkDelete);
+  SetAltSendsEscape(altEscape);
   SetColorScheme(number("ColorScheme", csDark) == csLight ? csLight : csDark);
   SetUtf8(utf8);
   UseTerminal(extended);
@@ -109,6 +111,7 @@ void TTermForm::StoreSettings() {
   reg.WriteString("Extended", YesNoToStr(Extended()));
   reg.WriteString("Utf8", YesNoToStr(Utf8));
   reg.WriteString("BackspaceControlH", YesNoToStr(Backspace == bkControlH));
+  reg.WriteString("AltSendsEscape", YesNoToStr(AltSendsEscape));
   reg.WriteString("ColorScheme", std::to_string(Scheme));
   reg.WriteString("Scrollback", std::to_string(ScrollbackLines));
   reg.WriteString("BreakMs", std::to_string(BreakMs));

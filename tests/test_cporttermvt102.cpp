@@ -501,3 +501,66 @@ TEST(Scrollback, DoubleClickTakesAWordAndATripleClickTheLine) {
   QTest::mouseDClick(t.viewport(), Qt::LeftButton, {}, at(19));
   EXPECT_EQ(t.SelectedText(), " ");  // a blank is itself
 }
+
+// Modified keys as xterm sends them, for readline, emacs and tmux: Alt as
+// ESC before the key (on by default), cursor and function keys with the
+// modifier number, Ctrl+Backspace the other of DEL and Ctrl+H, Shift+Tab.
+TEST(ExtendedTerminalWindow, ModifiedKeysAsXtermSendsThem) {
+  TKeyedVT102 t;
+  TFakePort port;
+  t.SetComPort(&port);
+  port.Open();
+  struct TCase {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    QString text;
+    std::string sent;
+  };
+  const Qt::KeyboardModifiers none = Qt::NoModifier, shift = Qt::ShiftModifier, alt = Qt::AltModifier,
+                              ctrl = Qt::ControlModifier;
+  for (const TCase& c : std::vector<TCase>{
+           {Qt::Key_B, alt, "b", "\x1b" "b"},
+           {Qt::Key_Period, alt, ".", "\x1b."},
+           {Qt::Key_B, alt | shift, "B", "\x1b" "B"},
+           {Qt::Key_Backspace, alt, "\b", "\x1b\x7f"},
+           {Qt::Key_Backspace, ctrl, "", "\b"},
+           {Qt::Key_Backspace, ctrl | alt, "", "\x1b\b"},
+           {Qt::Key_Return, alt, "\r", "\x1b\r"},
+           {Qt::Key_Left, ctrl, "", "\x1b[1;5D"},
+           {Qt::Key_Right, ctrl, "", "\x1b[1;5C"},
+           {Qt::Key_Up, shift, "", "\x1b[1;2A"},
+           {Qt::Key_Down, ctrl | shift, "", "\x1b[1;6B"},
+           {Qt::Key_Left, alt, "", "\x1b[1;3D"},
+           {Qt::Key_Home, shift, "", "\x1b[1;2H"},
+           {Qt::Key_End, ctrl, "", "\x1b[1;5F"},
+           {Qt::Key_F1, shift, "", "\x1b[1;2P"},
+           {Qt::Key_F4, ctrl, "", "\x1b[1;5S"},
+           {Qt::Key_F5, shift, "", "\x1b[15;2~"},
+           {Qt::Key_F12, ctrl | alt, "", "\x1b[24;7~"},
+           {Qt::Key_Delete, ctrl, "", "\x1b[3;5~"},
+           {Qt::Key_PageUp, ctrl, "", "\x1b[5;5~"},
+           {Qt::Key_Insert, alt, "", "\x1b[2;3~"},
+           {Qt::Key_Backtab, shift, "", "\x1b[Z"},
+           {Qt::Key_Up, none, "", "\x1b[A"},
+       }) {
+    port.State->Output.clear();
+    t.Key(c.key, c.modifiers, c.text);
+    EXPECT_EQ(port.State->Output, c.sent) << "key " << std::hex << c.key << " modifiers " << int(c.modifiers);
+  }
+  // Alt as the system's: the key alone.
+  t.MetaSendsEscape = false;
+  port.State->Output.clear();
+  t.Key(Qt::Key_B, alt, "b");
+  EXPECT_EQ(port.State->Output, "b");
+  // Alt shortcuts are the host's while Alt sends Escape.
+  t.MetaSendsEscape = true;
+  QKeyEvent shortcut(QEvent::ShortcutOverride, Qt::Key_T, Qt::AltModifier, "t");
+  QApplication::sendEvent(&t, &shortcut);
+  EXPECT_TRUE(shortcut.isAccepted());
+  QKeyEvent close(QEvent::ShortcutOverride, Qt::Key_F4, Qt::AltModifier);
+  close.ignore();
+  QApplication::sendEvent(&t, &close);
+  EXPECT_FALSE(close.isAccepted());
+  port.Close();
+  t.SetComPort(nullptr);
+}

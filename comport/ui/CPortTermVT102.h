@@ -67,6 +67,12 @@ public:
   void SetColorScheme(TVtColorScheme value);
   // Backspace sends DEL, as terminals on Linux do, or Ctrl-H.
   TBackspaceKey BackspaceKey = bkDelete;
+  // Alt+key sends ESC and the key, as xterm's Meta sends Escape: readline's
+  // and emacs's Meta bindings (Alt+b, Alt+.) need it.
+  bool MetaSendsEscape = true;
+  // What a cursor or function key sends with Shift, Alt or Ctrl ("" when
+  // unmodified, or a key that has no such form).
+  static std::string ModifiedKey(int key, Qt::KeyboardModifiers modifiers);
   // The host names the window (OSC 0 and 2).
   TTitleEvent OnTitle;
   // A colour of the palette (0-255) in the current scheme.
@@ -112,6 +118,7 @@ protected:
   void RelayGrid(int columns, int rows, int drop) override;
   void PaintTerminal(QPainter& painter, QRect cells) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool event(QEvent* event) override;
 
 private:
   [[gnu::noinline]] bool PutOtherCode(TEscapeCode Code, const TStrings& Params);
@@ -150,6 +157,7 @@ private:
   void SaveCursor();
   void RestoreCursor();
   void SendAnswer(const std::string& bytes);
+  static bool AltPrefixes(int key, const QString& text);
   void SendText(const QString& text);
   char32_t Translate(std::uint8_t byte) const;
   void Osc(const TStrings& params);

@@ -106,6 +106,55 @@ void TComTerminalVT102::PaintTerminal(QPainter& painter, QRect cells) {
   painter.setFont(Font());
 }
 
+std::string TComTerminalVT102::ModifiedKey(int key, Qt::KeyboardModifiers modifiers) {
+  const int m = 1 + (modifiers & Qt::ShiftModifier ? 1 : 0) + (modifiers & Qt::AltModifier ? 2 : 0) +
+                (modifiers & Qt::ControlModifier ? 4 : 0);
+  if (m == 1) return {};
+  const std::string suffix = ";" + std::to_string(m);
+  const auto final = [&](char x) { return "\x1b[1" + suffix + x; };
+  const auto tilde = [&](int n) { return "\x1b[" + std::to_string(n) + suffix + "~"; };
+  static const int FunctionNumbers[8] = {15, 17, 18, 19, 20, 21, 23, 24};  // F5 to F12
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F4) return final(char('P' + (key - Qt::Key_F1)));
+  if (key >= Qt::Key_F5 && key <= Qt::Key_F12) return tilde(FunctionNumbers[key - Qt::Key_F5]);
+  switch (key) {
+    case Qt::Key_Up: return final('A');
+    case Qt::Key_Down: return final('B');
+    case Qt::Key_Right: return final('C');
+    case Qt::Key_Left: return final('D');
+    case Qt::Key_Home: return final('H');
+    case Qt::Key_End: return final('F');
+    case Qt::Key_Insert: return tilde(2);
+    case Qt::Key_Delete: return tilde(3);
+    case Qt::Key_PageUp: return tilde(5);
+    case Qt::Key_PageDown: return tilde(6);
+    default: return {};
+  }
+}
+
+// Alt+key is the host's while Alt sends Escape: the window's Alt
+// shortcuts (its menus' letters) work once the focus has left the
+// terminal (Ctrl+Tab). Alt+F4 still closes the window.
+bool TComTerminalVT102::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && MetaSendsEscape) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (modifiers == Qt::AltModifier && key->key() != Qt::Key_Alt && key->key() != Qt::Key_F4) {
+      event->accept();
+      return true;
+    }
+  }
+  return TCustomComTerminal::event(event);
+}
+
+// The keys Alt puts ESC before: those that send characters.
+bool TComTerminalVT102::AltPrefixes(int key, const QString& text) {
+  switch (key) {
+    case Qt::Key_Backspace: case Qt::Key_Return: case Qt::Key_Enter: case Qt::Key_Tab: case Qt::Key_Escape:
+      return true;
+    default: return !text.isEmpty();
+  }
+}
+
 void TComTerminalVT102::keyPressEvent(QKeyEvent* event) {
   if (ViewKey(event)) return;
   const auto send = [this](const char* bytes) {
@@ -126,7 +175,17 @@ void TComTerminalVT102::keyPressEvent(QKeyEvent* event) {
   // Keys as xterm sends them; Home and End follow the cursor-key mode.
   static const char* const FunctionKeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",   "\x1b[15~", "\x1b[17~",
                                                "\x1b[18~", "\x1b[19~", "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
+  // With Shift, Alt or Ctrl, cursor and function keys carry xterm's
+  // modifier number (1 + Shift 1 + Alt 2 + Ctrl 4): CSI 1;m X or CSI n;m ~.
+  if (const std::string modified = ModifiedKey(key, modifiers); !modified.empty()) return send(modified.c_str());
   if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return send(FunctionKeys[key - Qt::Key_F1]);
+  // Alt as xterm's Meta that sends Escape: ESC, then the key without it.
+  if (MetaSendsEscape && (modifiers & Qt::AltModifier) && AltPrefixes(key, event->text())) {
+    QKeyEvent plain(event->type(), key, event->modifiers() & ~Qt::AltModifier, event->text());
+    send("\x1b");
+    keyPressEvent(&plain);
+    return;
+  }
   switch (key) {
     case Qt::Key_Home: return send(AppCursorKeys() ? "\x1bOH" : "\x1b[H");
     case Qt::Key_End: return send(AppCursorKeys() ? "\x1bOF" : "\x1b[F");
@@ -135,10 +194,13 @@ void TComTerminalVT102::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_PageUp: return send("\x1b[5~");
     case Qt::Key_PageDown: return send("\x1b[6~");
     case Qt::Key_Backtab: return send("\x1b[Z");
-    case Qt::Key_Backspace:
-      if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier) break;
-      CallGuarded([this] { SendChar(BackspaceKey == bkDelete ? '\x7f' : '\b'); });
+    case Qt::Key_Backspace: {
+      // Ctrl+Backspace sends the other of DEL and Ctrl+H, as xterm does.
+      if (modifiers & ~(Qt::ShiftModifier | Qt::ControlModifier)) break;
+      const bool del = (BackspaceKey == bkDelete) != bool(modifiers & Qt::ControlModifier);
+      CallGuarded([this, del] { SendChar(del ? '\x7f' : '\b'); });
       return;
+    }
     case Qt::Key_Return:
     case Qt::Key_Enter:
       // In newline mode the host expects CR LF from Return.
