@@ -198,7 +198,11 @@ void TModemTransfer::AfterEnd(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void TModemTransfer::ReleaseHeld() {
-  if (FAfter == aeDiscard) FText += TextTail(std::exchange(FHeld, std::string()));
+  if (FAfter == aeDiscard) {
+    // A cancel's backspaces after its CANs are no text either.
+    const std::string tail = TextTail(std::exchange(FHeld, std::string()));
+    FText += tail.substr(std::min(tail.size(), tail.find_first_not_of('\b')));
+  }
   if (FAfter == aeClosing && FOsSeen > 0 && FOsSeen < FOs) FText += std::string(std::size_t(FOsSeen), 'O');  // the far end's own
   FAfter = aeShow;
 }

@@ -81,6 +81,7 @@ std::string TSendLine::Bytes() const {
   if (Hex() || prefixed) {
     QString error;
     if (!ParseHexBytes(prefixed ? text.mid(2) : text, bytes, error)) throw Exception("Not hex bytes: " + error.toStdString() + ".");
+    if (bytes.empty()) throw Exception("Not hex bytes: the line holds none.");
     return bytes;
   }
   if (!Encode) {

@@ -15,6 +15,7 @@ void TSessionLog::Open(const std::string& fileName, bool timeStamps, bool raw) {
   FParser = TEscapeCodesVT102();
   FLine.clear();
   FAfterCr = false;
+  FLineDone = true;
 }
 
 void TSessionLog::Close() {
@@ -38,6 +39,9 @@ void TSessionLog::Received(const std::uint8_t* bytes, std::size_t count) {
     const bool afterCr = std::exchange(FAfterCr, false);
     if (c == '\r' || c == '\n') {
       if (c == '\n' && afterCr) continue;  // the LF of a CR LF
+      // A CR where a line begins goes nowhere (bash sends one after each
+      // command); an LF after it still ends an empty line.
+      if (c == '\r' && FLine.empty() && FLineDone) continue;
       FAfterCr = c == '\r';
       EndLine();
       continue;
@@ -50,6 +54,7 @@ void TSessionLog::Received(const std::uint8_t* bytes, std::size_t count) {
     if (c == 0x7F) continue;
     if (FLine.empty() && FTimeStamps && Clock) FLineTime = Clock();
     FLine += char(c);
+    FLineDone = false;
     if (FLine.size() >= MaxLine) EndLine();
   }
 }
@@ -59,6 +64,7 @@ void TSessionLog::EndLine() {
   text += FLine;
   text += '\n';
   FLine.clear();
+  FLineDone = true;
   Write(text);
 }
 

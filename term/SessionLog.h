@@ -45,4 +45,5 @@ private:
   std::string FLine;          // the line under way
   std::string FLineTime;      // when its first byte came
   bool FAfterCr = false;      // a CR ended the last line: an LF now ends nothing
+  bool FLineDone = true;      // a line has just ended (or none began)
 };

@@ -221,6 +221,8 @@ void TTermForm::CreateActions() {
                          +[](TTermForm* form, bool on) { form->AutoReconnect = on; });
   ReconnectAction->setCheckable(true);
   ReconnectAction->setChecked(AutoReconnect);
+  port->addSeparator();
+  make(port, "&Quit", "Quit the terminal", QKeySequence("Ctrl+Shift+Q"), +[](TTermForm* form) { form->close(); });
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   make(edit, "Copy", "Copy the selected text", QKeySequence("Ctrl+Shift+C"), &TTermForm::CopyClick, true);

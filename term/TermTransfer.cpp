@@ -309,6 +309,7 @@ void TTermForm::TransferEnded(bool ok, const QString& message) {
   RawThroughTerminal = false;
   if (Progress) {
     Progress->disconnect(this);
+    Progress->hide();  // before a failure's message box, whose own loop would keep it
     Progress->deleteLater();
     Progress = nullptr;
   }

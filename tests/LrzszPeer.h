@@ -63,6 +63,12 @@ protected:
   // serial line it has long left). Its answers then come back on a pipe,
   // while what it receives still crosses the pseudo-terminal.
   void StartPeer(std::vector<std::string> args, bool answersOnPipe = false) {
+    // A peer before it is ended, not left running.
+    if (Pid > 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+      Pid = -1;
+    }
     if (Answers != Master) close(Answers);
     Answers = -1;
     if (Master >= 0) close(std::exchange(Master, -1));
@@ -123,12 +129,19 @@ protected:
     return PeerStatus();
   }
 
-  // The peer's exit status once it has ended (-1: it did not, in 2 s).
+  // The peer's exit status once it has ended (-1: it did not, in 2 s; it
+  // is ended then, not left running).
   int PeerStatus() {
     int status = -1;
-    for (int i = 0; i < 100 && waitpid(Pid, &status, WNOHANG) == 0; ++i) usleep(20000);
+    pid_t ended = 0;
+    for (int i = 0; i < 100 && (ended = waitpid(Pid, &status, WNOHANG)) == 0; ++i) usleep(20000);
+    if (ended == 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+      status = -1;
+    }
     Pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   fs::path Dir;

@@ -348,6 +348,11 @@ TEST_F(TermFormTest, TheSendLineSendsLinesAndHexAndRemembers) {
     ASSERT_EQ(Recorder.Messages.size(), 1);
     EXPECT_TRUE(Recorder.Messages[0].startsWith("Not hex bytes: the last byte has one hex digit")) << Recorder.Messages[0].toStdString();
     EXPECT_EQ(edit->text(), "41 4");  // kept, to mend
+    edit->setText("0x");  // nothing after the prefix
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_EQ(Recorder.Messages.size(), 2);
+    EXPECT_EQ(Recorder.Messages[1], "Not hex bytes: the line holds none.");
+    edit->setText("41 4");
     QTest::qWait(20);
     EXPECT_EQ(FarRead(), "");
     // Up walks back through what was sent, Down returns to what was typed.

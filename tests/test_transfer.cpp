@@ -203,6 +203,15 @@ TEST(SessionLog, PlainTextAsPeopleReadItOrTheRawBytes) {
   log.Received(reinterpret_cast<const std::uint8_t*>(in.data()), in.size());
   log.Close();
   EXPECT_EQ(ReadAll(path), in);  // raw: exactly what came
+
+  // bash's lone CR after each command (after ESC[?2004l) makes no blank
+  // line; a blank line the host sends stays one.
+  fs::remove(path);
+  log.Open(path.string(), false, false);
+  const std::string bash = "$ ls\r\n\x1b[?2004l\rone\r\n\r\ntwo\r\n\x1b[?2004h$ ";
+  log.Received(reinterpret_cast<const std::uint8_t*>(bash.data()), bash.size());
+  log.Close();
+  EXPECT_EQ(ReadAll(path), "$ ls\none\n\ntwo\n$ \n");
   fs::remove_all(path.parent_path());
 
   // A write that fails ends the log and says why; the session goes on.

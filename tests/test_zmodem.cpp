@@ -459,6 +459,18 @@ TEST(Zmodem, WhatComesAfterTheEnd) {
     EXPECT_EQ(shown, c.shown);
     EXPECT_FALSE(r->Holding());
   }
+  // sz nosuchfile: its complaint is the message and is shown, its two
+  // cancels are not.
+  {
+    auto r = receiver();
+    std::string said;
+    r->OnFinished = [&](bool, const std::string& message) { said = message; };
+    const std::string cancel = std::string(10, '\x18') + std::string(10, '\b');
+    feed(*r, zrqinit + "\x11sz: cannot open nosuchfile: No such file or directory\n" + cancel +
+                 "\r\nCan't open any requested files.\r\n" + cancel + "MARK\r\n$ ");
+    EXPECT_EQ(said, "The sender cancelled the transfer: \"sz: cannot open nosuchfile: No such file or directory\".");
+    EXPECT_EQ(r->TakeText(), "sz: cannot open nosuchfile: No such file or directory\n\r\nCan't open any requested files.\r\nMARK\r\n$ ");
+  }
   // A lone "O" and nothing after it: given back once the closing is over.
   {
     auto r = receiver();
