@@ -28,14 +28,15 @@ protected:
   void StartShell(TTermForm& form, double byteUs = 0, const std::string& path = getenv("PATH")) {
     fs::create_directories(Dir / "far");
     fs::create_directories(Dir / "in");
-    ASSERT_EQ(openpty(&FarMaster, &FarSlave, nullptr, nullptr, nullptr), 0);
-    fcntl(FarMaster, F_SETFL, fcntl(FarMaster, F_GETFL) | O_NONBLOCK);
-    Shell = SpawnShell(FarSlave, Dir / "far", path);
-    ASSERT_GT(Shell, 0);
-    Wire = std::make_unique<TPtyLine>(Master, FarMaster, byteUs);
+    // Connected first: opening the port empties what it has received.
     form.ComPort.SetPort(Name);
     form.ConnectClick();
     ASSERT_TRUE(form.ComPort.Connected());
+    ASSERT_EQ(openpty(&FarMaster, &FarSlave, nullptr, nullptr, nullptr), 0);
+    fcntl(FarMaster, F_SETFL, fcntl(FarMaster, F_GETFL) | O_NONBLOCK);
+    Wire = std::make_unique<TPtyLine>(Master, FarMaster, byteUs);
+    Shell = SpawnShell(FarSlave, Dir / "far", path);
+    ASSERT_GT(Shell, 0);
     form.ReceiveInto = QString::fromStdString((Dir / "in").string());
     ASSERT_TRUE(WaitFor([&] { return RowWith(form, "$ ") > 0; }, 10000)) << "no prompt from the shell";
   }
